@@ -1,0 +1,50 @@
+#include "driver/process_context.hpp"
+
+namespace {
+
+constexpr int k_current_dir_capacity = 512;
+constexpr int k_module_name_capacity = 1023;
+constexpr int k_full_path_capacity = 1024;
+
+}  // namespace
+
+void init_process_context(SfxOptions& options) {
+  options.device_arg.clear();
+  options.no_pause = false;
+  options.current_dir = platform::current_directory(k_current_dir_capacity);
+  options.self_path = options.current_dir;
+  std::string module_name = platform::executable_path(k_module_name_capacity);
+  if (!module_name.empty()) {
+    options.self_path = module_name;
+  }
+  options.extract_dir_given = false;
+  options.extract_only = false;
+  options.show_help = false;
+  options.show_version = false;
+  options.skip_extra_tools = false;
+  options.no_extract_list = false;
+}
+
+ConsoleState console_state_from_cursor(const platform::ConsoleCursor& cursor) {
+  if (!cursor.is_console) {
+    return ConsoleState::NoConsole;
+  }
+  if (cursor.column == 0 && cursor.row == 0) {
+    return ConsoleState::FreshConsole;
+  }
+  return ConsoleState::ConsoleInUse;
+}
+
+ConsoleState detect_console_state() {
+  return console_state_from_cursor(platform::query_console_cursor());
+}
+
+int make_absolute_path(const std::string& path, std::string& full) {
+  full.clear();
+  if (path.empty()) {
+    return 0;
+  }
+  // Every path is resolved, also one that already holds a directory part: a relative work
+  // directory would point nowhere once the run has changed into the extraction directory.
+  return platform::full_path(path, k_full_path_capacity, full);
+}

@@ -1,0 +1,219 @@
+#include "driver/run_sequence.hpp"
+
+#include <cstring>
+#include <string>
+
+#include "command/command_launch.hpp"
+#include "command/command_lists.hpp"
+#include "common/exit_status.hpp"
+#include "common/messages.hpp"
+#include "common/sfx_options.hpp"
+#include "driver/help_version.hpp"
+#include "driver/option_parser.hpp"
+#include "driver/process_context.hpp"
+#include "extract/archive_extraction.hpp"
+#include "payload/payload_reader.hpp"
+#include "platform/platform.hpp"
+#include "workdir/path.hpp"
+#include "workdir/work_directory.hpp"
+
+namespace {
+
+// Everything the run holds, from the first step to the ending.
+struct Run {
+  SfxOptions options;
+  std::string pass_through_args;
+  ConsoleState console_state = ConsoleState::NoConsole;
+  std::string temp_files_dir;
+  std::string work_dir;
+  std::string extraction_dir;
+  PayloadResult payload;
+};
+
+// Steps 5 and 6: "-dir" on the program name, and the work directory as a full path. A full path
+// that does not fit ends the run before anything is left behind. Returns 0, or 252 after printing
+// why.
+int make_work_directory_absolute(Run& run) {
+  run.options.program_name += "-dir";
+  std::string full;
+  int error = make_absolute_path(run.work_dir, full);
+  if (error != 0) {
+    print_error("Failed to get the full path of %s: %s\n", run.work_dir.c_str(),
+                std::strerror(error));
+    if (!run.options.extract_dir_given) {
+      (void)remove_directory_tree(run.work_dir);
+    }
+    return k_exit_stub_failure;
+  }
+  run.work_dir = full;
+  return k_exit_success;
+}
+
+// Steps 7 to 10: names the extraction directory and creates it with its two data directories.
+// Returns 0, or 252 after printing why.
+int create_directories(Run& run) {
+  run.extraction_dir = join_path(run.work_dir, run.options.program_name);
+  int error = make_fresh_directory(run.extraction_dir);
+  if (error != 0) {
+    print_error("Failed to create directory %s: %s\n", run.extraction_dir.c_str(),
+                std::strerror(error));
+    return k_exit_stub_failure;
+  }
+  std::string data_dir = run.extraction_dir;
+  for (const char* name : {"device_info", "json"}) {
+    data_dir = join_path(data_dir, name);
+    error = make_fresh_directory(data_dir);
+    if (error != 0) {
+      print_error("Failed to create device_info directory %s: %s\n", data_dir.c_str(),
+                  std::strerror(error));
+      return k_exit_stub_failure;
+    }
+  }
+  return k_exit_success;
+}
+
+// Steps 11 to 15: reads the payload and unpacks it. Returns 0 to go on with the command, or the
+// run's status when the run ends here (0 after an extract-only run, 252 on failure); `ended` tells
+// which.
+int unpack_payload(Run& run, bool& ended) {
+  ended = true;
+  if (read_payload(run.options.self_path, run.work_dir, run.payload) < 0) {
+    return k_exit_stub_failure;
+  }
+  if (run.payload.command_template.find("--no_extract_list") != std::string::npos) {
+    run.options.no_extract_list = true;
+  }
+  if (run.options.no_extract_list && run.options.extract_only) {
+    run.pass_through_args += " --sfx-extract-only";
+    run.options.extract_only = false;
+  } else if (run.options.extract_only) {
+    print_plain("Extracting to %s ...", run.extraction_dir.c_str());
+  }
+
+  int result = extract_archive(run.payload.archive_path.c_str(), run.extraction_dir);
+  if (result == k_extract_not_an_archive) {
+    if (run.options.extract_only) {
+      print_plain("\n");
+    }
+    print_error("No valid attachment found\n");
+    return k_exit_stub_failure;
+  }
+  if (result != k_extract_ok) {
+    // Nothing runs on an incomplete payload.
+    if (run.options.extract_only) {
+      print_plain("\n");
+      print_error("Extraction into %s is incomplete; the files extracted so far are left there\n",
+                  run.extraction_dir.c_str());
+    } else {
+      print_error("Extraction into %s is incomplete; the command is not run\n",
+                  run.extraction_dir.c_str());
+    }
+    return k_exit_stub_failure;
+  }
+  if (run.options.extract_only) {
+    print_plain(" Done\n");
+    return k_exit_success;
+  }
+  ended = false;
+  return k_exit_success;
+}
+
+// Steps 16 to 22: runs the payload's command and then the extra-tool commands.
+int run_commands(Run& run) {
+  if (set_environment_variable("TEMP", run.temp_files_dir) != 0) {
+    print_error("Failed to set environment variable\n");
+    return k_exit_stub_failure;
+  }
+  const SfxOptions& options = run.options;
+  if (options.show_version) {
+    print_version();
+  }
+  int status = launch_command(run.payload, run.pass_through_args, run.extraction_dir, options);
+  if (options.show_help && !options.show_version) {
+    print_help(options);
+  }
+  if (status != 0) {
+    return status;
+  }
+  if (extra_tool_commands.empty() || options.show_help || options.show_version ||
+      options.skip_extra_tools) {
+    return status;
+  }
+  for (std::size_t i = 0; i < extra_tool_commands.size(); ++i) {
+    print_plain("\n");
+    print_info("Executing cmd : %s\n", extra_tool_display_commands[i].c_str());
+    status = run_shell_command(extra_tool_commands[i]);
+  }
+  return status;
+}
+
+// The way back to the start directory. When it fails the process still stands inside the work
+// directory, which could then not be removed: it leaves for the temporary directory, or the root.
+int return_to_start_directory(const Run& run, int status) {
+  if (platform::set_current_directory(run.options.current_dir) == 0) {
+    return status;
+  }
+  print_error("Failed to change directory.\n");
+  std::string temp;
+  if (!platform::get_environment_variable("TEMP", temp) ||
+      platform::set_current_directory(temp) != 0) {
+    (void)platform::set_current_directory(std::string(1, native_separator()));
+  }
+  return k_exit_return_failed;
+}
+
+// The ending: back to the start directory, removal of what the run created, the key wait.
+int end_run(const Run& run, int status) {
+  status = return_to_start_directory(run, status);
+  if (!run.options.extract_dir_given) {
+    (void)remove_directory_tree(run.work_dir);
+  } else {
+    if (run.payload.archive_written) {
+      (void)platform::remove_file(run.payload.archive_path);
+    }
+    if (!run.options.extract_only) {
+      (void)remove_directory_tree(run.extraction_dir);
+    }
+  }
+  if (run.console_state == ConsoleState::FreshConsole && !run.options.no_pause) {
+    print_plain("Press any key to continue ... (To suppress pause re-run with --sfx-no-pause flag)");
+    platform::wait_for_key();
+    print_plain("\n");
+  }
+  return status;
+}
+
+}  // namespace
+
+int run_stub(int argc, const char* const* argv) {
+  Run run;
+  init_process_context(run.options);
+  run.payload.archive_written = false;
+  run.console_state = detect_console_state();
+
+  if (parse_options(argc, argv, run.pass_through_args, run.options) != 0) {
+    return k_exit_stub_failure;
+  }
+  if (resolve_work_directory(run.options, run.temp_files_dir, run.work_dir) != 0) {
+    print_info("Please consider using the following options:\n");
+    print_help(run.options);
+    if (run.options.show_version) {
+      print_version();
+    }
+    return k_exit_stub_failure;
+  }
+
+  if (make_work_directory_absolute(run) != k_exit_success) {
+    return k_exit_stub_failure;
+  }
+  int status = create_directories(run);
+  if (status != k_exit_success) {
+    return end_run(run, status);
+  }
+  bool ended = false;
+  status = unpack_payload(run, ended);
+  if (ended) {
+    return end_run(run, status);
+  }
+  return end_run(run, run_commands(run));
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+// Unpacks the payload's ZIP archive into the extraction directory.
+
+#include <string>
+
+inline constexpr int k_extract_ok = 0;
+// The path is null, or neither it nor it with ".zip" appended opens as a ZIP archive.
+inline constexpr int k_extract_not_an_archive = 1;
+// The archive opened, but an entry could not be extracted completely (damaged data, a failed
+// write, a refused entry name, ...); the extraction stopped there after printing why.
+inline constexpr int k_extract_incomplete = 2;
+
+// Opens `archive_path` (or it with ".zip" appended), changes into `target_dir` and extracts every
+// entry there, leaving the process in `target_dir`. Returns one of the codes above. When
+// `target_dir` cannot be entered it prints "Error changing into %s, aborting\n" and ends the
+// process with status -1.
+[[nodiscard]] int extract_archive(const char* archive_path, const std::string& target_dir);

@@ -1,0 +1,110 @@
+#pragma once
+
+// The only door to the operating system. Each function does one operating-system operation and
+// reports failure as a return value: 0, or an errno value (Win32 codes are mapped to the nearest
+// one) that the caller may hand to strerror. Nothing here prints or decides policy.
+// posix.cpp and win32.cpp implement it; the build compiles exactly one of them.
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace platform {
+
+// Which family of system this build runs on; decides path separators and the shell's quoting rules
+// in the portable code above this layer.
+enum class PlatformKind { Windows, Posix };
+
+// The family of the system this build is for.
+PlatformKind platform_kind();
+
+// Where the console's cursor stands, zero-based. `is_console` is false when standard output is
+// not a console or terminal (redirected to a file or a pipe) or when the position cannot be read;
+// `row` and `column` are then meaningless.
+struct ConsoleCursor {
+  bool is_console = false;
+  int row = 0;
+  int column = 0;
+};
+
+// Asks the console that standard output writes to for its cursor position. On a terminal this
+// asks the terminal itself and waits at most 100 ms for its answer.
+ConsoleCursor query_console_cursor();
+
+// Waits for one key press on the console, without echo; returns at once when there is no console.
+void wait_for_key();
+
+// The process's current directory, read with a capacity of `capacity` bytes (terminating NUL
+// included); empty when it does not fit or cannot be read.
+std::string current_directory(int capacity);
+
+// The full name of the running executable, cut to `capacity` - 1 bytes; empty when unknown.
+std::string executable_path(int capacity);
+
+// Changes the process's current directory to `path`. Returns 0 or an errno value.
+[[nodiscard]] int set_current_directory(const std::string& path);
+
+// Writes into `out` the full path of `path`, resolved against the current directory, with "."
+// and ".." taken out and the platform's separators. Returns 0, or ENAMETOOLONG when the result
+// needs `capacity` bytes or more (terminating NUL included), or another errno value.
+[[nodiscard]] int full_path(const std::string& path, int capacity, std::string& out);
+
+// This process's id.
+int process_id();
+
+// Writes the current user's login name into `out`. Returns 0 or an errno value.
+[[nodiscard]] int user_name(std::string& out);
+
+// Reads the environment variable `name` into `value`; returns false when it is not set.
+bool get_environment_variable(const char* name, std::string& value);
+
+// Sets the environment variable `name` for this process and the programs it starts. Returns 0 or
+// an errno value.
+[[nodiscard]] int set_environment_variable(const char* name, const std::string& value);
+
+// Who may enter a directory that `make_directory` creates: `Shared` leaves it to the platform's
+// defaults (the umask on Linux), `Private` limits it to the current user.
+enum class DirectoryAccess { Shared, Private };
+
+// Creates one directory (the parent must exist). Returns 0 or an errno value (EEXIST when the
+// name exists already).
+[[nodiscard]] int make_directory(const std::string& path, DirectoryAccess access);
+
+enum class PathKind { Directory, Other };
+
+// Asks the file system what `path` names. Returns 0 and sets `kind`, or an errno value (ENOENT
+// when nothing of that name exists).
+[[nodiscard]] int query_path(const std::string& path, PathKind& kind);
+
+// Deletes one file. Returns 0 or an errno value.
+[[nodiscard]] int remove_file(const std::string& path);
+
+// Deletes `path` with everything below it. Never follows a symbolic link (or junction): a link is
+// removed, not what it points to. Goes on past entries it cannot remove and returns the first
+// errno value it met, or 0.
+[[nodiscard]] int remove_tree(const std::string& path);
+
+// 64-bit positioning of a stdio stream; `origin` is SEEK_SET, SEEK_CUR or SEEK_END. Returns 0 or
+// an errno value.
+[[nodiscard]] int seek_file(std::FILE* file, std::int64_t offset, int origin);
+
+// The 64-bit position of a stdio stream, or -1.
+std::int64_t tell_file(std::FILE* file);
+
+// Gives the file `path` the modification time `dos_date_time` (DOS date in the high 16 bits, DOS
+// time in the low 16 bits, read as local time). Failures leave the file's times as they were.
+void set_file_time(const std::string& path, std::uint32_t dos_date_time);
+
+// Gives `path` the permission bits `mode` (rwx for user, group, other). Does nothing where the
+// platform has no such bits. Returns 0 or an errno value.
+[[nodiscard]] int set_file_mode(const std::string& path, unsigned mode);
+
+// Runs `command` through the platform's command interpreter (`system` on Windows, /bin/sh -c on
+// Linux), inheriting the console, the environment and the current directory, and waits for it.
+// While it runs, an interrupt from the console goes to the command alone, and a request to
+// terminate this process is passed on to the command instead. Returns the command's exit status
+// (128 + the signal number when a signal ended it on Linux), or -1 when no interpreter could be
+// started.
+int run_shell(const std::string& command);
+
+}  // namespace platform

@@ -1,0 +1,423 @@
+// The platform layer for Linux and other POSIX systems.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include "platform/platform.hpp"
+
+namespace platform {
+
+namespace {
+
+// Puts a terminal into non-canonical mode without echo for the lifetime of the object.
+class RawTerminal {
+ public:
+  explicit RawTerminal(int fd) : m_fd(fd) {
+    if (tcgetattr(fd, &m_saved) == 0) {
+      termios raw = m_saved;
+      raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+      raw.c_cc[VMIN] = 1;
+      raw.c_cc[VTIME] = 0;
+      m_active = tcsetattr(fd, TCSANOW, &raw) == 0;
+    }
+  }
+  ~RawTerminal() {
+    if (m_active) {
+      tcsetattr(m_fd, TCSANOW, &m_saved);
+    }
+  }
+  RawTerminal(const RawTerminal&) = delete;
+  RawTerminal& operator=(const RawTerminal&) = delete;
+  bool active() const { return m_active; }
+
+ private:
+  int m_fd;
+  termios m_saved{};
+  bool m_active = false;
+};
+
+class Fd {
+ public:
+  explicit Fd(int fd) : m_fd(fd) {}
+  ~Fd() {
+    if (m_fd >= 0) {
+      close(m_fd);
+    }
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return m_fd; }
+
+ private:
+  int m_fd;
+};
+
+// Reads one byte from `fd`, waiting at most until `deadline_ms` (monotonic clock, ms).
+bool read_byte_before(int fd, long long deadline_ms, char& byte) {
+  for (;;) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    long long now_ms = static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    if (now_ms >= deadline_ms) {
+      return false;
+    }
+    pollfd p{fd, POLLIN, 0};
+    int ready = poll(&p, 1, static_cast<int>(deadline_ms - now_ms));
+    if (ready < 0 && errno == EINTR) {
+      continue;
+    }
+    if (ready <= 0) {
+      return false;
+    }
+    return read(fd, &byte, 1) == 1;
+  }
+}
+
+volatile sig_atomic_t g_child_pid = 0;
+
+// A request to terminate the stub while a command runs goes to the command; the stub waits for
+// it and then cleans up as usual.
+void forward_to_child(int signal_number) {
+  pid_t child = static_cast<pid_t>(g_child_pid);
+  if (child > 0) {
+    kill(child, signal_number);
+  }
+}
+
+int remove_below(int parent_fd, const char* name);
+
+// Removes every entry of the open directory `dir_fd`. Returns the first errno value met, or 0.
+int remove_entries(int dir_fd) {
+  int dup_fd = dup(dir_fd);
+  if (dup_fd < 0) {
+    return errno;
+  }
+  DIR* dir = fdopendir(dup_fd);
+  if (dir == nullptr) {
+    int error = errno;
+    close(dup_fd);
+    return error;
+  }
+  std::vector<std::string> names;
+  while (dirent* entry = readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+      names.emplace_back(entry->d_name);
+    }
+  }
+  closedir(dir);
+  int first_error = 0;
+  for (const std::string& name : names) {
+    int error = remove_below(dir_fd, name.c_str());
+    if (first_error == 0) {
+      first_error = error;
+    }
+  }
+  return first_error;
+}
+
+// Removes `name` in `parent_fd` with everything below it; a symbolic link is removed itself.
+int remove_below(int parent_fd, const char* name) {
+  struct stat info {};
+  if (fstatat(parent_fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno;
+  }
+  if (!S_ISDIR(info.st_mode)) {
+    return unlinkat(parent_fd, name, 0) == 0 ? 0 : errno;
+  }
+  int fd = openat(parent_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  int first_error = 0;
+  if (fd < 0) {
+    first_error = errno;
+  } else {
+    // A directory without write or search permission for us would keep its entries.
+    if ((info.st_mode & S_IRWXU) != S_IRWXU) {
+      fchmod(fd, info.st_mode | S_IRWXU);
+    }
+    first_error = remove_entries(fd);
+    close(fd);
+  }
+  if (unlinkat(parent_fd, name, AT_REMOVEDIR) != 0 && first_error == 0) {
+    first_error = errno;
+  }
+  return first_error;
+}
+
+}  // namespace
+
+PlatformKind platform_kind() { return PlatformKind::Posix; }
+
+ConsoleCursor query_console_cursor() {
+  ConsoleCursor cursor;
+  if (!isatty(STDOUT_FILENO)) {
+    return cursor;
+  }
+  Fd tty(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (tty.get() < 0) {
+    return cursor;
+  }
+  RawTerminal raw(tty.get());
+  if (!raw.active()) {
+    return cursor;
+  }
+  // Ask for the cursor position report: the terminal answers ESC [ row ; column R.
+  static const char k_request[] = "\033[6n";
+  if (write(tty.get(), k_request, sizeof k_request - 1) != static_cast<ssize_t>(sizeof k_request - 1)) {
+    return cursor;
+  }
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  long long deadline = static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000 + 100;
+  std::string answer;
+  char byte = 0;
+  while (answer.size() < 32 && read_byte_before(tty.get(), deadline, byte)) {
+    answer += byte;
+    if (byte == 'R') {
+      break;
+    }
+  }
+  int row = 0;
+  int column = 0;
+  std::string::size_type start = answer.find("\033[");
+  if (start == std::string::npos ||
+      std::sscanf(answer.c_str() + start, "\033[%d;%dR", &row, &column) != 2) {
+    // A terminal that does not answer counts as one in use: no pause.
+    cursor.is_console = true;
+    cursor.row = -1;
+    cursor.column = -1;
+    return cursor;
+  }
+  cursor.is_console = true;
+  cursor.row = row - 1;
+  cursor.column = column - 1;
+  return cursor;
+}
+
+void wait_for_key() {
+  Fd tty(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (tty.get() < 0) {
+    return;
+  }
+  RawTerminal raw(tty.get());
+  char byte = 0;
+  while (read(tty.get(), &byte, 1) < 0 && errno == EINTR) {
+  }
+}
+
+std::string current_directory(int capacity) {
+  std::vector<char> buffer(static_cast<std::size_t>(capacity) + 1, '\0');
+  if (getcwd(buffer.data(), static_cast<std::size_t>(capacity)) == nullptr) {
+    return std::string();
+  }
+  return std::string(buffer.data());
+}
+
+std::string executable_path(int capacity) {
+  std::vector<char> buffer(static_cast<std::size_t>(capacity) + 1, '\0');
+  ssize_t length = readlink("/proc/self/exe", buffer.data(), static_cast<std::size_t>(capacity - 1));
+  if (length <= 0) {
+    return std::string();
+  }
+  return std::string(buffer.data(), static_cast<std::size_t>(length));
+}
+
+int set_current_directory(const std::string& path) { return chdir(path.c_str()) == 0 ? 0 : errno; }
+
+int full_path(const std::string& path, int capacity, std::string& out) {
+  std::string joined = path;
+  if (path.empty() || path[0] != '/') {
+    std::string cwd = current_directory(4096);
+    if (cwd.empty()) {
+      return errno != 0 ? errno : ENOENT;
+    }
+    joined = cwd + "/" + path;
+  }
+  // Take "." and ".." out by name, like the Windows call does; links are not resolved.
+  std::vector<std::string> parts;
+  std::string::size_type start = 0;
+  while (start <= joined.size()) {
+    std::string::size_type end = joined.find('/', start);
+    if (end == std::string::npos) {
+      end = joined.size();
+    }
+    std::string part = joined.substr(start, end - start);
+    if (part == "..") {
+      if (!parts.empty()) {
+        parts.pop_back();
+      }
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = end + 1;
+  }
+  std::string result;
+  for (const std::string& part : parts) {
+    result += "/" + part;
+  }
+  if (result.empty()) {
+    result = "/";
+  }
+  if (result.size() + 1 > static_cast<std::size_t>(capacity)) {
+    return ENAMETOOLONG;
+  }
+  out = result;
+  return 0;
+}
+
+int process_id() { return static_cast<int>(getpid()); }
+
+int user_name(std::string& out) {
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  int error = getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found);
+  if (error == 0 && found != nullptr && found->pw_name != nullptr && found->pw_name[0] != '\0') {
+    out = found->pw_name;
+    return 0;
+  }
+  const char* user = std::getenv("USER");
+  if (user != nullptr && user[0] != '\0') {
+    out = user;
+    return 0;
+  }
+  return error != 0 ? error : ENOENT;
+}
+
+bool get_environment_variable(const char* name, std::string& value) {
+  const char* found = std::getenv(name);
+  if (found == nullptr) {
+    return false;
+  }
+  value = found;
+  return true;
+}
+
+int set_environment_variable(const char* name, const std::string& value) {
+  return setenv(name, value.c_str(), 1) == 0 ? 0 : errno;
+}
+
+int make_directory(const std::string& path, DirectoryAccess access) {
+  mode_t mode = access == DirectoryAccess::Private ? 0700 : 0777;
+  return mkdir(path.c_str(), mode) == 0 ? 0 : errno;
+}
+
+int query_path(const std::string& path, PathKind& kind) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) {
+    return errno;
+  }
+  kind = S_ISDIR(info.st_mode) ? PathKind::Directory : PathKind::Other;
+  return 0;
+}
+
+int remove_file(const std::string& path) { return unlink(path.c_str()) == 0 ? 0 : errno; }
+
+int remove_tree(const std::string& path) {
+  if (path.empty()) {
+    return ENOENT;
+  }
+  return remove_below(AT_FDCWD, path.c_str());
+}
+
+int seek_file(std::FILE* file, std::int64_t offset, int origin) {
+  return fseeko(file, static_cast<off_t>(offset), origin) == 0 ? 0 : errno;
+}
+
+std::int64_t tell_file(std::FILE* file) { return static_cast<std::int64_t>(ftello(file)); }
+
+void set_file_time(const std::string& path, std::uint32_t dos_date_time) {
+  std::tm local{};
+  local.tm_year = static_cast<int>((dos_date_time >> 25) & 0x7f) + 80;
+  local.tm_mon = static_cast<int>((dos_date_time >> 21) & 0x0f) - 1;
+  local.tm_mday = static_cast<int>((dos_date_time >> 16) & 0x1f);
+  local.tm_hour = static_cast<int>((dos_date_time >> 11) & 0x1f);
+  local.tm_min = static_cast<int>((dos_date_time >> 5) & 0x3f);
+  local.tm_sec = static_cast<int>((dos_date_time & 0x1f) * 2);
+  local.tm_isdst = -1;
+  std::time_t seconds = std::mktime(&local);
+  if (seconds == static_cast<std::time_t>(-1)) {
+    return;
+  }
+  timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = seconds;
+  times[1].tv_nsec = 0;
+  utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+int set_file_mode(const std::string& path, unsigned mode) {
+  return chmod(path.c_str(), static_cast<mode_t>(mode & 0777)) == 0 ? 0 : errno;
+}
+
+int run_shell(const std::string& command) {
+  std::fflush(nullptr);
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  struct sigaction forward {};
+  forward.sa_handler = forward_to_child;
+  sigemptyset(&forward.sa_mask);
+  struct sigaction saved_int {}, saved_quit {}, saved_term {}, saved_hup {};
+  // Block the forwarded signals until the child's id is known.
+  sigset_t block, saved_mask;
+  sigemptyset(&block);
+  sigaddset(&block, SIGTERM);
+  sigaddset(&block, SIGHUP);
+  sigprocmask(SIG_BLOCK, &block, &saved_mask);
+  sigaction(SIGINT, &ignore, &saved_int);
+  sigaction(SIGQUIT, &ignore, &saved_quit);
+  sigaction(SIGTERM, &forward, &saved_term);
+  sigaction(SIGHUP, &forward, &saved_hup);
+
+  pid_t child = fork();
+  if (child == 0) {
+    sigaction(SIGINT, &saved_int, nullptr);
+    sigaction(SIGQUIT, &saved_quit, nullptr);
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGHUP, SIG_DFL);
+    sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = -1;
+  if (child > 0) {
+    g_child_pid = child;
+    sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
+    int wait_status = 0;
+    pid_t waited;
+    do {
+      waited = waitpid(child, &wait_status, 0);
+    } while (waited < 0 && errno == EINTR);
+    if (waited == child) {
+      if (WIFEXITED(wait_status)) {
+        status = WEXITSTATUS(wait_status);
+      } else if (WIFSIGNALED(wait_status)) {
+        status = 128 + WTERMSIG(wait_status);
+      }
+    }
+    g_child_pid = 0;
+  } else {
+    sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
+  }
+  sigaction(SIGINT, &saved_int, nullptr);
+  sigaction(SIGQUIT, &saved_quit, nullptr);
+  sigaction(SIGTERM, &saved_term, nullptr);
+  sigaction(SIGHUP, &saved_hup, nullptr);
+  return status;
+}
+
+}  // namespace platform

@@ -1,0 +1,72 @@
+#include "platform/platform.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <ctime>
+#include <string>
+
+#include "testing/scoped_temp_dir.hpp"
+
+namespace {
+
+TEST(PosixPlatform, RemoveTreeNeverFollowsLinks) {
+  ScopedTempDir dir;
+  ASSERT_EQ(platform::make_directory(dir.file("outside"), platform::DirectoryAccess::Shared), 0);
+  ASSERT_TRUE(write_file(dir.file("outside/precious"), "keep"));
+  ASSERT_EQ(platform::make_directory(dir.file("tree"), platform::DirectoryAccess::Private), 0);
+  ASSERT_EQ(platform::make_directory(dir.file("tree/locked"), platform::DirectoryAccess::Shared), 0);
+  ASSERT_TRUE(write_file(dir.file("tree/locked/f"), "x"));
+  ASSERT_EQ(platform::set_file_mode(dir.file("tree/locked"), 0500), 0);
+  ASSERT_EQ(platform::run_shell("ln -s ../outside tree/link && ln -s ../outside/precious tree/f"),
+            0);
+
+  EXPECT_EQ(platform::remove_tree(dir.file("tree")), 0);
+  EXPECT_FALSE(path_exists(dir.file("tree")));
+  EXPECT_EQ(read_file(dir.file("outside/precious")), "keep");
+  EXPECT_EQ(platform::remove_tree(dir.file("tree")), ENOENT);
+  EXPECT_EQ(platform::remove_tree(""), ENOENT);
+}
+
+TEST(PosixPlatform, RunShellReportsExitCodesAndSignals) {
+  struct Case {
+    const char* command;
+    int status;
+  } cases[] = {
+      {"exit 0", 0}, {"exit 3", 3}, {"exit 255", 255}, {"kill -TERM $$", 128 + 15},
+      {"kill -KILL $$", 128 + 9}, {"no_such_command_here 2>/dev/null", 127},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(platform::run_shell(c.command), c.status) << c.command;
+  }
+}
+
+TEST(PosixPlatform, SetFileTimeReadsDosTimeAsLocalTime) {
+  ScopedTempDir dir;
+  ASSERT_TRUE(write_file(dir.file("f"), ""));
+  // 2024-01-31 20:24:54
+  std::uint32_t dos = (44u << 25) | (1u << 21) | (31u << 16) | (20u << 11) | (24u << 5) | 27u;
+  platform::set_file_time(dir.file("f"), dos);
+  std::tm expected{};
+  expected.tm_year = 124;
+  expected.tm_mon = 0;
+  expected.tm_mday = 31;
+  expected.tm_hour = 20;
+  expected.tm_min = 24;
+  expected.tm_sec = 54;
+  expected.tm_isdst = -1;
+  std::time_t seconds = std::mktime(&expected);
+  ASSERT_EQ(platform::run_shell("test \"$(stat -c %Y f)\" = " + std::to_string(seconds)), 0);
+}
+
+TEST(PosixPlatform, FullPathTakesOutDotsByName) {
+  std::string out;
+  ASSERT_EQ(platform::full_path("/a/./b/../c//d/", 1024, out), 0);
+  EXPECT_EQ(out, "/a/c/d");
+  ASSERT_EQ(platform::full_path("/..", 1024, out), 0);
+  EXPECT_EQ(out, "/");
+  EXPECT_EQ(platform::full_path("/" + std::string(1023, 'x'), 1024, out), ENAMETOOLONG);
+  EXPECT_EQ(platform::full_path("/" + std::string(1022, 'x'), 1024, out), 0);
+}
+
+}  // namespace

@@ -1,0 +1,63 @@
+#include "testing/process_runner.hpp"
+
+#include "platform/platform.hpp"
+#include "testing/scoped_temp_dir.hpp"
+#include "workdir/path.hpp"
+
+namespace {
+
+bool is_windows() { return platform::platform_kind() == platform::PlatformKind::Windows; }
+
+std::string without_carriage_returns(const std::string& text) {
+  std::string result;
+  result.reserve(text.size());
+  for (std::string::size_type i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      continue;
+    }
+    result += text[i];
+  }
+  return result;
+}
+
+}  // namespace
+
+std::string quote_for_shell(const std::string& word) {
+  if (is_windows()) {
+    return "\"" + word + "\"";
+  }
+  std::string quoted = "'";
+  for (char c : word) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+}
+
+ProcessResult run_process(const std::string& program, const std::vector<std::string>& arguments,
+                          const std::string& scratch_dir) {
+  static int counter = 0;
+  ++counter;
+  std::string out_file = join_path(scratch_dir, "stdout_" + std::to_string(counter) + ".txt");
+  std::string err_file = join_path(scratch_dir, "stderr_" + std::to_string(counter) + ".txt");
+  std::string command = quote_for_shell(program);
+  for (const std::string& argument : arguments) {
+    command += " " + quote_for_shell(argument);
+  }
+  command += " <" + std::string(is_windows() ? "NUL" : "/dev/null");
+  command += " >" + quote_for_shell(out_file) + " 2>" + quote_for_shell(err_file);
+  if (is_windows()) {
+    // cmd /c drops the first and last quote of the line; one more pair keeps the inner ones.
+    command = "\"" + command + "\"";
+  }
+  ProcessResult result;
+  result.status = platform::run_shell(command);
+  result.out = without_carriage_returns(read_file(out_file));
+  result.err = without_carriage_returns(read_file(err_file));
+  (void)platform::remove_file(out_file);
+  (void)platform::remove_file(err_file);
+  return result;
+}

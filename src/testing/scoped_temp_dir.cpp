@@ -1,0 +1,73 @@
+#include "testing/scoped_temp_dir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "platform/platform.hpp"
+#include "workdir/path.hpp"
+
+namespace {
+
+std::string system_temp_directory() {
+  std::string value;
+  if (platform::get_environment_variable("TEMP", value) ||
+      platform::get_environment_variable("TMPDIR", value)) {
+    return value;
+  }
+  return platform::platform_kind() == platform::PlatformKind::Windows ? "C:\\" : "/tmp";
+}
+
+}  // namespace
+
+ScopedTempDir::ScopedTempDir() {
+  static int counter = 0;
+  m_previous_dir = platform::current_directory(4096);
+  std::string base = system_temp_directory();
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    std::string candidate = join_path(base, "sfx_test_" + std::to_string(platform::process_id()) +
+                                                "_" + std::to_string(++counter));
+    if (platform::make_directory(candidate, platform::DirectoryAccess::Private) == 0) {
+      std::string full;
+      m_path = platform::full_path(candidate, 4096, full) == 0 ? full : candidate;
+      break;
+    }
+  }
+  if (m_path.empty() || platform::set_current_directory(m_path) != 0) {
+    ADD_FAILURE() << "cannot create a temporary directory under " << base;
+  }
+}
+
+ScopedTempDir::~ScopedTempDir() {
+  (void)platform::set_current_directory(m_previous_dir);
+  if (m_path.empty()) {
+    return;
+  }
+  if (::testing::Test::HasFailure()) {
+    std::fprintf(stderr, "test files kept in %s\n", m_path.c_str());
+    return;
+  }
+  (void)platform::remove_tree(m_path);
+}
+
+std::string ScopedTempDir::file(const std::string& name) const { return join_path(m_path, name); }
+
+bool write_file(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+  return static_cast<bool>(out);
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+bool path_exists(const std::string& path) {
+  platform::PathKind kind;
+  return platform::query_path(path, kind) == 0;
+}

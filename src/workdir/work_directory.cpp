@@ -1,0 +1,99 @@
+#include "workdir/work_directory.hpp"
+
+#include <cerrno>
+#include <cstring>
+
+#include "common/messages.hpp"
+#include "platform/platform.hpp"
+#include "workdir/path.hpp"
+
+namespace {
+
+// The temporary directory: "TEMP", and on Linux, where "TEMP" is rarely set, "TMPDIR" and then
+// "/tmp".
+bool read_temp_directory(std::string& value) {
+  if (platform::get_environment_variable("TEMP", value)) {
+    return true;
+  }
+  if (platform::platform_kind() == platform::PlatformKind::Windows) {
+    return false;
+  }
+  if (platform::get_environment_variable("TMPDIR", value)) {
+    return true;
+  }
+  value = "/tmp";
+  return true;
+}
+
+// A given directory may end in a separator; the file system is asked about it without one.
+std::string without_trailing_separators(const std::string& path) {
+  std::string::size_type end = path.size();
+  while (end > 1 && (path[end - 1] == '/' || path[end - 1] == '\\') && path[end - 2] != ':') {
+    --end;
+  }
+  return path.substr(0, end);
+}
+
+int make_directory_once(const std::string& path, platform::DirectoryAccess access) {
+  int error = platform::make_directory(path, access);
+  if (error != EEXIST) {
+    return error;
+  }
+  (void)remove_directory_tree(path);
+  return platform::make_directory(path, access);
+}
+
+}  // namespace
+
+int resolve_work_directory(const SfxOptions& options, std::string& temp_files_dir,
+                           std::string& work_dir) {
+  if (!options.extract_dir_given) {
+    return create_temp_work_directory(temp_files_dir, work_dir) == 0 ? 0 : -1;
+  }
+  platform::PathKind kind = platform::PathKind::Other;
+  int error = platform::query_path(without_trailing_separators(options.extract_dir), kind);
+  if (error != 0) {
+    print_error("Failed to access directory %s: %s\n", options.extract_dir.c_str(),
+                std::strerror(error));
+    return -1;
+  }
+  if (kind != platform::PathKind::Directory) {
+    print_error("%s is not a directory\n", options.extract_dir.c_str());
+    return -1;
+  }
+  temp_files_dir = options.extract_dir;
+  work_dir = options.extract_dir;
+  return 0;
+}
+
+int create_temp_work_directory(std::string& temp_files_dir, std::string& work_dir) {
+  std::string temp;
+  if (!read_temp_directory(temp)) {
+    print_error("Failed to get TEMP env var\n");
+    return -1;
+  }
+  temp_files_dir = temp;
+  std::string path = temp + "/sfxter_";
+  std::string user;
+  if (platform::user_name(user) != 0) {
+    print_error("Failed to get username\n");
+    return -1;
+  }
+  path += user;
+  path += "_" + std::to_string(platform::process_id());
+  to_native_separators(path);
+  int error = make_directory_once(path, platform::DirectoryAccess::Private);
+  if (error != 0) {
+    print_error("Failed to create temporary directory %s: %s\n", path.c_str(),
+                std::strerror(error));
+    return -1;
+  }
+  work_dir = path;
+  return 0;
+}
+
+int make_fresh_directory(const std::string& path) {
+  return make_directory_once(path, platform::DirectoryAccess::Shared);
+}
+
+int remove_directory_tree(const std::string& path) { return platform::remove_tree(path); }

@@ -1,0 +1,27 @@
+#pragma once
+
+// The run's directory tree: the work directory (fresh under the temporary directory, or given on
+// the command line), its creation, checking and removal.
+
+#include <string>
+
+#include "common/sfx_options.hpp"
+
+// Where the run works. With "--sfx-extract-dir" it checks that `options.extract_dir` is a
+// directory and sets both outputs to it; otherwise it creates a fresh work directory under the
+// temporary directory (`create_temp_work_directory`). Returns 0, or -1 after printing why.
+[[nodiscard]] int resolve_work_directory(const SfxOptions& options, std::string& temp_files_dir,
+                                         std::string& work_dir);
+
+// Reads the temporary directory ("TEMP"; on Linux then "TMPDIR", then "/tmp") into
+// `temp_files_dir` and creates "sfxter_" + user name + "_" + process id below it, open to the
+// current user alone, as `work_dir`. Returns 0, or -1 after printing why.
+[[nodiscard]] int create_temp_work_directory(std::string& temp_files_dir, std::string& work_dir);
+
+// Creates the directory `path`; when something of that name exists already it is removed with
+// everything below it first. Returns 0 or the errno value of the failed creation.
+[[nodiscard]] int make_fresh_directory(const std::string& path);
+
+// Removes `path` with everything below it, never following a symbolic link. Returns 0 or the
+// first errno value met; no caller needs to look at it.
+int remove_directory_tree(const std::string& path);
