@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -70,4 +72,30 @@ std::string read_file(const std::string& path) {
 bool path_exists(const std::string& path) {
   platform::PathKind kind;
   return platform::query_path(path, kind) == 0;
+}
+
+std::vector<std::string> tree_listing(const std::string& path) {
+  std::vector<std::string> names;
+  std::error_code error;
+  namespace fs = std::filesystem;
+  fs::path root(path);
+  for (fs::recursive_directory_iterator it(root, error), end; !error && it != end;
+       it.increment(error)) {
+    std::string name = it->path().lexically_relative(root).generic_string();
+    if (it->is_directory(error) && !it->is_symlink(error)) {
+      name += '/';
+    }
+    names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+ScopedEnvironment::ScopedEnvironment(const char* name, const std::string& value) : m_name(name) {
+  m_was_set = platform::get_environment_variable(name, m_old);
+  EXPECT_EQ(platform::set_environment_variable(name, value), 0) << name;
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+  (void)platform::set_environment_variable(m_name, m_was_set ? m_old : "");
 }

@@ -5,6 +5,7 @@
 // printed, so that the files can be looked at.
 
 #include <string>
+#include <vector>
 
 class ScopedTempDir {
  public:
@@ -32,3 +33,22 @@ std::string read_file(const std::string& path);
 
 // Whether something of the name `path` exists.
 bool path_exists(const std::string& path);
+
+// Every file and directory below `path`, as relative names with '/' separators, sorted; directories
+// end in '/'.
+std::vector<std::string> tree_listing(const std::string& path);
+
+// Sets an environment variable of this process (and of the programs it starts) for one scope and
+// then restores the old value.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const std::string& value);
+  ~ScopedEnvironment();
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  const char* m_name;
+  std::string m_old;
+  bool m_was_set = false;
+};

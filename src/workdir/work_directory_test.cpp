@@ -12,21 +12,6 @@
 
 namespace {
 
-// Sets an environment variable for one test and puts the old value back afterwards.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(const char* name, const std::string& value) : m_name(name) {
-    m_was_set = platform::get_environment_variable(name, m_old);
-    EXPECT_EQ(platform::set_environment_variable(name, value), 0);
-  }
-  ~ScopedEnvironment() { (void)platform::set_environment_variable(m_name, m_was_set ? m_old : ""); }
-
- private:
-  const char* m_name;
-  std::string m_old;
-  bool m_was_set = false;
-};
-
 TEST(ToBackslashes, ChangesOnlySlashes) {
   std::string path = "D:/Temp//work\\x/";
   to_backslashes(path);
