@@ -154,9 +154,7 @@ int return_to_start_directory(const Run& run, int status) {
     return status;
   }
   print_error("Failed to change directory.\n");
-  std::string temp;
-  if (!platform::get_environment_variable("TEMP", temp) ||
-      platform::set_current_directory(temp) != 0) {
+  if (run.temp_files_dir.empty() || platform::set_current_directory(run.temp_files_dir) != 0) {
     (void)platform::set_current_directory(std::string(1, native_separator()));
   }
   return k_exit_return_failed;

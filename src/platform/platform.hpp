@@ -62,6 +62,10 @@ bool get_environment_variable(const char* name, std::string& value);
 // an errno value.
 [[nodiscard]] int set_environment_variable(const char* name, const std::string& value);
 
+// Removes the environment variable `name` from this process's environment. Returns 0 or an errno
+// value.
+[[nodiscard]] int unset_environment_variable(const char* name);
+
 // Who may enter a directory that `make_directory` creates: `Shared` leaves it to the platform's
 // defaults (the umask on Linux), `Private` limits it to the current user.
 enum class DirectoryAccess { Shared, Private };

@@ -309,6 +309,8 @@ int set_environment_variable(const char* name, const std::string& value) {
   return setenv(name, value.c_str(), 1) == 0 ? 0 : errno;
 }
 
+int unset_environment_variable(const char* name) { return unsetenv(name) == 0 ? 0 : errno; }
+
 int make_directory(const std::string& path, DirectoryAccess access) {
   mode_t mode = access == DirectoryAccess::Private ? 0700 : 0777;
   return mkdir(path.c_str(), mode) == 0 ? 0 : errno;

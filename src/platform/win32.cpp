@@ -183,6 +183,14 @@ int set_environment_variable(const char* name, const std::string& value) {
   return 0;
 }
 
+int unset_environment_variable(const char* name) {
+  if (!SetEnvironmentVariableA(name, nullptr)) {
+    return last_errno();
+  }
+  (void)_putenv_s(name, "");
+  return 0;
+}
+
 int make_directory(const std::string& path, DirectoryAccess) {
   return _mkdir(path.c_str()) == 0 ? 0 : errno;
 }

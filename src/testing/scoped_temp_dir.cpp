@@ -97,5 +97,9 @@ ScopedEnvironment::ScopedEnvironment(const char* name, const std::string& value)
 }
 
 ScopedEnvironment::~ScopedEnvironment() {
-  (void)platform::set_environment_variable(m_name, m_was_set ? m_old : "");
+  if (m_was_set) {
+    (void)platform::set_environment_variable(m_name, m_old);
+  } else {
+    (void)platform::unset_environment_variable(m_name);
+  }
 }

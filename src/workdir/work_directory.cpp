@@ -25,10 +25,14 @@ bool read_temp_directory(std::string& value) {
   return true;
 }
 
-// A given directory may end in a separator; the file system is asked about it without one.
+bool is_separator(char c) { return c == '/' || c == native_separator(); }
+
+// A given directory may end in a separator; the file system is asked about it without one. A root
+// ("/", "C:\\") keeps its separator.
 std::string without_trailing_separators(const std::string& path) {
   std::string::size_type end = path.size();
-  while (end > 1 && (path[end - 1] == '/' || path[end - 1] == '\\') && path[end - 2] != ':') {
+  while (end > 1 && is_separator(path[end - 1]) && !is_separator(path[end - 2]) &&
+         path[end - 2] != ':') {
     --end;
   }
   return path.substr(0, end);
