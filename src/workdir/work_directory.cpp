@@ -100,4 +100,15 @@ int make_fresh_directory(const std::string& path) {
   return make_directory_once(path, platform::DirectoryAccess::Shared);
 }
 
-int remove_directory_tree(const std::string& path) { return platform::remove_tree(path); }
+int remove_directory_tree(const std::string& path) {
+  // Like the shell's tree removal, this takes directories only: a plain file of the name stays.
+  platform::PathKind kind = platform::PathKind::Other;
+  int error = platform::query_path(path, kind);
+  if (error != 0) {
+    return error;
+  }
+  if (kind != platform::PathKind::Directory) {
+    return ENOTDIR;
+  }
+  return platform::remove_tree(path);
+}

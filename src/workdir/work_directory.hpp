@@ -18,10 +18,12 @@
 // current user alone, as `work_dir`. Returns 0, or -1 after printing why.
 [[nodiscard]] int create_temp_work_directory(std::string& temp_files_dir, std::string& work_dir);
 
-// Creates the directory `path`; when something of that name exists already it is removed with
-// everything below it first. Returns 0 or the errno value of the failed creation.
+// Creates the directory `path`; when a directory of that name exists already it is removed with
+// everything below it first. Returns 0 or the errno value of the failed creation (EEXIST when a
+// plain file of that name is in the way; it stays).
 [[nodiscard]] int make_fresh_directory(const std::string& path);
 
-// Removes `path` with everything below it, never following a symbolic link. Returns 0 or the
-// first errno value met; no caller needs to look at it.
+// Removes the directory `path` with everything below it, never following a symbolic link (a link
+// is removed itself). A plain file is left alone (ENOTDIR). Returns 0 or the first errno value
+// met; no caller needs to look at it.
 int remove_directory_tree(const std::string& path);

@@ -32,6 +32,12 @@ TEST(MakeFreshDirectory, ReplacesAnExistingTree) {
   EXPECT_FALSE(path_exists(join_path(target, "sub")));
 
   EXPECT_EQ(make_fresh_directory(dir.file("missing/child")), ENOENT);
+
+  // A plain file in the way is never deleted.
+  ASSERT_TRUE(write_file(dir.file("plain"), "user data"));
+  EXPECT_EQ(make_fresh_directory(dir.file("plain")), EEXIST);
+  EXPECT_EQ(remove_directory_tree(dir.file("plain")), ENOTDIR);
+  EXPECT_EQ(read_file(dir.file("plain")), "user data");
 }
 
 TEST(ResolveWorkDirectory, ChecksTheGivenDirectory) {

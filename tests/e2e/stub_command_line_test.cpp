@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -89,6 +91,19 @@ TEST(StubCommandLine, PlainStubHasNoPayloadAndLeavesNothingBehind) {
             "-E- Failed to find version pattern, vek_fwsfx_gen is older than expected : '2.0', "
             "make sure to have the latest ORBA\n");
   EXPECT_EQ(tree_listing(dir.path()), std::vector<std::string>{});
+}
+
+TEST(StubCommandLine, ExtractionDirectoryInTheWayFailsThroughTheEnding) {
+  ScopedTempDir dir;
+  std::string in_the_way = join_path(dir.path(), "sfx_stub-dir");
+  ASSERT_TRUE(write_file(in_the_way, "user data"));
+  ProcessResult result =
+      run_process(stub_artifact(), {"--sfx-extract-dir", dir.path()}, dir.path());
+  EXPECT_EQ(result.status, 252);
+  EXPECT_EQ(result.err, "-E- Failed to create directory " + in_the_way + ": " +
+                            std::strerror(EEXIST) + "\n");
+  EXPECT_EQ(read_file(in_the_way), "user data");
+  EXPECT_EQ(tree_listing(dir.path()), std::vector<std::string>{"sfx_stub-dir"});
 }
 
 }  // namespace
