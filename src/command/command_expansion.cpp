@@ -1,0 +1,115 @@
+#include "command/command_expansion.hpp"
+
+#include "command/command_lists.hpp"
+#include "platform/platform.hpp"
+#include "workdir/path.hpp"
+
+namespace {
+
+const char k_argv_placeholder[] = "%argv%";
+const char k_current_dir_placeholder[] = "%current-dir%";
+const char k_ca_bundle_placeholder[] = "%ca-bundle.crt%";
+const char k_device_placeholder[] = "%device%";
+
+// Replaces every occurrence of `placeholder` in `text` by `value`. The search goes on behind the
+// inserted value, so a value that holds the placeholder itself is left as it is and the loop ends.
+void replace_all(std::string& text, const std::string& placeholder, const std::string& value) {
+  std::string::size_type position = text.find(placeholder);
+  while (position != std::string::npos) {
+    text.replace(position, placeholder.size(), value);
+    position = text.find(placeholder, position + value.size());
+  }
+}
+
+std::string current_dir_option(const std::string& current_dir, ShellSyntax syntax) {
+  if (syntax == ShellSyntax::Cmd) {
+    // The blank before the closing quote keeps the trailing backslash from escaping the quote
+    // for programs that parse their command line with the C runtime's rules.
+    return "--current-dir \"" + current_dir + "\\ \" ";
+  }
+  return "--current-dir " + quote_for_posix_shell(current_dir + "/") + " ";
+}
+
+std::string ca_bundle_path(const std::string& extraction_dir, ShellSyntax syntax) {
+  if (syntax == ShellSyntax::Cmd) {
+    return "\"" + extraction_dir + "\\ca-bundle.crt\"";
+  }
+  return quote_for_posix_shell(extraction_dir + "/ca-bundle.crt");
+}
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+}  // namespace
+
+ShellSyntax platform_shell_syntax() {
+  return platform::platform_kind() == platform::PlatformKind::Windows ? ShellSyntax::Cmd
+                                                                      : ShellSyntax::Posix;
+}
+
+std::string quote_for_posix_shell(const std::string& value) {
+  std::string quoted = "\"";
+  for (char c : value) {
+    if (c == '$' || c == '`' || c == '"' || c == '\\') {
+      quoted += '\\';
+    }
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+std::string command_prefix(const std::string& extraction_dir, ShellSyntax syntax) {
+  std::string prefix = extraction_dir + "/";
+  if (syntax == ShellSyntax::Cmd) {
+    to_backslashes(prefix);
+  }
+  return prefix;
+}
+
+std::string make_command_line(const std::string& prefix, const std::string& text,
+                              ShellSyntax syntax) {
+  std::string program;
+  std::string::size_type rest_start = 0;
+  std::string::size_type closing = std::string::npos;
+  if (!text.empty() && text[0] == '"') {
+    closing = text.find('"', 1);
+  }
+  if (closing != std::string::npos) {
+    program = text.substr(1, closing - 1);
+    rest_start = closing + 1;
+  } else {
+    while (rest_start < text.size() && !is_blank(text[rest_start])) {
+      ++rest_start;
+    }
+    program = text.substr(0, rest_start);
+  }
+  std::string rest = text.substr(rest_start);
+  if (syntax == ShellSyntax::Cmd) {
+    return "\"\"" + prefix + program + "\"" + rest + "\"";
+  }
+  return quote_for_posix_shell(prefix + program) + rest;
+}
+
+void expand_command_with(ShellSyntax syntax, const std::string& command_template,
+                         const std::string& args, std::string& expanded, const SfxOptions& options,
+                         const std::string& extraction_dir, std::vector<std::string>& tool_commands,
+                         std::vector<std::string>& display_commands) {
+  std::string prefix = command_prefix(extraction_dir, syntax);
+  expanded = command_template;
+  replace_all(expanded, k_argv_placeholder, args);
+  replace_all(expanded, k_current_dir_placeholder, current_dir_option(options.current_dir, syntax));
+  replace_all(expanded, k_ca_bundle_placeholder, ca_bundle_path(extraction_dir, syntax));
+
+  for (std::string& command : tool_commands) {
+    std::string text = command;
+    replace_all(text, k_device_placeholder, options.device_arg);
+    display_commands.push_back(text);
+    command = make_command_line(prefix, text, syntax);
+  }
+}
+
+void expand_command(const std::string& command_template, const std::string& args,
+                    std::string& expanded, const SfxOptions& options,
+                    const std::string& extraction_dir) {
+  expand_command_with(platform_shell_syntax(), command_template, args, expanded, options,
+                      extraction_dir, extra_tool_commands, extra_tool_display_commands);
+}
