@@ -30,5 +30,26 @@ inline constexpr int k_payload_short_copy = -5;
 // Reads the payload of `self_path` and writes its archive as "archive.zip" into `work_dir`.
 // Appends the extra-tool command, if any, to `extra_tool_commands`. Prints its own "-E- " message
 // on every failure and returns one of the negative codes above; 0 on success.
+// A package of 2 GiB or more, which the layout's 32-bit positions cannot address, is refused with
+// k_payload_file_error; a stub's file that ends before the whole archive was copied yields
+// k_payload_short_copy with a message naming the file.
 [[nodiscard]] int read_payload(const std::string& self_path, const std::string& work_dir,
                                PayloadResult& result);
+
+// The backward search for the trailer and the layout version check on the open stub's `file`:
+// tests the positions `start`, `start` - 1, ... down to 1 (none when `start` is below 1) for the
+// version pattern, then requires the 8 bytes 32 bytes above the match to read "2.0" up to their
+// first NUL. On success adds the number of bytes after the trailer to `bytes_after` (so the caller
+// passes 0 and gets file size - trailer end when `start` is file size - 32) and returns true.
+// Otherwise prints the failure, naming `self_path` where the message has a file, and returns false.
+[[nodiscard]] bool find_layout_version(std::int32_t start, std::FILE* file,
+                                       std::uint32_t& bytes_after, const std::string& self_path);
+
+// Looks for the extra tool section at `probe` in the open stub's `file`. Sets `section_size` to 288
+// and appends the section's command to `extra_tool_commands` when the 32 bytes at `probe`, cut at
+// their first NUL, equal the extra-tool pattern; sets it to 0 when they do not or `probe` is below
+// 1. Returns true in both cases, false after printing why when the file cannot be positioned or
+// read.
+[[nodiscard]] bool read_extra_tool_section(std::int32_t probe, std::FILE* file,
+                                           std::uint32_t& section_size,
+                                           const std::string& self_path);

@@ -1,0 +1,87 @@
+#include "generator/archive_check.hpp"
+
+#include <unzip.h>
+
+#include <memory>
+#include <vector>
+
+#include "generator/offset_file_io.hpp"
+
+namespace {
+
+struct UnzipCloser {
+  void operator()(void* zip) const { unzClose(static_cast<unzFile>(zip)); }
+};
+
+// Reads the current entry through and lets minizip compare its CRC at the close.
+bool read_entry(unzFile zip, const std::string& name, std::string& error) {
+  if (unzOpenCurrentFile(zip) != UNZ_OK) {
+    error = "cannot open entry " + name;
+    return false;
+  }
+  std::vector<char> buffer(1 << 16);
+  int count = 0;
+  while ((count = unzReadCurrentFile(zip, buffer.data(), static_cast<unsigned>(buffer.size()))) >
+         0) {
+  }
+  int closed = unzCloseCurrentFile(zip);
+  if (count < 0) {
+    error = "entry " + name + " has damaged data";
+    return false;
+  }
+  if (closed == UNZ_CRCERROR) {
+    error = "entry " + name + " fails its CRC check";
+    return false;
+  }
+  if (closed != UNZ_OK) {
+    error = "cannot finish reading entry " + name;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool check_archive(std::FILE* file, std::int64_t begin, std::int64_t end, ArchiveCheck check,
+                   ArchiveSummary& summary, std::string& error) {
+  summary = ArchiveSummary{};
+  FileRegion region{file, begin, end};
+  zlib_filefunc64_def functions;
+  fill_region_functions(functions, region);
+  std::unique_ptr<void, UnzipCloser> zip(unzOpen2_64("", &functions));
+  unz_global_info64 global;
+  if (!zip || unzGetGlobalInfo64(zip.get(), &global) != UNZ_OK) {
+    error = "not a ZIP archive";
+    return false;
+  }
+  // minizip reports an empty archive's first entry as damaged rather than as the end of the list.
+  if (global.number_entry == 0) {
+    return true;
+  }
+  int step = unzGoToFirstFile(zip.get());
+  while (step == UNZ_OK) {
+    unz_file_info64 info;
+    char name[1024] = {};
+    if (unzGetCurrentFileInfo64(zip.get(), &info, name, sizeof name - 1, nullptr, 0, nullptr, 0) !=
+        UNZ_OK) {
+      error = "cannot read the archive's directory";
+      return false;
+    }
+    ++summary.entry_count;
+    summary.total_size += info.uncompressed_size;
+    if (check == ArchiveCheck::ReadEveryEntry && !read_entry(zip.get(), name, error)) {
+      return false;
+    }
+    step = unzGoToNextFile(zip.get());
+  }
+  if (step != UNZ_END_OF_LIST_OF_FILE) {
+    error = "cannot read the archive's directory";
+    return false;
+  }
+  if (summary.entry_count != global.number_entry) {
+    error = "the archive's directory lists " + std::to_string(summary.entry_count) +
+            " entries, its end record " + std::to_string(global.number_entry);
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,43 @@
+#include "generator/package_inspector.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+bool inspect_package(const std::string& path, ArchiveCheck check, PackageInfo& info,
+                     std::string& error) {
+  info = PackageInfo{};
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+  if (!file) {
+    error = "cannot open " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  if (!read_trailer(file.get(), info.trailer, error)) {
+    error = path + ": " + error;
+    return false;
+  }
+  std::int64_t begin = info.trailer.archive_offset;
+  if (!check_archive(file.get(), begin, begin + info.trailer.archive_length, check, info.archive,
+                     error)) {
+    error = path + ": archive: " + error;
+    return false;
+  }
+  return true;
+}
+
+std::string describe_package(const PackageInfo& info) {
+  const TrailerInfo& trailer = info.trailer;
+  std::string text;
+  text += "layout version:      " + trailer.layout_version + "\n";
+  text += "command template:    " + trailer.command_template + "\n";
+  if (trailer.extra_tool_command) {
+    text += "extra-tool command:  " + *trailer.extra_tool_command + "\n";
+  }
+  text += "archive offset:      " + std::to_string(trailer.archive_offset) + "\n";
+  text += "archive length:      " + std::to_string(trailer.archive_length) + "\n";
+  text += "bytes after trailer: " + std::to_string(trailer.bytes_after) + "\n";
+  text += "archive entries:     " + std::to_string(info.archive.entry_count) + "\n";
+  text += "archive total size:  " + std::to_string(info.archive.total_size) + "\n";
+  return text;
+}

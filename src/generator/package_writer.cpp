@@ -1,0 +1,256 @@
+#include "generator/package_writer.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+#include <vector>
+
+#include "generator/archive_check.hpp"
+#include "generator/folder_scan.hpp"
+#include "generator/trailer_format.hpp"
+#include "generator/zip_writer.hpp"
+#include "payload/payload_layout.hpp"
+#include "platform/platform.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+FilePtr open_file(const std::string& path, const char* mode) {
+  return FilePtr(std::fopen(path.c_str(), mode), std::fclose);
+}
+
+bool is_blank(const std::string& text) {
+  return text.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+bool check_texts(const PackageRequest& request, std::string& error) {
+  if (is_blank(request.command_template)) {
+    error = "the command template is empty; the stub would have nothing to run";
+    return false;
+  }
+  if (!check_command_field(request.command_template, "the command template", error)) {
+    return false;
+  }
+  if (request.extra_tool_command) {
+    if (is_blank(*request.extra_tool_command)) {
+      error = "the extra-tool command is empty";
+      return false;
+    }
+    if (!check_command_field(*request.extra_tool_command, "the extra-tool command", error)) {
+      return false;
+    }
+  }
+  if (request.level < 0 || request.level > 9) {
+    error = "the compression level must be 0 to 9";
+    return false;
+  }
+  return true;
+}
+
+// The size of the regular file `path`, or -1 with a message in `error`.
+std::int64_t regular_file_size(const std::string& path, const char* what, std::string& error) {
+  std::error_code failure;
+  if (!fs::is_regular_file(path, failure)) {
+    error = std::string("cannot read the ") + what + " " + path +
+            (fs::exists(path, failure) ? ": not a regular file" : ": no such file");
+    return -1;
+  }
+  std::uintmax_t size = fs::file_size(path, failure);
+  if (failure) {
+    error = std::string("cannot read the ") + what + " " + path + ": " + failure.message();
+    return -1;
+  }
+  return static_cast<std::int64_t>(size);
+}
+
+// Copies all of `from` to the current position of `to`.
+bool append_file(std::FILE* to, const std::string& from, std::string& error) {
+  FilePtr source = open_file(from, "rb");
+  if (!source) {
+    error = "cannot open " + from + ": " + std::strerror(errno);
+    return false;
+  }
+  std::vector<char> buffer(1 << 16);
+  std::size_t count = 0;
+  while ((count = std::fread(buffer.data(), 1, buffer.size(), source.get())) > 0) {
+    if (std::fwrite(buffer.data(), 1, count, to) != count) {
+      error = "cannot write the package: " + std::string(std::strerror(errno));
+      return false;
+    }
+  }
+  if (std::ferror(source.get())) {
+    error = "cannot read " + from;
+    return false;
+  }
+  return true;
+}
+
+// Gathers and checks the archive's input before anything is written.
+bool prepare_source(const PackageRequest& request, std::vector<ArchiveItem>& items,
+                    std::string& error) {
+  switch (request.source) {
+    case ArchiveSource::Folder:
+      return scan_folder(request.source_path, items, error);
+    case ArchiveSource::Items:
+      items = request.items;
+      return true;
+    case ArchiveSource::ZipFile: {
+      std::int64_t size = regular_file_size(request.source_path, "ZIP file", error);
+      if (size < 0) {
+        return false;
+      }
+      if (size >= k_package_size_limit) {
+        error = "the archive " + request.source_path + " is 2 GiB or larger";
+        return false;
+      }
+      FilePtr zip = open_file(request.source_path, "rb");
+      ArchiveSummary summary;
+      if (!zip) {
+        error = "cannot open " + request.source_path + ": " + std::strerror(errno);
+        return false;
+      }
+      if (!check_archive(zip.get(), 0, size, ArchiveCheck::ListOnly, summary, error)) {
+        error = request.source_path + ": " + error;
+        return false;
+      }
+      return true;
+    }
+  }
+  return false;
+}
+
+// Removes the temporary file unless the package was completed.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(std::string path) : m_path(std::move(path)) {}
+  ~TemporaryFile() {
+    if (!m_kept) {
+      std::error_code ignored;
+      fs::remove(m_path, ignored);
+    }
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+  const std::string& path() const { return m_path; }
+  void keep() { m_kept = true; }
+
+ private:
+  std::string m_path;
+  bool m_kept = false;
+};
+
+// Writes stub, archive and trailer into the open `out`.
+bool write_contents(std::FILE* out, const PackageRequest& request,
+                    const std::vector<ArchiveItem>& items, std::string& error) {
+  if (!append_file(out, request.stub_path, error)) {
+    return false;
+  }
+  std::int64_t archive_begin = platform::tell_file(out);
+  if (request.source == ArchiveSource::ZipFile) {
+    if (!append_file(out, request.source_path, error)) {
+      return false;
+    }
+  } else if (!write_zip(out, archive_begin, items, request.level, error)) {
+    return false;
+  }
+  if (platform::seek_file(out, 0, SEEK_END) != 0) {
+    error = "cannot write the package";
+    return false;
+  }
+  std::int64_t archive_end = platform::tell_file(out);
+  std::int64_t archive_length = archive_end - archive_begin;
+  if (archive_begin < 0 || archive_end < 0 || archive_length >= k_package_size_limit) {
+    error = "the archive is " + std::to_string(archive_length) +
+            " bytes long; it must be smaller than 2 GiB";
+    return false;
+  }
+  std::string trailer =
+      encode_trailer(request.command_template, static_cast<std::uint32_t>(archive_length),
+                     request.extra_tool_command);
+  if (archive_end + static_cast<std::int64_t>(trailer.size()) >= k_package_size_limit) {
+    error = "the package would be 2 GiB or larger";
+    return false;
+  }
+  if (std::fwrite(trailer.data(), 1, trailer.size(), out) != trailer.size()) {
+    error = "cannot write the package: " + std::string(std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+// Reads the written package back as the stub would and compares it with the request. This catches
+// an archive whose last bytes happen to look like an extra tool section.
+bool check_written(const std::string& path, const PackageRequest& request, std::string& error) {
+  FilePtr file = open_file(path, "rb");
+  TrailerInfo info;
+  if (!file || !read_trailer(file.get(), info, error)) {
+    error = "the written package does not read back: " + error;
+    return false;
+  }
+  if (info.command_template != request.command_template ||
+      info.extra_tool_command != request.extra_tool_command || info.bytes_after != 0) {
+    error =
+        "the written package would be misread: the archive's last bytes look like an extra tool "
+        "section";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool write_package(const PackageRequest& request, std::string& error) {
+  if (!check_texts(request, error)) {
+    return false;
+  }
+  std::int64_t stub_size = regular_file_size(request.stub_path, "stub", error);
+  if (stub_size < 0) {
+    return false;
+  }
+  if (stub_size >= k_package_size_limit) {
+    error = "the stub " + request.stub_path + " is 2 GiB or larger";
+    return false;
+  }
+  std::vector<ArchiveItem> items;
+  if (!prepare_source(request, items, error)) {
+    return false;
+  }
+
+  TemporaryFile partial(request.output_path + ".partial-" + std::to_string(platform::process_id()));
+  {
+    FilePtr out = open_file(partial.path(), "w+b");
+    if (!out) {
+      error = "cannot create " + partial.path() + ": " + std::strerror(errno);
+      return false;
+    }
+    if (!write_contents(out.get(), request, items, error)) {
+      return false;
+    }
+    if (std::fclose(out.release()) != 0) {
+      error = "cannot write the package: " + std::string(std::strerror(errno));
+      return false;
+    }
+  }
+  if (!check_written(partial.path(), request, error)) {
+    return false;
+  }
+  std::error_code failure;
+  fs::permissions(partial.path(),
+                  fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                      fs::perms::others_read | fs::perms::others_exec,
+                  failure);
+  fs::rename(partial.path(), request.output_path, failure);
+  if (failure) {
+    error =
+        "cannot rename " + partial.path() + " to " + request.output_path + ": " + failure.message();
+    return false;
+  }
+  partial.keep();
+  return true;
+}

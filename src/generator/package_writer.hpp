@@ -1,0 +1,41 @@
+#pragma once
+
+// Builds a package: a copy of the stub, a ZIP archive, and the payload trailer.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "generator/archive_item.hpp"
+
+// Where the package's archive comes from.
+enum class ArchiveSource {
+  // A folder on disk, written as a new ZIP archive.
+  Folder,
+  // An existing ZIP file, appended unchanged.
+  ZipFile,
+  // The given items, written as a new ZIP archive with their names as given.
+  Items,
+};
+
+struct PackageRequest {
+  std::string stub_path;
+  ArchiveSource source = ArchiveSource::Folder;
+  // The folder (Folder) or the ZIP file (ZipFile).
+  std::string source_path;
+  std::vector<ArchiveItem> items;
+  std::string command_template;
+  std::optional<std::string> extra_tool_command;
+  // Deflate level 1-9, or 0 to store.
+  int level = 6;
+  std::string output_path;
+};
+
+// Writes the package that `request` describes to `output_path`. The package is written beside it
+// under a temporary name and renamed when complete, and is made executable; on failure nothing
+// stays behind. Refuses (returns false with a message in `error`) a command template or extra-tool
+// command of more than 256 bytes or with a NUL, an empty or blank template or extra-tool command, a
+// level outside 0-9, a stub, folder or ZIP file that cannot be read, an input that is not a ZIP
+// archive, a folder entry that cannot be stored (see `scan_folder`), an archive or package of
+// 2 GiB or more, and a package that the stub would not read back as written.
+[[nodiscard]] bool write_package(const PackageRequest& request, std::string& error);

@@ -1,0 +1,18 @@
+#pragma once
+
+// Writes a ZIP archive through minizip's zip interface.
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "generator/archive_item.hpp"
+
+// Writes `items`, in the given order and with their names as given, as a ZIP archive into the open
+// `file` (opened for writing, binary), starting at `begin`; every ZIP offset counts from `begin`.
+// Entries record the made-by host Unix, their permission bits and modification time; files are
+// deflated at `level` (1-9) or stored (0); zip64 fields are used where sizes or counts need them.
+// Returns true, or false with a message in `error`.
+[[nodiscard]] bool write_zip(std::FILE* file, std::int64_t begin,
+                             const std::vector<ArchiveItem>& items, int level, std::string& error);
