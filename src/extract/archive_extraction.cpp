@@ -1,4 +1,361 @@
 #include "extract/archive_extraction.hpp"
 
-// Placeholder until the extraction lands.
-int extract_archive(const char*, const std::string&) { return k_extract_not_an_archive; }
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "common/exit_status.hpp"
+#include "common/messages.hpp"
+#include "extract/entry_extraction.hpp"
+#include "extract/entry_names.hpp"
+#include "platform/platform.hpp"
+
+namespace {
+
+// The retry name holds at most this many bytes of the archive path, then ".zip".
+constexpr std::size_t k_retry_path_bytes = 255;
+constexpr std::size_t k_retry_name_size = 272;
+
+// Closes the archive when the extraction leaves, however it leaves.
+class OpenArchive {
+ public:
+  explicit OpenArchive(unzFile archive) : m_archive(archive) {}
+  ~OpenArchive() { close(); }
+  OpenArchive(const OpenArchive&) = delete;
+  OpenArchive& operator=(const OpenArchive&) = delete;
+  unzFile get() const { return m_archive; }
+  void close() {
+    if (m_archive != nullptr) {
+      (void)unzClose(m_archive);
+      m_archive = nullptr;
+    }
+  }
+
+ private:
+  unzFile m_archive;
+};
+
+struct FreeMemory {
+  void operator()(void* memory) const { std::free(memory); }
+};
+
+// An output file; closed on every early return. `close` reports what the final flush found.
+class OutputFile {
+ public:
+  explicit OutputFile(std::FILE* file) : m_file(file) {}
+  ~OutputFile() {
+    if (m_file != nullptr) {
+      (void)std::fclose(m_file);
+    }
+  }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  std::FILE* get() const { return m_file; }
+  int close() {
+    int result = std::fclose(m_file);
+    m_file = nullptr;
+    return result;
+  }
+
+ private:
+  std::FILE* m_file;
+};
+
+// minizip's file-information record calls the DOS date `dosDate`; minizip-ng's compatibility
+// record calls it `dos_date`. Whichever this build has is taken.
+template <typename Info>
+auto dos_date_of(const Info& info, int) -> decltype(info.dosDate, std::uint32_t()) {
+  return static_cast<std::uint32_t>(info.dosDate);
+}
+template <typename Info>
+std::uint32_t dos_date_of(const Info& info, long) {
+  return static_cast<std::uint32_t>(info.dos_date);
+}
+
+// minizip finds the end-of-central-directory record only behind the first byte of the file, so
+// it cannot open an archive without entries, which is that record alone (plus its comment).
+// Such a file is recognised here and extracted as what it is: nothing.
+bool is_empty_archive(const char* path) {
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) {
+    return false;
+  }
+  unsigned char record[22];
+  bool complete = std::fread(record, 1, sizeof record, file) == sizeof record;
+  long comment = 0;
+  while (complete && std::fgetc(file) != EOF && comment <= 0xffff) {
+    ++comment;
+  }
+  (void)std::fclose(file);
+  static const unsigned char signature[] = {'P', 'K', 5, 6};
+  if (!complete || std::memcmp(record, signature, sizeof signature) != 0) {
+    return false;
+  }
+  // Disk numbers, entry counts, directory size and offset all zero; the comment fills the rest.
+  for (int i = 4; i < 20; ++i) {
+    if (record[i] != 0) {
+      return false;
+    }
+  }
+  return comment == (record[20] | record[21] << 8);
+}
+
+// Opens `path` as an archive. Returns true when it is one: `archive` holds its handle, or null
+// for an archive without entries.
+bool open_archive(const char* path, unzFile& archive) {
+  archive = unzOpen64(path);
+  return archive != nullptr || is_empty_archive(path);
+}
+
+bool is_separator(char c) { return c == '/' || c == '\\'; }
+
+// Where the last component of `path` starts: just behind its last separator, or 0.
+std::size_t last_component(const std::string& path) {
+  std::size_t position = path.find_last_of("/\\");
+  return position == std::string::npos ? 0 : position + 1;
+}
+
+// errno as it was left by the failed write or close.
+void report_write_failure() {
+  if (errno != 0) {
+    print_plain("%s\n", std::strerror(errno));
+  } else {
+    print_plain("error in writing extracted file\n");
+  }
+}
+
+// Gives the extracted `path` its permission bits. Returns 0, or k_entry_not_created after
+// printing why.
+int apply_mode(const std::string& path, const char* name, unsigned mode) {
+  int error = platform::set_file_mode(path, mode);
+  if (error != 0) {
+    print_plain("error setting the permissions of %s: %s\n", name, std::strerror(error));
+    return k_entry_not_created;
+  }
+  return 0;
+}
+
+// A directory entry: the directory and, unlike a bare mkdir, any missing parents, so that an
+// entry met before its parent's entry is not lost. A name that exists as something else than a
+// directory stops the extraction.
+int extract_directory_entry(const std::string& path, const char* name, unsigned mode) {
+  int error = platform::make_directory(path, platform::DirectoryAccess::Shared);
+  if (error == ENOENT) {
+    int made = make_directory_path(path);
+    if (made < 0) {
+      return made;
+    }
+  }
+  platform::PathKind kind = platform::PathKind::Other;
+  if (platform::query_path(path, kind) != 0 || kind != platform::PathKind::Directory) {
+    print_plain("couldn't create directory %s\n", name);
+    return k_entry_not_created;
+  }
+  return apply_mode(path, name, mode);
+}
+
+// Streams the open entry's data into `file`. Returns 0, a negative read result or
+// k_entry_write_failed, after printing why.
+int copy_entry_data(unzFile archive, char* buffer, std::FILE* file) {
+  for (;;) {
+    int count = unzReadCurrentFile(archive, buffer, static_cast<unsigned>(k_write_buffer_size));
+    if (count < 0) {
+      print_plain("error %d with zipfile in unzReadCurrentFile\n", count);
+      return count;
+    }
+    if (count == 0) {
+      return 0;
+    }
+    errno = 0;
+    if (std::fwrite(buffer, static_cast<std::size_t>(count), 1, file) != 1) {
+      report_write_failure();
+      return k_entry_write_failed;
+    }
+  }
+}
+
+}  // namespace
+
+void set_file_time(const std::string& file_name, std::uint32_t dos_date_time) {
+  platform::set_file_time(file_name, dos_date_time);
+}
+
+int make_directory_path(const std::string& path) {
+  std::size_t length = path.size();
+  if (length == 0) {
+    return 0;
+  }
+  std::unique_ptr<char, FreeMemory> copy(static_cast<char*>(std::malloc(length + 1)));
+  if (copy == nullptr) {
+    print_plain("Error allocating memory\n");
+    return k_entry_no_memory;
+  }
+  char* text = copy.get();
+  std::memcpy(text, path.c_str(), length + 1);
+  if (text[length - 1] == '/') {
+    text[--length] = '\0';
+  }
+  if (platform::make_directory(text, platform::DirectoryAccess::Shared) == 0) {
+    return 1;
+  }
+  // From the second character on, so that a leading separator never yields an empty name.
+  char* p = text + 1;
+  for (;;) {
+    while (*p != '\0' && !is_separator(*p)) {
+      ++p;
+    }
+    char separator = *p;
+    *p = '\0';
+    if (platform::make_directory(text, platform::DirectoryAccess::Shared) == ENOENT) {
+      print_plain("couldn't create directory %s\n", text);
+      return 0;
+    }
+    if (separator == '\0') {
+      break;
+    }
+    *p++ = separator;
+  }
+  return 1;
+}
+
+int extract_current_entry(unzFile archive) {
+  // One zeroed byte beyond what minizip may fill: a name that fills the buffer comes back
+  // without its NUL.
+  char name[k_entry_name_capacity + 1];
+  std::memset(name, 0, sizeof name);
+  unz_file_info64 info;
+  std::memset(&info, 0, sizeof info);
+  int result = unzGetCurrentFileInfo64(archive, &info, name,
+                                       static_cast<unsigned>(k_entry_name_capacity), nullptr, 0,
+                                       nullptr, 0);
+  if (result != UNZ_OK) {
+    print_plain("error %d with zipfile in unzGetCurrentFileInfo\n", result);
+    return result;
+  }
+  EntryNameVerdict verdict = check_entry_name(name, static_cast<unsigned long>(info.size_filename));
+  if (verdict != EntryNameVerdict::Accepted) {
+    print_plain("refusing entry %s: %s\n", name, refusal_reason(verdict));
+    return k_entry_refused;
+  }
+
+  std::unique_ptr<char, FreeMemory> buffer(static_cast<char*>(std::calloc(1, k_write_buffer_size)));
+  if (buffer == nullptr) {
+    print_plain("Error allocating memory\n");
+    return k_entry_no_memory;
+  }
+
+  std::string path = entry_path(name);
+  std::size_t last = last_component(path);
+  unsigned long made_by = static_cast<unsigned long>(info.version);
+  unsigned long attributes = static_cast<unsigned long>(info.external_fa);
+  if (last == path.size()) {
+    return extract_directory_entry(path, name,
+                                   entry_mode(made_by, attributes, EntryKind::Directory));
+  }
+
+  result = unzOpenCurrentFilePassword(archive, nullptr);
+  if (result != UNZ_OK) {
+    print_plain("error %d with zipfile in unzOpenCurrentFilePassword\n", result);
+    (void)unzCloseCurrentFile(archive);
+    return result;
+  }
+
+  std::FILE* opened = std::fopen(path.c_str(), "wb");
+  if (opened == nullptr && last > 0) {
+    // Allocation failure is reported there; the second open is tried anyway.
+    (void)make_directory_path(path.substr(0, last - 1));
+    opened = std::fopen(path.c_str(), "wb");
+  }
+  if (opened == nullptr) {
+    // Printed always: a file that cannot be created leaves the payload incomplete.
+    print_plain("error opening %s\n", name);
+    (void)unzCloseCurrentFile(archive);
+    return k_entry_not_created;
+  }
+  OutputFile file(opened);
+
+  result = copy_entry_data(archive, buffer.get(), file.get());
+  if (result != 0) {
+    (void)file.close();
+    (void)unzCloseCurrentFile(archive);
+    return result;
+  }
+  // Buffered data reaches the disk only here; a full disk shows up now.
+  errno = 0;
+  if (file.close() != 0) {
+    report_write_failure();
+    (void)unzCloseCurrentFile(archive);
+    return k_entry_write_failed;
+  }
+  set_file_time(path, dos_date_of(info, 0));
+  result = apply_mode(path, name, entry_mode(made_by, attributes, EntryKind::File));
+  if (result != 0) {
+    (void)unzCloseCurrentFile(archive);
+    return result;
+  }
+
+  result = unzCloseCurrentFile(archive);
+  if (result != UNZ_OK) {
+    print_plain("error %d with zipfile in unzCloseCurrentFile\n", result);
+  }
+  return result;
+}
+
+int extract_all_entries(unzFile archive) {
+  unz_global_info64 global;
+  std::memset(&global, 0, sizeof global);
+  bool complete = true;
+  int result = unzGetGlobalInfo64(archive, &global);
+  if (result != UNZ_OK) {
+    print_plain("error %d with zipfile in unzGetGlobalInfo \n", result);
+    complete = false;
+  }
+  for (ZPOS64_T i = 0; i < global.number_entry;) {
+    if (extract_current_entry(archive) != 0) {
+      complete = false;
+      break;
+    }
+    ++i;
+    if (i < global.number_entry) {
+      result = unzGoToNextFile(archive);
+      if (result != UNZ_OK) {
+        print_plain("error %d with zipfile in unzGoToNextFile\n", result);
+        complete = false;
+        break;
+      }
+    }
+  }
+  return complete ? k_extract_ok : k_extract_incomplete;
+}
+
+int extract_archive(const char* archive_path, const std::string& target_dir) {
+  if (archive_path == nullptr) {
+    return k_extract_not_an_archive;
+  }
+  char retry_name[k_retry_name_size];
+  std::memset(retry_name, 0, sizeof retry_name);
+  std::size_t length = std::strlen(archive_path);
+  std::memcpy(retry_name, archive_path, length < k_retry_path_bytes ? length : k_retry_path_bytes);
+
+  unzFile handle = nullptr;
+  if (!open_archive(archive_path, handle)) {
+    std::strcat(retry_name, ".zip");
+    if (!open_archive(retry_name, handle)) {
+      return k_extract_not_an_archive;
+    }
+  }
+  OpenArchive archive(handle);
+
+  if (platform::set_current_directory(target_dir) != 0) {
+    print_plain("Error changing into %s, aborting\n", target_dir.c_str());
+    archive.close();
+    exit_now(k_exit_abort);
+  }
+  if (archive.get() == nullptr) {
+    return k_extract_ok;
+  }
+  return extract_all_entries(archive.get());
+}

@@ -1,0 +1,416 @@
+#include "extract/archive_extraction.hpp"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "extract/entry_extraction.hpp"
+#include "platform/platform.hpp"
+#include "testing/archive_builder.hpp"
+#include "testing/scoped_temp_dir.hpp"
+#include "workdir/path.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using Names = std::vector<std::string>;
+
+bool on_linux() { return platform::platform_kind() == platform::PlatformKind::Posix; }
+
+unsigned mode_of(const std::string& path) {
+  return static_cast<unsigned>(fs::status(path).permissions() & fs::perms::mask);
+}
+
+struct Extraction {
+  int result = -1;
+  std::string out;
+};
+
+// Each test gets a temporary folder with the archive in it and an empty extraction directory
+// "target" below it, so that anything written outside "target" shows in the folder's listing.
+class ArchiveExtractionTest : public ::testing::Test {
+ protected:
+  ArchiveExtractionTest() : m_archive(m_dir.file("payload.zip")), m_target(m_dir.file("target")) {
+    EXPECT_EQ(platform::make_directory(m_target, platform::DirectoryAccess::Shared), 0);
+  }
+
+  Extraction extract(const std::vector<ArchiveEntry>& entries) {
+    EXPECT_TRUE(write_archive(m_archive, entries));
+    return extract_written();
+  }
+
+  Extraction extract_written(const char* archive_path = nullptr) {
+    Extraction extraction;
+    ::testing::internal::CaptureStdout();
+    extraction.result =
+        extract_archive(archive_path != nullptr ? archive_path : m_archive.c_str(), m_target);
+    extraction.out = ::testing::internal::GetCapturedStdout();
+    return extraction;
+  }
+
+  std::string in_target(const std::string& name) const { return m_dir.file("target/" + name); }
+
+  ScopedTempDir m_dir;
+  std::string m_archive;
+  std::string m_target;
+};
+
+TEST_F(ArchiveExtractionTest, ExtractsDataDirectoriesAndEntersTheTarget) {
+  ArchiveEntry json;
+  json.name = "device_info/json/0xd.json";
+  json.data = "{\"id\": 13}\n";
+  Extraction extraction = extract({unix_directory("device_info/"),
+                                   unix_directory("device_info/json/"), json});
+  EXPECT_EQ(extraction.result, k_extract_ok);
+  EXPECT_EQ(extraction.out, "");
+  EXPECT_EQ(tree_listing(m_target), (Names{"device_info/", "device_info/json/",
+                                           "device_info/json/0xd.json"}));
+  EXPECT_EQ(read_file(in_target("device_info/json/0xd.json")), json.data);
+  std::string current;
+  ASSERT_EQ(platform::full_path(".", 4096, current), 0);
+  EXPECT_EQ(current, m_target);
+}
+
+TEST_F(ArchiveExtractionTest, CreatesMissingDirectoriesForFilesAndDirectoryEntries) {
+  std::vector<ArchiveEntry> entries = {
+      unix_file("a/b/f.txt", "nested"),
+      // Met before its parent's entry, and no file follows below it.
+      unix_directory("p/q/r/"),
+      unix_directory("p/"),
+      unix_file("w\\x\\y.txt", "backslashes"),
+      unix_directory("w\\d\\"),
+      unix_file("s//double.txt", "double separator"),
+  };
+  Extraction extraction = extract(entries);
+  EXPECT_EQ(extraction.result, k_extract_ok);
+  EXPECT_EQ(extraction.out, "");
+  EXPECT_EQ(tree_listing(m_target),
+            (Names{"a/", "a/b/", "a/b/f.txt", "p/", "p/q/", "p/q/r/", "s/", "s/double.txt", "w/",
+                   "w/d/", "w/x/", "w/x/y.txt"}));
+  EXPECT_EQ(read_file(in_target("a/b/f.txt")), "nested");
+  EXPECT_EQ(read_file(in_target("w/x/y.txt")), "backslashes");
+}
+
+TEST_F(ArchiveExtractionTest, OverwritesFilesAndSetsEntryTimes) {
+  ASSERT_TRUE(write_file(in_target("same.txt"), "old content that is longer"));
+  ASSERT_TRUE(set_file_mtime(in_target("same.txt"), local_seconds(dos_date_time(2030, 1, 1, 0, 0, 0))));
+  ArchiveEntry same = unix_file("same.txt", "new");
+  same.time = dos_date_time(2019, 3, 4, 5, 6, 8);
+  ArchiveEntry empty;
+  empty.name = "empty.txt";
+  empty.time = dos_date_time(1999, 12, 31, 23, 59, 58);
+  ArchiveEntry stored;
+  stored.name = "stored.bin";
+  stored.data = std::string("\0\1\2\3\xff", 5);
+  stored.method = ArchiveMethod::Stored;
+  stored.time = dos_date_time(2024, 2, 29, 12, 0, 0);
+  ArchiveEntry first = unix_file("twice.txt", "first version, longer than the second");
+  ArchiveEntry second = unix_file("twice.txt", "second");
+  second.time = dos_date_time(2020, 7, 1, 8, 0, 2);
+  Extraction extraction = extract({same, empty, stored, first, second});
+  EXPECT_EQ(extraction.result, k_extract_ok);
+  EXPECT_EQ(extraction.out, "");
+  EXPECT_EQ(tree_listing(m_target), (Names{"empty.txt", "same.txt", "stored.bin", "twice.txt"}));
+  struct Expected {
+    const char* name;
+    std::string data;
+    std::uint32_t time;
+  } expected[] = {
+      {"same.txt", "new", same.time},
+      {"empty.txt", "", empty.time},
+      {"stored.bin", stored.data, stored.time},
+      {"twice.txt", "second", second.time},
+  };
+  for (const Expected& e : expected) {
+    EXPECT_EQ(read_file(in_target(e.name)), e.data) << e.name;
+    EXPECT_EQ(file_mtime(in_target(e.name)), local_seconds(e.time)) << e.name;
+  }
+}
+
+TEST_F(ArchiveExtractionTest, EmptyArchiveWritesNothing) {
+  Extraction extraction = extract({});
+  EXPECT_EQ(extraction.result, k_extract_ok);
+  EXPECT_EQ(extraction.out, "");
+  EXPECT_EQ(tree_listing(m_target), Names{});
+  EXPECT_EQ(platform::current_directory(4096), m_target);
+
+  // The end record alone, with a comment; and records that only look like one.
+  const std::string record = std::string("PK\5\6", 4) + std::string(16, '\0');
+  struct Case {
+    std::string bytes;
+    int result;
+  } cases[] = {
+      {record + std::string("\7\0", 2) + "comment", k_extract_ok},
+      {record + std::string("\7\0", 2) + "comment!", k_extract_not_an_archive},
+      {record + std::string("\0", 1), k_extract_not_an_archive},
+      {"PK\5\6" + std::string("\0\0\0\0\1\0\1\0", 8) + std::string(10, '\0'),
+       k_extract_not_an_archive},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(write_file(m_archive, c.bytes));
+    EXPECT_EQ(extract_written().result, c.result) << c.bytes.size();
+    EXPECT_EQ(tree_listing(m_target), Names{});
+  }
+}
+
+TEST_F(ArchiveExtractionTest, TriesTheNameWithZipAppended) {
+  ASSERT_TRUE(write_archive(m_dir.file("pkg.zip"), {unix_file("found.txt", "yes")}));
+  std::string without_suffix = m_dir.file("pkg");
+  Extraction extraction = extract_written(without_suffix.c_str());
+  EXPECT_EQ(extraction.result, k_extract_ok);
+  EXPECT_EQ(read_file(in_target("found.txt")), "yes");
+}
+
+TEST_F(ArchiveExtractionTest, NoArchiveLeavesEverythingAsItWas) {
+  ASSERT_TRUE(write_file(m_dir.file("not_a_zip"), "plain text, no archive"));
+  std::string not_a_zip = m_dir.file("not_a_zip");
+  std::string missing = m_dir.file("missing");
+  for (const std::string& path : {not_a_zip, missing}) {
+    Extraction extraction = extract_written(path.c_str());
+    EXPECT_EQ(extraction.result, k_extract_not_an_archive) << path;
+    EXPECT_EQ(extraction.out, "") << path;
+    EXPECT_EQ(platform::current_directory(4096), m_dir.path()) << path;
+  }
+  EXPECT_EQ(extract_archive(nullptr, m_target), k_extract_not_an_archive);
+  EXPECT_EQ(tree_listing(m_dir.path()), (Names{"not_a_zip", "target/"}));
+}
+
+TEST_F(ArchiveExtractionTest, UnixModesOnLinux) {
+  if (!on_linux()) {
+    GTEST_SKIP() << "Windows files have no permission bits";
+  }
+  ArchiveEntry fat_file;
+  fat_file.name = "fat.txt";
+  fat_file.data = "made on FAT";
+  ArchiveEntry fat_directory;
+  fat_directory.name = "fatdir/";
+  ArchiveEntry link;
+  link.name = "link";
+  link.data = "../../etc/passwd";
+  link.unix_mode = 0120777;
+  std::vector<ArchiveEntry> entries = {
+      unix_file("run.sh", "#!/bin/sh\n", 0755),
+      unix_file("private.txt", "p", 0600),
+      unix_file("setuid", "s", 04755),
+      unix_file("readonly.txt", "r", 0444),
+      // A read-only directory entry before the file below it.
+      unix_directory("locked/", 0555),
+      unix_file("locked/inside.txt", "i", 0640),
+      fat_file,
+      fat_directory,
+      link,
+  };
+  Extraction extraction = extract(entries);
+  EXPECT_EQ(extraction.result, k_extract_ok);
+  EXPECT_EQ(extraction.out, "");
+  struct Expected {
+    const char* name;
+    unsigned mode;
+  } expected[] = {
+      {"run.sh", 0755},      {"private.txt", 0600}, {"setuid", 0755},  {"readonly.txt", 0444},
+      {"locked", 0755},      {"locked/inside.txt", 0640}, {"fat.txt", 0644}, {"fatdir", 0755},
+      {"link", 0644},
+  };
+  for (const Expected& e : expected) {
+    EXPECT_EQ(mode_of(in_target(e.name)), e.mode) << std::oct << e.name;
+  }
+  EXPECT_FALSE(fs::is_symlink(fs::symlink_status(in_target("link"))));
+  EXPECT_EQ(read_file(in_target("link")), "../../etc/passwd");
+}
+
+// The absolute names point into the test's own folder, so that a name that got through would
+// show up there instead of anywhere else.
+std::string absolute_inside(const std::string& folder, char separator) {
+  std::string path = folder;
+  if (path.size() > 1 && path[1] == ':') {
+    path.erase(0, 2);
+  }
+  for (char& c : path) {
+    if (c == '/' || c == '\\') {
+      c = separator;
+    }
+  }
+  return path + separator + "escaped.txt";
+}
+
+TEST_F(ArchiveExtractionTest, RefusesHostileNamesBeforeWritingAnything) {
+  struct Case {
+    std::string name;
+    std::string reason;
+  } cases[] = {
+      {absolute_inside(m_dir.path(), '/'), "the name is an absolute path"},
+      {absolute_inside(m_dir.path(), '\\'), "the name is an absolute path"},
+      {"C:escaped.txt", "the name carries a drive letter"},
+      {"C:\\escaped.txt", "the name carries a drive letter"},
+      {"c:/escaped.txt", "the name carries a drive letter"},
+      {"../escaped.txt", "the name climbs out with \"..\""},
+      {"made/../../escaped.txt", "the name climbs out with \"..\""},
+      {"made\\..\\..\\escaped.txt", "the name climbs out with \"..\""},
+      {"made/...\\escaped.txt", "the name climbs out with \"..\""},
+      {"made/../", "the name climbs out with \"..\""},
+      {"../", "the name climbs out with \"..\""},
+  };
+  for (const Case& c : cases) {
+    Extraction extraction = extract(
+        {unix_file("before.txt", "b"), unix_file(c.name, "evil"), unix_file("after.txt", "a")});
+    EXPECT_EQ(extraction.result, k_extract_incomplete) << c.name;
+    EXPECT_EQ(extraction.out, "refusing entry " + c.name + ": " + c.reason + "\n") << c.name;
+    EXPECT_EQ(tree_listing(m_target), Names{"before.txt"}) << c.name;
+    EXPECT_EQ(tree_listing(m_dir.path()), (Names{"payload.zip", "target/", "target/before.txt"}))
+        << c.name;
+    ASSERT_EQ(platform::set_current_directory(m_dir.path()), 0);
+    ASSERT_EQ(platform::remove_file(in_target("before.txt")), 0);
+  }
+}
+
+TEST_F(ArchiveExtractionTest, RefusesNamesTooLongForTheBuffer) {
+  // 255 bytes fit; the components stay short for the file systems' sake.
+  std::string fits;
+  while (fits.size() + 20 < 255) {
+    fits += std::string(19, 'd') + "/";
+  }
+  fits += std::string(255 - fits.size(), 'f');
+  ASSERT_EQ(fits.size(), 255u);
+  std::string too_long = fits + "g";
+  Extraction extraction = extract({unix_file(fits, "fits"), unix_file(too_long, "too long"),
+                                   unix_file("after.txt", "a")});
+  EXPECT_EQ(extraction.result, k_extract_incomplete);
+  EXPECT_EQ(extraction.out,
+            "refusing entry " + too_long + ": the name has 256 bytes or more\n");
+  EXPECT_EQ(read_file(in_target(fits)), "fits");
+  EXPECT_FALSE(path_exists(in_target(too_long)));
+  EXPECT_FALSE(path_exists(in_target("after.txt")));
+}
+
+// Offset of the first entry's data: behind its local header, name and extra field.
+std::size_t first_data_offset(const std::string& archive) {
+  auto u16 = [&](std::size_t at) {
+    return static_cast<std::size_t>(static_cast<unsigned char>(archive[at])) |
+           static_cast<std::size_t>(static_cast<unsigned char>(archive[at + 1])) << 8;
+  };
+  return 30 + u16(26) + u16(28);
+}
+
+TEST_F(ArchiveExtractionTest, DamagedDataStopsTheExtraction) {
+  struct Case {
+    ArchiveMethod method;
+    unsigned char damage;
+    std::string out;
+  } cases[] = {
+      // Stored data with one byte changed: the CRC check at the entry's end fails.
+      {ArchiveMethod::Stored, 'X',
+       "error " + std::to_string(UNZ_CRCERROR) + " with zipfile in unzCloseCurrentFile\n"},
+      // Deflated data starting with a reserved block type: inflating fails.
+      {ArchiveMethod::Deflated, 0xff,
+       "error " + std::to_string(Z_DATA_ERROR) + " with zipfile in unzReadCurrentFile\n"},
+  };
+  for (const Case& c : cases) {
+    ArchiveEntry damaged;
+    damaged.name = "damaged.txt";
+    damaged.data = std::string(20000, 'a') + "tail";
+    damaged.method = c.method;
+    ASSERT_TRUE(write_archive(m_archive, {damaged, unix_file("after.txt", "a")}));
+    std::string bytes = read_file(m_archive);
+    bytes[first_data_offset(bytes)] = static_cast<char>(c.damage);
+    ASSERT_TRUE(write_file(m_archive, bytes));
+    Extraction extraction = extract_written();
+    EXPECT_EQ(extraction.result, k_extract_incomplete);
+    EXPECT_EQ(extraction.out, c.out);
+    EXPECT_FALSE(path_exists(in_target("after.txt")));
+    ASSERT_EQ(platform::set_current_directory(m_dir.path()), 0);
+  }
+}
+
+TEST_F(ArchiveExtractionTest, FileThatCannotBeCreatedStopsTheExtraction) {
+  // Printed whether or not SFX_STUB_DEBUG is set.
+  ASSERT_EQ(platform::make_directory(in_target("blocked.txt"), platform::DirectoryAccess::Shared),
+            0);
+  ASSERT_TRUE(write_file(in_target("plain"), "a file where a directory must go"));
+  struct Case {
+    std::string name;
+    std::string out;
+  } cases[] = {
+      {"blocked.txt", "error opening blocked.txt\n"},
+      {"plain/below.txt", "error opening plain/below.txt\n"},
+      {"plain/deeper/below.txt", "error opening plain/deeper/below.txt\n"},
+  };
+  for (const Case& c : cases) {
+    Extraction extraction = extract({unix_file(c.name, "x"), unix_file("after.txt", "a")});
+    EXPECT_EQ(extraction.result, k_extract_incomplete) << c.name;
+    EXPECT_EQ(extraction.out, c.out) << c.name;
+    EXPECT_EQ(tree_listing(m_target), (Names{"blocked.txt/", "plain"})) << c.name;
+    ASSERT_EQ(platform::set_current_directory(m_dir.path()), 0);
+  }
+}
+
+TEST_F(ArchiveExtractionTest, DirectoryThatCannotBeCreatedStopsTheExtraction) {
+  Extraction extraction = extract({unix_file("name", "a file"), unix_directory("name/"),
+                                   unix_file("after.txt", "a")});
+  EXPECT_EQ(extraction.result, k_extract_incomplete);
+  EXPECT_EQ(extraction.out, "couldn't create directory name/\n");
+  EXPECT_EQ(tree_listing(m_target), Names{"name"});
+}
+
+TEST_F(ArchiveExtractionTest, FailedWritesStopTheExtraction) {
+  if (!on_linux() || !fs::exists("/dev/full")) {
+    GTEST_SKIP() << "needs /dev/full";
+  }
+  // A full device behind the output file's name: the large entry fails in a write, the small
+  // one only when the file is closed and its buffer flushed.
+  for (std::size_t size : {std::size_t{100000}, std::size_t{100}}) {
+    fs::create_symlink("/dev/full", in_target("full.bin"));
+    Extraction extraction =
+        extract({unix_file("full.bin", std::string(size, 'z'), 0666), unix_file("after.txt", "a")});
+    EXPECT_EQ(extraction.result, k_extract_incomplete) << size;
+    EXPECT_EQ(extraction.out, "No space left on device\n") << size;
+    EXPECT_FALSE(path_exists(in_target("after.txt"))) << size;
+    ASSERT_EQ(platform::set_current_directory(m_dir.path()), 0);
+    ASSERT_EQ(platform::remove_file(in_target("full.bin")), 0);
+  }
+}
+
+TEST_F(ArchiveExtractionTest, TargetThatCannotBeEnteredEndsTheProcess) {
+  ASSERT_TRUE(write_archive(m_archive, {unix_file("never.txt", "n")}));
+  // Where a death test runs the test again in a new process (Windows), that process must use
+  // this one's names: it finds them in the environment.
+  std::string base;
+  if (!platform::get_environment_variable("SFX_TEST_ABORT_DIR", base)) {
+    base = m_dir.path();
+  }
+  ScopedEnvironment shared_base("SFX_TEST_ABORT_DIR", base);
+  std::string missing = join_path(base, "missing");
+  std::string out = join_path(base, "out.txt");
+  // exit(-1) shows as 255 on Linux and as -1 on Windows.
+  int status = on_linux() ? 255 : -1;
+  EXPECT_EXIT(
+      {
+        (void)std::freopen(out.c_str(), "w", stdout);
+        (void)extract_archive(m_archive.c_str(), missing);
+      },
+      ::testing::ExitedWithCode(status), "");
+  EXPECT_EQ(read_file(out), "Error changing into " + missing + ", aborting\n");
+  EXPECT_EQ(tree_listing(m_target), Names{});
+}
+
+TEST_F(ArchiveExtractionTest, MakesDirectoryPaths) {
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(make_directory_path(""), 0);
+  EXPECT_EQ(make_directory_path(in_target("one")), 1);
+  EXPECT_EQ(make_directory_path(in_target("two/three/four/")), 1);
+  EXPECT_EQ(make_directory_path(in_target("two\\three\\five")), 1);
+  EXPECT_EQ(make_directory_path(in_target("one")), 1);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  Names expected = {"one/", "two/", "two/three/", "two/three/five/", "two/three/four/"};
+  if (on_linux()) {
+    // '\' is an ordinary character in a Linux path; the extraction turns it into '/' first.
+    expected = {"one/", "two/", "two/three/", "two/three/four/", "two\\three\\five/"};
+  }
+  EXPECT_EQ(tree_listing(m_target), expected);
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+#include "extract/entry_names.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/platform.hpp"
+
+namespace {
+
+TEST(EntryNames, RefusesNamesThatLeaveTheExtractionDirectory) {
+  struct Case {
+    const char* name;
+    EntryNameVerdict verdict;
+  } cases[] = {
+      {"a.txt", EntryNameVerdict::Accepted},
+      {"dir/", EntryNameVerdict::Accepted},
+      {"a/b\\c.txt", EntryNameVerdict::Accepted},
+      {"./a.txt", EntryNameVerdict::Accepted},
+      {"a/./b", EntryNameVerdict::Accepted},
+      {"..a/b..", EntryNameVerdict::Accepted},
+      {".hidden", EntryNameVerdict::Accepted},
+      {"ab:c", EntryNameVerdict::Accepted},
+      {"1:x", EntryNameVerdict::Accepted},
+      {"", EntryNameVerdict::Accepted},
+      {"/etc/passwd", EntryNameVerdict::Absolute},
+      {"\\windows\\x", EntryNameVerdict::Absolute},
+      {"\\\\server\\share\\x", EntryNameVerdict::Absolute},
+      {"/", EntryNameVerdict::Absolute},
+      {"C:x", EntryNameVerdict::DriveLetter},
+      {"c:\\x", EntryNameVerdict::DriveLetter},
+      {"Z:/x", EntryNameVerdict::DriveLetter},
+      {"C:", EntryNameVerdict::DriveLetter},
+      {"a:b", EntryNameVerdict::DriveLetter},
+      {"..", EntryNameVerdict::ClimbsOut},
+      {"../x", EntryNameVerdict::ClimbsOut},
+      {"a/../../x", EntryNameVerdict::ClimbsOut},
+      {"a\\..\\x", EntryNameVerdict::ClimbsOut},
+      {"a/..", EntryNameVerdict::ClimbsOut},
+      {"a/../", EntryNameVerdict::ClimbsOut},
+      {"a/.../b", EntryNameVerdict::ClimbsOut},
+      {".. /x", EntryNameVerdict::ClimbsOut},
+      {"a/. ./x", EntryNameVerdict::ClimbsOut},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(check_entry_name(c.name, std::strlen(c.name)), c.verdict) << c.name;
+    if (c.verdict == EntryNameVerdict::Accepted) {
+      EXPECT_STREQ(refusal_reason(c.verdict), "") << c.name;
+    } else {
+      EXPECT_STRNE(refusal_reason(c.verdict), "") << c.name;
+    }
+  }
+}
+
+TEST(EntryNames, RefusesNamesThatDoNotFitOrHideAPart) {
+  std::string longest(k_entry_name_capacity - 1, 'n');
+  EXPECT_EQ(check_entry_name(longest.c_str(), longest.size()), EntryNameVerdict::Accepted);
+  // minizip hands back at most the buffer's bytes; the stored length tells the truth.
+  EXPECT_EQ(check_entry_name(longest.c_str(), k_entry_name_capacity), EntryNameVerdict::TooLong);
+  EXPECT_EQ(check_entry_name(longest.c_str(), 70000), EntryNameVerdict::TooLong);
+  // "a.txt\0../../x" comes back as "a.txt".
+  EXPECT_EQ(check_entry_name("a.txt", 13), EntryNameVerdict::HasNul);
+}
+
+TEST(EntryNames, BackslashSeparatesOnBothPlatforms) {
+  std::string expected = platform::platform_kind() == platform::PlatformKind::Windows
+                             ? "a\\b/c\\d.txt"
+                             : "a/b/c/d.txt";
+  EXPECT_EQ(entry_path("a\\b/c\\d.txt"), expected);
+  EXPECT_EQ(entry_path("plain.txt"), "plain.txt");
+}
+
+TEST(EntryNames, PermissionBitsFromUnixHostsOnly) {
+  const unsigned long unix_host = 3UL << 8 | 30;
+  const unsigned long fat_host = 20;
+  const unsigned long ntfs_host = 10UL << 8 | 20;
+  struct Case {
+    unsigned long made_by;
+    unsigned long unix_mode;
+    EntryKind kind;
+    unsigned mode;
+  } cases[] = {
+      {unix_host, 0100755, EntryKind::File, 0755},
+      {unix_host, 0100600, EntryKind::File, 0600},
+      {unix_host, 0100444, EntryKind::File, 0444},
+      {unix_host, 0104755, EntryKind::File, 0755},  // set-user-id dropped
+      {unix_host, 0102750, EntryKind::File, 0750},  // set-group-id dropped
+      {unix_host, 0101777, EntryKind::File, 0777},  // sticky dropped
+      {unix_host, 0100000, EntryKind::File, 0000},
+      {unix_host, 0120777, EntryKind::File, 0644},  // a link becomes a plain file
+      {unix_host, 0, EntryKind::File, 0644},        // Unix host without a mode
+      {unix_host, 040755, EntryKind::Directory, 0755},
+      {unix_host, 040750, EntryKind::Directory, 0750},
+      {unix_host, 040555, EntryKind::Directory, 0755},  // the owner keeps write and search
+      {unix_host, 041777, EntryKind::Directory, 0777},
+      {unix_host, 0, EntryKind::Directory, 0755},
+      {fat_host, 0100700, EntryKind::File, 0644},
+      {fat_host, 0, EntryKind::File, 0644},
+      {fat_host, 0, EntryKind::Directory, 0755},
+      {ntfs_host, 0100700, EntryKind::File, 0644},
+  };
+  for (const Case& c : cases) {
+    // The FAT attribute byte in the low bits must not matter.
+    unsigned long attributes = c.unix_mode << 16 | 0x20;
+    EXPECT_EQ(entry_mode(c.made_by, attributes, c.kind), c.mode)
+        << std::oct << "made by 0" << c.made_by << ", mode 0" << c.unix_mode;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,242 @@
+#include "testing/archive_builder.hpp"
+
+#include <zip.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+
+#include "testing/scoped_temp_dir.hpp"
+
+namespace {
+
+constexpr unsigned long k_made_on_fat = 20;
+constexpr unsigned long k_made_on_unix = (3UL << 8) | 30;
+
+namespace fs = std::filesystem;
+
+// Whole seconds between the file clock's epoch and 1970, the way this library counts them.
+std::chrono::seconds file_clock_offset() {
+  using std::chrono::nanoseconds;
+  static const std::chrono::seconds offset = [] {
+    nanoseconds file_now = std::chrono::duration_cast<nanoseconds>(
+        fs::file_time_type::clock::now().time_since_epoch());
+    nanoseconds system_now =
+        std::chrono::duration_cast<nanoseconds>(std::chrono::system_clock::now().time_since_epoch());
+    return std::chrono::round<std::chrono::seconds>(file_now - system_now);
+  }();
+  return offset;
+}
+
+unsigned permission_bits(const fs::path& path) {
+  std::error_code error;
+  return static_cast<unsigned>(fs::status(path, error).permissions() & fs::perms::mask) & 0777;
+}
+
+// Compares two files in blocks, never holding either whole.
+bool same_bytes(const fs::path& expected, const fs::path& actual) {
+  std::ifstream a(expected, std::ios::binary);
+  std::ifstream b(actual, std::ios::binary);
+  if (!a || !b) {
+    return false;
+  }
+  std::vector<char> block_a(1 << 16);
+  std::vector<char> block_b(1 << 16);
+  for (;;) {
+    a.read(block_a.data(), static_cast<std::streamsize>(block_a.size()));
+    b.read(block_b.data(), static_cast<std::streamsize>(block_b.size()));
+    if (a.gcount() != b.gcount() ||
+        !std::equal(block_a.begin(), block_a.begin() + a.gcount(), block_b.begin())) {
+      return false;
+    }
+    if (a.gcount() == 0) {
+      return true;
+    }
+  }
+}
+
+std::string octal(unsigned mode) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0%o", mode);
+  return text;
+}
+
+}  // namespace
+
+std::uint32_t dos_date_time(int year, int month, int day, int hour, int minute, int second) {
+  std::uint32_t date = static_cast<std::uint32_t>(((year - 1980) << 9) | (month << 5) | day);
+  std::uint32_t time = static_cast<std::uint32_t>((hour << 11) | (minute << 5) | (second / 2));
+  return (date << 16) | time;
+}
+
+ArchiveEntry unix_file(const std::string& name, const std::string& data, unsigned mode) {
+  ArchiveEntry entry;
+  entry.name = name;
+  entry.data = data;
+  entry.unix_mode = 0100000 | mode;
+  return entry;
+}
+
+ArchiveEntry unix_directory(const std::string& name, unsigned mode) {
+  ArchiveEntry entry;
+  entry.name = name;
+  entry.unix_mode = 040000 | mode;
+  entry.method = ArchiveMethod::Stored;
+  return entry;
+}
+
+bool write_archive(const std::string& path, const std::vector<ArchiveEntry>& entries) {
+  zipFile archive = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
+  if (archive == nullptr) {
+    return false;
+  }
+  bool ok = true;
+  for (const ArchiveEntry& entry : entries) {
+    zip_fileinfo info;
+    std::memset(&info, 0, sizeof info);
+    info.dosDate = entry.time;
+    info.external_fa = static_cast<uLong>(entry.unix_mode) << 16;
+    bool is_directory = !entry.name.empty() &&
+                        (entry.name.back() == '/' || entry.name.back() == '\\');
+    if (is_directory) {
+      info.external_fa |= 0x10;  // the FAT directory attribute
+    }
+    unsigned long made_by = entry.unix_mode != 0 ? k_made_on_unix : k_made_on_fat;
+    int method = entry.method == ArchiveMethod::Deflated ? Z_DEFLATED : 0;
+    int level = entry.method == ArchiveMethod::Deflated ? Z_DEFAULT_COMPRESSION : 0;
+    if (zipOpenNewFileInZip4_64(archive, entry.name.c_str(), &info, nullptr, 0, nullptr, 0,
+                                nullptr, method, level, 0, -MAX_WBITS, DEF_MEM_LEVEL,
+                                Z_DEFAULT_STRATEGY, nullptr, 0, made_by, 0, 0) != ZIP_OK) {
+      ok = false;
+      break;
+    }
+    for (std::uint64_t i = 0; ok && i < entry.repeat && !entry.data.empty(); ++i) {
+      ok = zipWriteInFileInZip(archive, entry.data.data(),
+                               static_cast<unsigned>(entry.data.size())) == ZIP_OK;
+    }
+    if (zipCloseFileInZip(archive) != ZIP_OK) {
+      ok = false;
+    }
+    if (!ok) {
+      break;
+    }
+  }
+  if (zipClose(archive, nullptr) != ZIP_OK) {
+    ok = false;
+  }
+  return ok;
+}
+
+std::int64_t local_seconds(std::uint32_t dos_date_time) {
+  std::tm local{};
+  local.tm_year = static_cast<int>((dos_date_time >> 25) & 0x7f) + 80;
+  local.tm_mon = static_cast<int>((dos_date_time >> 21) & 0x0f) - 1;
+  local.tm_mday = static_cast<int>((dos_date_time >> 16) & 0x1f);
+  local.tm_hour = static_cast<int>((dos_date_time >> 11) & 0x1f);
+  local.tm_min = static_cast<int>((dos_date_time >> 5) & 0x3f);
+  local.tm_sec = static_cast<int>((dos_date_time & 0x1f) * 2);
+  local.tm_isdst = -1;
+  return static_cast<std::int64_t>(std::mktime(&local));
+}
+
+std::int64_t file_mtime(const std::string& path) {
+  std::error_code error;
+  fs::file_time_type time = fs::last_write_time(path, error);
+  if (error) {
+    return -1;
+  }
+  return std::chrono::floor<std::chrono::seconds>(time.time_since_epoch()).count() -
+         file_clock_offset().count();
+}
+
+bool set_file_mtime(const std::string& path, std::int64_t seconds) {
+  std::error_code error;
+  fs::file_time_type time{std::chrono::seconds(seconds) + file_clock_offset()};
+  fs::last_write_time(path, time, error);
+  return !error;
+}
+
+std::vector<std::string> compare_trees(const std::string& expected_root,
+                                       const std::string& actual_root,
+                                       const TreeComparison& comparison) {
+  std::vector<std::string> differences;
+  std::set<std::string> ignored(comparison.ignored.begin(), comparison.ignored.end());
+  std::vector<std::string> expected_names;
+  fs::path expected_base(expected_root);
+  fs::path actual_base(actual_root);
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(expected_base, error), end; !error && it != end;
+       it.increment(error)) {
+    std::string name = it->path().lexically_relative(expected_base).generic_string();
+    fs::path actual = actual_base / it->path().lexically_relative(expected_base);
+    fs::file_status expected_status = it->symlink_status();
+    fs::file_status actual_status = fs::symlink_status(actual);
+    if (fs::is_directory(expected_status)) {
+      name += '/';
+    }
+    if (ignored.count(name) != 0) {
+      if (fs::is_directory(expected_status)) {
+        it.disable_recursion_pending();
+      }
+      continue;
+    }
+    expected_names.push_back(name);
+    if (fs::is_directory(expected_status)) {
+      if (!fs::is_directory(actual_status)) {
+        differences.push_back(name + ": not a directory");
+      } else if (comparison.modes && permission_bits(it->path()) != permission_bits(actual)) {
+        differences.push_back(name + ": mode " + octal(permission_bits(actual)) + ", expected " +
+                              octal(permission_bits(it->path())));
+      }
+      continue;
+    }
+    if (!fs::is_regular_file(actual_status)) {
+      differences.push_back(name + ": not a regular file");
+      continue;
+    }
+    if (fs::is_symlink(expected_status)) {
+      std::string target = fs::read_symlink(it->path(), error).string();
+      if (read_file(actual.string()) != target) {
+        differences.push_back(name + ": does not hold the link text " + target);
+      }
+      if (comparison.modes && permission_bits(actual) != 0644) {
+        differences.push_back(name + ": mode " + octal(permission_bits(actual)) +
+                              ", expected 0644 for a link");
+      }
+      continue;
+    }
+    if (!same_bytes(it->path(), actual)) {
+      differences.push_back(name + ": different bytes");
+    }
+    if (comparison.mtimes) {
+      std::int64_t delta = file_mtime(actual.string()) - file_mtime(it->path().string());
+      if (delta > comparison.mtime_slack || delta < -comparison.mtime_slack) {
+        differences.push_back(name + ": modification time off by " + std::to_string(delta) +
+                              " s");
+      }
+    }
+    if (comparison.modes && permission_bits(it->path()) != permission_bits(actual)) {
+      differences.push_back(name + ": mode " + octal(permission_bits(actual)) + ", expected " +
+                            octal(permission_bits(it->path())));
+    }
+  }
+  if (error) {
+    differences.push_back("cannot walk " + expected_root + ": " + error.message());
+  }
+  std::sort(expected_names.begin(), expected_names.end());
+  std::vector<std::string> actual_names = tree_listing(actual_root);
+  std::vector<std::string> extra;
+  std::set_difference(actual_names.begin(), actual_names.end(), expected_names.begin(),
+                      expected_names.end(), std::back_inserter(extra));
+  for (const std::string& name : extra) {
+    differences.push_back(name + ": not expected");
+  }
+  return differences;
+}

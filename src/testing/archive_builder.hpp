@@ -1,0 +1,67 @@
+#pragma once
+
+// Writes ZIP archives for tests through minizip's zip* calls, with whatever entry names, data,
+// times, hosts and permission bits a test needs, hostile ones included.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class ArchiveMethod { Stored, Deflated };
+
+// A DOS date and time as a ZIP entry stores it: date in the high 16 bits, time (two-second steps)
+// in the low 16 bits.
+std::uint32_t dos_date_time(int year, int month, int day, int hour, int minute, int second);
+
+struct ArchiveEntry {
+  // Stored byte for byte. A name ending in '/' or '\' is a directory entry.
+  std::string name;
+  // The entry's data, written `repeat` times in a row (large entries without a large string).
+  std::string data;
+  std::uint64_t repeat = 1;
+  std::uint32_t time = dos_date_time(2021, 6, 15, 10, 20, 30);
+  ArchiveMethod method = ArchiveMethod::Deflated;
+  // 0: the entry is made on FAT (host 0) with no Unix mode. Otherwise the entry is made on Unix
+  // (host 3) and these are its Unix type and permission bits (e.g. 0100755, 040755, 0120777).
+  unsigned unix_mode = 0;
+};
+
+// A plain file entry made on Unix with mode `mode` (permission bits only).
+ArchiveEntry unix_file(const std::string& name, const std::string& data, unsigned mode = 0644);
+
+// A directory entry made on Unix; `name` ends in '/'.
+ArchiveEntry unix_directory(const std::string& name, unsigned mode = 0755);
+
+// Writes `entries` in order into a new archive `path` (replacing any file there). Returns true
+// when minizip reported success for every step.
+bool write_archive(const std::string& path, const std::vector<ArchiveEntry>& entries);
+
+// The moment a DOS date and time stands for, read as local time, in seconds since 1970.
+std::int64_t local_seconds(std::uint32_t dos_date_time);
+
+// The modification time of `path` in whole seconds since 1970, or -1.
+std::int64_t file_mtime(const std::string& path);
+
+// Sets the modification time of `path` to `seconds` since 1970. Returns true on success.
+bool set_file_mtime(const std::string& path, std::int64_t seconds);
+
+// What `compare_trees` looks at besides names and contents.
+struct TreeComparison {
+  // Compare the files' modification times, allowing `mtime_slack` seconds of difference (DOS
+  // times have two-second steps).
+  bool mtimes = true;
+  int mtime_slack = 1;
+  // Compare permission bits of files and directories (meaningful on Linux only).
+  bool modes = false;
+  // Names (relative, '/' separated, directories ending in '/') present in `expected_root` that
+  // are not expected in `actual_root`.
+  std::vector<std::string> ignored;
+};
+
+// Compares the tree `actual_root` with `expected_root`: the same names, the same kinds, the same
+// bytes, and what `comparison` asks for. A symbolic link in `expected_root` is expected as a
+// regular file holding the link's text, with mode 0644. Returns a description of each difference;
+// empty when the trees match.
+std::vector<std::string> compare_trees(const std::string& expected_root,
+                                       const std::string& actual_root,
+                                       const TreeComparison& comparison);
