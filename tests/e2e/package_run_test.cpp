@@ -1,0 +1,357 @@
+// Packages from end to end: real packages built with the generator's writer from the sample
+// payload (examples/payload and the sample payload tool), run as a user would run them. The tool
+// reports what it received, so the tests see the arguments, directory, TEMP and certificate path
+// exactly as a packaged tool sees them.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.hpp"
+#include "testing/artifacts.hpp"
+#include "testing/package_builder.hpp"
+#include "testing/process_runner.hpp"
+#include "testing/scoped_temp_dir.hpp"
+#include "workdir/path.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char k_help[] =
+    "\nSELF EXTRACTOR OPTIONS\n"
+    "        --sfx-extract-dir <dir>       : Use <dir> for temporary files during execution\n"
+    "        --sfx-extract-only            : Do not execute, only extract files to a location\n"
+    "                                        specified through the --sfx-extract-dir option\n"
+    "        --sfx-no-pause                : Do not wait for user keypress after completion\n"
+    "                                        when run in a new command window\n"
+    "\n";
+
+bool is_windows() { return platform::platform_kind() == platform::PlatformKind::Windows; }
+
+// The value the tool printed on its line "key: value" at or after `from`, without the brackets
+// it puts around values; "(missing)" when there is no such line.
+std::string reported(const std::string& out, const std::string& key, std::size_t from = 0) {
+  std::string line_start = key + ": ";
+  std::string::size_type at = out.find(line_start, from);
+  while (at != std::string::npos && at != 0 && out[at - 1] != '\n') {
+    at = out.find(line_start, at + 1);
+  }
+  if (at == std::string::npos) {
+    return "(missing)";
+  }
+  std::string::size_type begin = at + line_start.size();
+  std::string value = out.substr(begin, out.find('\n', begin) - begin);
+  if (value.size() >= 2 && value.front() == '[' && value.back() == ']') {
+    return value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
+// The arguments the tool reported, in order, from the report that starts at `from`.
+std::vector<std::string> reported_arguments(const std::string& out, std::size_t from = 0) {
+  std::vector<std::string> arguments;
+  int count = std::stoi("0" + reported(out, "arguments", from));
+  for (int i = 1; i <= count; ++i) {
+    arguments.push_back(reported(out, "argument " + std::to_string(i), from));
+  }
+  return arguments;
+}
+
+int count_of(const std::string& text, const std::string& part) {
+  int count = 0;
+  for (std::string::size_type at = text.find(part); at != std::string::npos;
+       at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+class PackageRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (payload_tool_artifact().empty()) {
+      GTEST_SKIP() << "this build has no sample payload tool";
+    }
+    m_temp = m_dir.file("temp");
+    m_scratch = m_dir.file("scratch");
+    ASSERT_TRUE(make(m_temp));
+    ASSERT_TRUE(make(m_scratch));
+    m_temp_variable.emplace("TEMP", m_temp);
+
+    m_tool = fs::path(payload_tool_artifact()).filename().string();
+    m_payload = m_dir.file("payload");
+    std::error_code error;
+    fs::copy(fs::path(examples_dir()) / "payload", m_payload, fs::copy_options::recursive, error);
+    ASSERT_FALSE(error) << error.message();
+    fs::copy_file(payload_tool_artifact(), fs::path(m_payload) / m_tool, error);
+    ASSERT_FALSE(error) << error.message();
+    m_package = m_dir.file("fw_update" + fs::path(stub_artifact()).extension().string());
+  }
+
+  static bool make(const std::string& path) {
+    return platform::make_directory(path, platform::DirectoryAccess::Shared) == 0;
+  }
+
+  // Builds the package from the sample payload with `command_template`, in which "T" stands
+  // for the tool's file name.
+  void build(const std::string& command_template,
+             const std::optional<std::string>& extra_tool = std::nullopt) {
+    ASSERT_TRUE(build_package(
+        stub_artifact(), m_payload, with_tool(command_template),
+        extra_tool ? std::optional<std::string>(with_tool(*extra_tool)) : std::nullopt, m_package));
+  }
+
+  std::string with_tool(const std::string& text) const {
+    return text.rfind("T ", 0) == 0 ? m_tool + text.substr(1) : text;
+  }
+
+  ProcessResult run(const std::vector<std::string>& arguments) {
+    return run_process(m_package, arguments, m_scratch);
+  }
+
+  // The "--current-dir" value that reaches the tool for the start directory `dir`.
+  static std::string start_dir_seen(const std::string& dir) {
+    return is_windows() ? dir + "\\ " : dir + "/";
+  }
+
+  static std::string in(const std::string& dir, const std::string& name) {
+    return dir + native_separator() + name;
+  }
+
+  ScopedTempDir m_dir;
+  std::optional<ScopedEnvironment> m_temp_variable;
+  std::string m_temp;
+  std::string m_scratch;
+  std::string m_payload;
+  std::string m_package;
+  std::string m_tool;
+};
+
+const char k_sample_template[] = "T --ssl-certificate %ca-bundle.crt% %current-dir% %argv%";
+
+TEST_F(PackageRun, ToolSeesArgumentsDirectoryTempAndCertificate) {
+  build(k_sample_template);
+  ProcessResult result = run({"-y", "--level=2"});
+  EXPECT_EQ(result.status, 0) << result.out << result.err;
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out.rfind("sfx_payload_tool: ", 0), 0u) << result.out;
+
+  std::string directory = reported(result.out, "directory");
+  std::string work_dir_start = in(m_temp, "sfxter_");
+  EXPECT_EQ(directory.rfind(work_dir_start, 0), 0u) << directory;
+  EXPECT_EQ(directory.substr(directory.size() - 14), in("", "fw_update-dir"));
+  std::string certificate = in(directory, "ca-bundle.crt");
+  EXPECT_EQ(reported_arguments(result.out),
+            (std::vector<std::string>{"--ssl-certificate", certificate, "--current-dir",
+                                      start_dir_seen(m_dir.path()), "-y", "--level=2"}));
+  EXPECT_EQ(reported(result.out, "certificate").rfind("[" + certificate + "] found: ", 0), 0u)
+      << result.out;
+  EXPECT_EQ(reported(result.out, "TEMP"), m_temp);
+  EXPECT_EQ(reported(result.out, "data file"), "device_info/json/sample_device.json");
+  EXPECT_EQ(result.out.find("Executing cmd"), std::string::npos);
+  EXPECT_EQ(tree_listing(m_temp), std::vector<std::string>{});
+}
+
+TEST_F(PackageRun, StatusOfTheCommandDecidesAboutTheExtraTool) {
+  build(k_sample_template, "T %device% --exit-status 5");
+
+  ProcessResult failed = run({"--exit-status", "3"});
+  EXPECT_EQ(failed.status, 3);
+  EXPECT_EQ(count_of(failed.out, "sfx_payload_tool: "), 1) << failed.out;
+  EXPECT_EQ(failed.out.find("Executing cmd"), std::string::npos);
+
+  ProcessResult succeeded = run({"-d", "dev0"});
+  EXPECT_EQ(succeeded.status, 5) << succeeded.out << succeeded.err;
+  std::string announcement = "exit status: 0\n\n-I- Executing cmd : " + m_tool +
+                             " -d dev0 --exit-status 5\nsfx_payload_tool: ";
+  std::string::size_type at = succeeded.out.find(announcement);
+  ASSERT_NE(at, std::string::npos) << succeeded.out;
+  std::size_t second = at + announcement.size() - std::string("sfx_payload_tool: ").size();
+  EXPECT_EQ(reported_arguments(succeeded.out, second),
+            (std::vector<std::string>{"-d", "dev0", "--exit-status", "5"}));
+  EXPECT_EQ(reported(succeeded.out, "directory", second), reported(succeeded.out, "directory"));
+  EXPECT_EQ(reported(succeeded.out, "exit status", second), "5");
+  EXPECT_EQ(tree_listing(m_temp), std::vector<std::string>{});
+}
+
+TEST_F(PackageRun, VersionAndHelpStandAroundTheCommandsOutput) {
+  build(k_sample_template, "T --exit-status 5");
+  struct Case {
+    std::vector<std::string> args;
+    bool version;
+    bool help;
+    int status;
+  } cases[] = {
+      {{"-v"}, true, false, 0},       {{"--version"}, true, false, 0},
+      {{"-h"}, false, true, 0},       {{"--help", "--exit-status", "4"}, false, true, 4},
+      {{"-h", "-v"}, true, false, 0},
+  };
+  for (const Case& c : cases) {
+    ProcessResult result = run(c.args);
+    std::string out = result.out;
+    EXPECT_EQ(result.status, c.status) << c.args[0];
+    if (c.version) {
+      EXPECT_EQ(out.rfind("SelfExtractor 1.0, ", 0), 0u) << out;
+      out = out.substr(out.find('\n') + 1);
+    }
+    EXPECT_EQ(out.rfind("sfx_payload_tool: ", 0), 0u) << out;
+    std::string tool_end = "exit status: " + std::to_string(c.status) + "\n";
+    EXPECT_EQ(out.substr(out.find(tool_end) + tool_end.size()), c.help ? k_help : "") << c.args[0];
+    EXPECT_EQ(reported(out, "argument 5"), c.args[0]);
+    EXPECT_EQ(out.find("Executing cmd"), std::string::npos);
+  }
+  EXPECT_EQ(tree_listing(m_temp), std::vector<std::string>{});
+}
+
+TEST_F(PackageRun, QueryOptionsSkipTheExtraTool) {
+  build(k_sample_template, "T --exit-status 5");
+  for (const char* option : {"--no", "--query", "--online-query-psid"}) {
+    ProcessResult result = run({option});
+    EXPECT_EQ(result.status, 0) << option;
+    EXPECT_EQ(count_of(result.out, "sfx_payload_tool: "), 1) << option;
+    EXPECT_EQ(reported(result.out, "argument 5"), option);
+  }
+  ProcessResult result = run({"--nope"});
+  EXPECT_EQ(result.status, 5);
+  EXPECT_EQ(count_of(result.out, "sfx_payload_tool: "), 2) << result.out;
+}
+
+TEST_F(PackageRun, ExtractOnlyLeavesThePayloadInTheGivenDirectory) {
+  build(k_sample_template);
+  std::string given = m_dir.file("given");
+  ASSERT_TRUE(make(given));
+  ProcessResult result = run({"--sfx-extract-dir", given, "--sfx-extract-only"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "Extracting to " + in(given, "fw_update-dir") + " ... Done\n");
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(tree_listing(given),
+            (std::vector<std::string>{
+                "fw_update-dir/", "fw_update-dir/ca-bundle.crt", "fw_update-dir/device_info/",
+                "fw_update-dir/device_info/json/",
+                "fw_update-dir/device_info/json/sample_device.json", "fw_update-dir/" + m_tool}));
+  EXPECT_EQ(tree_listing(m_temp), std::vector<std::string>{});
+}
+
+TEST_F(PackageRun, ExtractOnlyGoesToAToolThatListsItself) {
+  build("T --no_extract_list %argv%");
+  std::string given = m_dir.file("given");
+  ASSERT_TRUE(make(given));
+  ProcessResult result = run({"--sfx-extract-dir", given, "-y", "--sfx-extract-only"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out.find("Extracting to"), std::string::npos);
+  EXPECT_EQ(reported_arguments(result.out),
+            (std::vector<std::string>{"--no_extract_list", "-y", "--sfx-extract-only"}));
+  EXPECT_EQ(reported(result.out, "directory"), in(given, "fw_update-dir"));
+  EXPECT_EQ(reported(result.out, "TEMP"), given);
+  EXPECT_EQ(tree_listing(given), std::vector<std::string>{});
+}
+
+TEST_F(PackageRun, StartDirectoryRemovedDuringTheCommand) {
+  build("T %argv%");
+  std::string start = m_dir.file("start");
+  ASSERT_TRUE(make(start));
+  ASSERT_EQ(platform::set_current_directory(start), 0);
+  ProcessResult result = run({"--remove-dir", start});
+  ASSERT_EQ(platform::set_current_directory(m_dir.path()), 0);
+  EXPECT_EQ(result.status, 1) << result.out;
+  EXPECT_EQ(reported(result.out, "removed"), start);
+  EXPECT_EQ(result.err, "-E- Failed to change directory.\n");
+  EXPECT_FALSE(path_exists(start));
+  EXPECT_EQ(tree_listing(m_temp), std::vector<std::string>{});
+}
+
+// Blanks anywhere in the work directory, the program path or the start directory keep the
+// command runnable.
+TEST_F(PackageRun, DirectoriesWithBlanks) {
+  build(k_sample_template);
+  std::string given = m_dir.file("my work");
+  std::string temp = m_dir.file("temp of J Doe");
+  std::string start = m_dir.file("start here");
+  ASSERT_TRUE(make(given));
+  ASSERT_TRUE(make(temp));
+  ASSERT_TRUE(make(start));
+  ASSERT_EQ(platform::set_current_directory(start), 0);
+
+  ProcessResult in_given = run({"--sfx-extract-dir", given, "-y"});
+  EXPECT_EQ(in_given.status, 0) << in_given.out << in_given.err;
+  std::string directory = in(given, "fw_update-dir");
+  EXPECT_EQ(reported(in_given.out, "directory"), directory);
+  EXPECT_EQ(reported_arguments(in_given.out),
+            (std::vector<std::string>{"--ssl-certificate", in(directory, "ca-bundle.crt"),
+                                      "--current-dir", start_dir_seen(start), "-y"}));
+  EXPECT_EQ(tree_listing(given), std::vector<std::string>{});
+
+  ScopedEnvironment temp_variable("TEMP", temp);
+  ProcessResult in_temp = run({});
+  EXPECT_EQ(in_temp.status, 0) << in_temp.out << in_temp.err;
+  EXPECT_EQ(reported(in_temp.out, "directory").rfind(in(temp, "sfxter_"), 0), 0u) << in_temp.out;
+  EXPECT_NE(reported(in_temp.out, "certificate").find("] found: "), std::string::npos);
+  EXPECT_EQ(tree_listing(temp), std::vector<std::string>{});
+  ASSERT_EQ(platform::set_current_directory(m_dir.path()), 0);
+}
+
+// On Linux the shell would read '$', '`', '"' and '\' in directory names; the stub quotes them.
+TEST_F(PackageRun, DirectoriesWithShellCharacters) {
+  if (is_windows()) {
+    GTEST_SKIP() << "Windows names cannot hold these characters";
+  }
+  build(k_sample_template);
+  std::string given = m_dir.file("w $HOME `false` \"q\" \\z");
+  std::string start = m_dir.file("s $(false) 'a' \\");
+  ASSERT_TRUE(make(given));
+  ASSERT_TRUE(make(start));
+  ASSERT_EQ(platform::set_current_directory(start), 0);
+  ProcessResult result = run({"--sfx-extract-dir", given});
+  ASSERT_EQ(platform::set_current_directory(m_dir.path()), 0);
+  EXPECT_EQ(result.status, 0) << result.out << result.err;
+  std::string directory = in(given, "fw_update-dir");
+  EXPECT_EQ(reported_arguments(result.out),
+            (std::vector<std::string>{"--ssl-certificate", in(directory, "ca-bundle.crt"),
+                                      "--current-dir", start + "/"}));
+  EXPECT_NE(reported(result.out, "certificate").find("] found: "), std::string::npos);
+  EXPECT_EQ(tree_listing(given), std::vector<std::string>{});
+}
+
+// Ctrl-C reaches the stub's whole process group; a termination request reaches the stub alone.
+// Either way the command gets it, the stub waits for the command and still cleans up.
+TEST_F(PackageRun, InterruptedCommandLeavesNothingBehind) {
+  if (is_windows()) {
+    GTEST_SKIP() << "signals are a Linux matter";
+  }
+  build("T %argv%");
+  struct Case {
+    const char* kill;
+    int status;
+  } cases[] = {
+      {"kill -INT -$pid", 130},
+      {"kill -TERM $pid", 143},
+      {"kill -HUP $pid", 129},
+  };
+  for (const Case& c : cases) {
+    std::string ready = m_dir.file("ready");
+    std::string out = m_scratch + "/out";
+    (void)platform::remove_file(ready);
+    // As from a shell with job control: a process group of its own, SIGINT not ignored (sh
+    // ignores it for the programs it starts in the background).
+    std::string script =
+        "env --default-signal=INT setsid " + quote_for_shell(m_package) + " --wait-seconds 2 --touch " +
+        quote_for_shell(ready) + " </dev/null >" + quote_for_shell(out) + " 2>&1 & pid=$!\n" +
+        "n=0; while [ ! -e " + quote_for_shell(ready) + " ] && [ $n -lt 200 ]; do " +
+        "sleep 0.05; n=$((n+1)); done\n" + c.kill + "\nwait $pid; status=$?\n" +
+        // Long enough for a tool that was left running to finish its wait and say so.
+        "sleep 3\nexit $status";
+    int status = platform::run_shell(script);
+    std::string output = read_file(out);
+    EXPECT_EQ(status, c.status) << c.kill << "\n" << output;
+    EXPECT_TRUE(path_exists(ready)) << c.kill;
+    EXPECT_NE(output.find("waiting 2 s\n"), std::string::npos) << output;
+    EXPECT_EQ(output.find("waited"), std::string::npos) << c.kill << "\n" << output;
+    EXPECT_EQ(tree_listing(m_temp), std::vector<std::string>{}) << c.kill;
+  }
+}
+
+}  // namespace
