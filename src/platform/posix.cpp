@@ -6,12 +6,16 @@
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -87,15 +91,79 @@ bool read_byte_before(int fd, long long deadline_ms, char& byte) {
   }
 }
 
-volatile sig_atomic_t g_child_pid = 0;
+// The processes below `root`, found through /proc (empty where there is none), with the parent
+// of each.
+struct ProcessEntry {
+  pid_t pid;
+  pid_t parent;
+};
 
-// A request to terminate the stub while a command runs goes to the command; the stub waits for
-// it and then cleans up as usual.
-void forward_to_child(int signal_number) {
-  pid_t child = static_cast<pid_t>(g_child_pid);
-  if (child > 0) {
-    kill(child, signal_number);
+std::vector<ProcessEntry> descendants_of(pid_t root) {
+  std::vector<ProcessEntry> all;
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) {
+    return {};
   }
+  while (dirent* entry = readdir(proc)) {
+    char* end = nullptr;
+    long pid = std::strtol(entry->d_name, &end, 10);
+    if (pid <= 0 || *end != '\0') {
+      continue;
+    }
+    std::string stat_path = std::string("/proc/") + entry->d_name + "/stat";
+    Fd fd(open(stat_path.c_str(), O_RDONLY | O_CLOEXEC));
+    char buffer[512];
+    ssize_t size = fd.get() >= 0 ? read(fd.get(), buffer, sizeof buffer - 1) : -1;
+    if (size <= 0) {
+      continue;
+    }
+    buffer[size] = '\0';
+    // "pid (name) state ppid ...": the name may hold blanks and parentheses, so read from the
+    // last closing one.
+    const char* name_end = std::strrchr(buffer, ')');
+    char state = 0;
+    long parent = 0;
+    if (name_end != nullptr && std::sscanf(name_end + 1, " %c %ld", &state, &parent) == 2) {
+      all.push_back({static_cast<pid_t>(pid), static_cast<pid_t>(parent)});
+    }
+  }
+  closedir(proc);
+
+  std::vector<ProcessEntry> found;
+  std::vector<pid_t> parents{root};
+  for (std::size_t next = 0; next < parents.size(); ++next) {
+    for (const ProcessEntry& process : all) {
+      if (process.parent == parents[next]) {
+        found.push_back(process);
+        parents.push_back(process.pid);
+      }
+    }
+  }
+  return found;
+}
+
+// Hands a request to terminate the stub on to the command that runs for it. The shell that
+// `run_shell` started (`shell`, or 0 once it has ended) would die at once and leave its children
+// running, so the request goes to every process below the stub.
+void pass_on_termination(int signal_number, pid_t shell) {
+  std::vector<ProcessEntry> below = descendants_of(getpid());
+  if (below.empty() && shell > 0) {
+    // No /proc to look into: the shell is all that can be reached.
+    kill(shell, signal_number);
+  }
+  for (const ProcessEntry& process : below) {
+    kill(process.pid, signal_number);
+  }
+}
+
+int decode_wait_status(int wait_status) {
+  if (WIFEXITED(wait_status)) {
+    return WEXITSTATUS(wait_status);
+  }
+  if (WIFSIGNALED(wait_status)) {
+    return 128 + WTERMSIG(wait_status);
+  }
+  return -1;
 }
 
 int remove_below(int parent_fd, const char* name);
@@ -367,58 +435,89 @@ int set_file_mode(const std::string& path, unsigned mode) {
 
 int run_shell(const std::string& command) {
   std::fflush(nullptr);
+  // An interrupt from the terminal reaches the command's processes as well; they decide, and the
+  // stub waits for them.
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
-  struct sigaction forward {};
-  forward.sa_handler = forward_to_child;
-  sigemptyset(&forward.sa_mask);
-  struct sigaction saved_int {}, saved_quit {}, saved_term {}, saved_hup {};
-  // Block the forwarded signals until the child's id is known.
-  sigset_t block, saved_mask;
-  sigemptyset(&block);
-  sigaddset(&block, SIGTERM);
-  sigaddset(&block, SIGHUP);
-  sigprocmask(SIG_BLOCK, &block, &saved_mask);
+  struct sigaction default_action {};
+  default_action.sa_handler = SIG_DFL;
+  sigemptyset(&default_action.sa_mask);
+  struct sigaction saved_int {}, saved_quit {}, saved_child {};
   sigaction(SIGINT, &ignore, &saved_int);
   sigaction(SIGQUIT, &ignore, &saved_quit);
-  sigaction(SIGTERM, &forward, &saved_term);
-  sigaction(SIGHUP, &forward, &saved_hup);
+  // An inherited SIGCHLD set to be ignored would reap the child before its status is read.
+  sigaction(SIGCHLD, &default_action, &saved_child);
+  // Termination requests and the child's end are taken one at a time with sigwaitinfo, so none
+  // can slip in between a check and the wait.
+  sigset_t awaited, saved_mask;
+  sigemptyset(&awaited);
+  sigaddset(&awaited, SIGTERM);
+  sigaddset(&awaited, SIGHUP);
+  sigaddset(&awaited, SIGCHLD);
+  sigprocmask(SIG_BLOCK, &awaited, &saved_mask);
+#if defined(__linux__)
+  // Processes of the command whose parent ends first come to the stub, so that after a
+  // termination request it can wait for them too.
+  int was_subreaper = 0;
+  prctl(PR_GET_CHILD_SUBREAPER, &was_subreaper);
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
+#endif
 
   pid_t child = fork();
   if (child == 0) {
     sigaction(SIGINT, &saved_int, nullptr);
     sigaction(SIGQUIT, &saved_quit, nullptr);
-    signal(SIGTERM, SIG_DFL);
-    signal(SIGHUP, SIG_DFL);
+    sigaction(SIGCHLD, &saved_child, nullptr);
     sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
     execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
   int status = -1;
-  if (child > 0) {
-    g_child_pid = child;
-    sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
+  bool terminating = false;
+  while (child > 0) {
     int wait_status = 0;
-    pid_t waited;
-    do {
-      waited = waitpid(child, &wait_status, 0);
-    } while (waited < 0 && errno == EINTR);
+    pid_t waited = waitpid(child, &wait_status, WNOHANG);
     if (waited == child) {
-      if (WIFEXITED(wait_status)) {
-        status = WEXITSTATUS(wait_status);
-      } else if (WIFSIGNALED(wait_status)) {
-        status = 128 + WTERMSIG(wait_status);
-      }
+      status = decode_wait_status(wait_status);
+      break;
     }
-    g_child_pid = 0;
-  } else {
-    sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
+    if (waited < 0 && errno != EINTR) {
+      break;
+    }
+    int signal_number = sigwaitinfo(&awaited, nullptr);
+    if (signal_number == SIGTERM || signal_number == SIGHUP) {
+      terminating = true;
+      pass_on_termination(signal_number, child);
+    }
   }
+  // After a termination request the stub's ending must not start while processes of the command
+  // still run in the extraction directory; those that lost their shell came to the stub.
+  while (terminating) {
+    int wait_status = 0;
+    pid_t waited = waitpid(-1, &wait_status, WNOHANG);
+    if (waited > 0) {
+      continue;
+    }
+    if (waited < 0 && errno != EINTR) {
+      break;
+    }
+    int signal_number = sigwaitinfo(&awaited, nullptr);
+    if (signal_number == SIGTERM || signal_number == SIGHUP) {
+      pass_on_termination(signal_number, 0);
+    }
+  }
+  // A request that came after the command had ended has nobody left to go to.
+  timespec no_wait{};
+  while (sigtimedwait(&awaited, nullptr, &no_wait) > 0) {
+  }
+#if defined(__linux__)
+  prctl(PR_SET_CHILD_SUBREAPER, was_subreaper);
+#endif
+  sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
   sigaction(SIGINT, &saved_int, nullptr);
   sigaction(SIGQUIT, &saved_quit, nullptr);
-  sigaction(SIGTERM, &saved_term, nullptr);
-  sigaction(SIGHUP, &saved_hup, nullptr);
+  sigaction(SIGCHLD, &saved_child, nullptr);
   return status;
 }
 
