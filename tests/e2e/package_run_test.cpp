@@ -61,6 +61,16 @@ std::vector<std::string> reported_arguments(const std::string& out, std::size_t 
   return arguments;
 }
 
+std::string without_carriage_returns(const std::string& text) {
+  std::string result;
+  for (char c : text) {
+    if (c != '\r') {
+      result += c;
+    }
+  }
+  return result;
+}
+
 int count_of(const std::string& text, const std::string& part) {
   int count = 0;
   for (std::string::size_type at = text.find(part); at != std::string::npos;
@@ -111,6 +121,33 @@ class PackageRun : public ::testing::Test {
 
   ProcessResult run(const std::vector<std::string>& arguments) {
     return run_process(m_package, arguments, m_scratch);
+  }
+
+  // Runs the package with `start` as its start directory, from a parent that stands elsewhere.
+  // Windows does not let anybody remove a directory that is some process's current directory,
+  // so there cmd's "start /D" starts it the way Explorer does: in that folder, with the parent
+  // outside it.
+  ProcessResult run_in(const std::string& start, const std::vector<std::string>& arguments) {
+    if (!is_windows()) {
+      EXPECT_EQ(platform::set_current_directory(start), 0);
+      ProcessResult result = run(arguments);
+      EXPECT_EQ(platform::set_current_directory(m_dir.path()), 0);
+      return result;
+    }
+    std::string out = in(m_scratch, "started_out.txt");
+    std::string err = in(m_scratch, "started_err.txt");
+    std::string command =
+        "start \"\" /D " + quote_for_shell(start) + " /B /WAIT " + quote_for_shell(m_package);
+    for (const std::string& argument : arguments) {
+      command += " " + quote_for_shell(argument);
+    }
+    command += " <NUL >" + quote_for_shell(out) + " 2>" + quote_for_shell(err);
+    ProcessResult result;
+    // cmd /c drops the first and last quote of the line; one more pair keeps the inner ones.
+    result.status = platform::run_shell("\"" + command + "\"");
+    result.out = without_carriage_returns(read_file(out));
+    result.err = without_carriage_returns(read_file(err));
+    return result;
   }
 
   // The "--current-dir" value that reaches the tool for the start directory `dir`.
@@ -254,9 +291,7 @@ TEST_F(PackageRun, StartDirectoryRemovedDuringTheCommand) {
   build("T %argv%");
   std::string start = m_dir.file("start");
   ASSERT_TRUE(make(start));
-  ASSERT_EQ(platform::set_current_directory(start), 0);
-  ProcessResult result = run({"--remove-dir", start});
-  ASSERT_EQ(platform::set_current_directory(m_dir.path()), 0);
+  ProcessResult result = run_in(start, {"--remove-dir", start});
   EXPECT_EQ(result.status, 1) << result.out;
   EXPECT_EQ(reported(result.out, "removed"), start);
   EXPECT_EQ(result.err, "-E- Failed to change directory.\n");
@@ -274,9 +309,8 @@ TEST_F(PackageRun, DirectoriesWithBlanks) {
   ASSERT_TRUE(make(given));
   ASSERT_TRUE(make(temp));
   ASSERT_TRUE(make(start));
-  ASSERT_EQ(platform::set_current_directory(start), 0);
 
-  ProcessResult in_given = run({"--sfx-extract-dir", given, "-y"});
+  ProcessResult in_given = run_in(start, {"--sfx-extract-dir", given, "-y"});
   EXPECT_EQ(in_given.status, 0) << in_given.out << in_given.err;
   std::string directory = in(given, "fw_update-dir");
   EXPECT_EQ(reported(in_given.out, "directory"), directory);
@@ -286,12 +320,11 @@ TEST_F(PackageRun, DirectoriesWithBlanks) {
   EXPECT_EQ(tree_listing(given), std::vector<std::string>{});
 
   ScopedEnvironment temp_variable("TEMP", temp);
-  ProcessResult in_temp = run({});
+  ProcessResult in_temp = run_in(start, {});
   EXPECT_EQ(in_temp.status, 0) << in_temp.out << in_temp.err;
   EXPECT_EQ(reported(in_temp.out, "directory").rfind(in(temp, "sfxter_"), 0), 0u) << in_temp.out;
   EXPECT_NE(reported(in_temp.out, "certificate").find("] found: "), std::string::npos);
   EXPECT_EQ(tree_listing(temp), std::vector<std::string>{});
-  ASSERT_EQ(platform::set_current_directory(m_dir.path()), 0);
 }
 
 // On Linux the shell would read '$', '`', '"' and '\' in directory names; the stub quotes them.
@@ -304,9 +337,7 @@ TEST_F(PackageRun, DirectoriesWithShellCharacters) {
   std::string start = m_dir.file("s $(false) 'a' \\");
   ASSERT_TRUE(make(given));
   ASSERT_TRUE(make(start));
-  ASSERT_EQ(platform::set_current_directory(start), 0);
-  ProcessResult result = run({"--sfx-extract-dir", given});
-  ASSERT_EQ(platform::set_current_directory(m_dir.path()), 0);
+  ProcessResult result = run_in(start, {"--sfx-extract-dir", given});
   EXPECT_EQ(result.status, 0) << result.out << result.err;
   std::string directory = in(given, "fw_update-dir");
   EXPECT_EQ(reported_arguments(result.out),
@@ -338,10 +369,11 @@ TEST_F(PackageRun, InterruptedCommandLeavesNothingBehind) {
     // As from a shell with job control: a process group of its own, SIGINT not ignored (sh
     // ignores it for the programs it starts in the background).
     std::string script =
-        "env --default-signal=INT setsid " + quote_for_shell(m_package) + " --wait-seconds 2 --touch " +
-        quote_for_shell(ready) + " </dev/null >" + quote_for_shell(out) + " 2>&1 & pid=$!\n" +
-        "n=0; while [ ! -e " + quote_for_shell(ready) + " ] && [ $n -lt 200 ]; do " +
-        "sleep 0.05; n=$((n+1)); done\n" + c.kill + "\nwait $pid; status=$?\n" +
+        "env --default-signal=INT setsid " + quote_for_shell(m_package) +
+        " --wait-seconds 2 --touch " + quote_for_shell(ready) + " </dev/null >" +
+        quote_for_shell(out) + " 2>&1 & pid=$!\n" + "n=0; while [ ! -e " + quote_for_shell(ready) +
+        " ] && [ $n -lt 200 ]; do " + "sleep 0.05; n=$((n+1)); done\n" + c.kill +
+        "\nwait $pid; status=$?\n" +
         // Long enough for a tool that was left running to finish its wait and say so.
         "sleep 3\nexit $status";
     int status = platform::run_shell(script);
