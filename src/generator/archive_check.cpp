@@ -14,18 +14,22 @@ struct UnzipCloser {
 };
 
 // Reads the current entry through and lets minizip compare its CRC at the close.
-bool read_entry(unzFile zip, const std::string& name, std::string& error) {
+// minizip compares the CRC only when the whole recorded size was read, so a stream that ends early
+// must be caught by its length.
+bool read_entry(unzFile zip, const std::string& name, std::uint64_t size, std::string& error) {
   if (unzOpenCurrentFile(zip) != UNZ_OK) {
     error = "cannot open entry " + name;
     return false;
   }
   std::vector<char> buffer(1 << 16);
   int count = 0;
+  std::uint64_t total = 0;
   while ((count = unzReadCurrentFile(zip, buffer.data(), static_cast<unsigned>(buffer.size()))) >
          0) {
+    total += static_cast<std::uint64_t>(count);
   }
   int closed = unzCloseCurrentFile(zip);
-  if (count < 0) {
+  if (count < 0 || total != size) {
     error = "entry " + name + " has damaged data";
     return false;
   }
@@ -69,7 +73,8 @@ bool check_archive(std::FILE* file, std::int64_t begin, std::int64_t end, Archiv
     }
     ++summary.entry_count;
     summary.total_size += info.uncompressed_size;
-    if (check == ArchiveCheck::ReadEveryEntry && !read_entry(zip.get(), name, error)) {
+    if (check == ArchiveCheck::ReadEveryEntry &&
+        !read_entry(zip.get(), name, info.uncompressed_size, error)) {
       return false;
     }
     step = unzGoToNextFile(zip.get());
