@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.hpp"
 #include "testing/artifacts.hpp"
 #include "testing/package_builder.hpp"
 #include "testing/process_runner.hpp"
@@ -53,6 +54,32 @@ TEST_F(PayloadTrailer, LayoutVersionMismatchEndsTheRun) {
                               "versions are matched\n");
     EXPECT_EQ(tree_listing(given), std::vector<std::string>{});
   }
+}
+
+// A full disk while the archive is copied out, for real: the stub runs under a file-size limit of
+// a few KiB (SIGXFSZ ignored, so writes fail with EFBIG). The run ends through the ending, which
+// deletes the half-written archive from the given directory.
+TEST_F(PayloadTrailer, FullDiskDuringTheCopyEndsTheRunAndRemovesTheArchive) {
+  if (platform::platform_kind() == platform::PlatformKind::Windows) {
+    GTEST_SKIP() << "needs a POSIX shell's ulimit";
+  }
+  std::string noise;
+  unsigned state = 12345;
+  for (int i = 0; i < 40000; ++i) {
+    state = state * 1103515245u + 12345u;
+    noise += static_cast<char>(state >> 24);
+  }
+  ASSERT_TRUE(write_file(payload + "/noise.bin", noise));
+  ASSERT_TRUE(build_package(stub_artifact(), payload, "bin/tool.txt", std::nullopt, package));
+
+  ProcessResult result = run_process("/bin/sh",
+                                     {"-c", "trap '' XFSZ; ulimit -f 8; exec \"$0\" \"$@\"",
+                                      package, "--sfx-extract-dir", given, "--sfx-no-pause"},
+                                     dir.path());
+  EXPECT_EQ(result.status, 252);
+  EXPECT_EQ(result.err, "-E- Failed to write on file " + join_path(given, "archive.zip") +
+                            ", might be out of space\n");
+  EXPECT_EQ(tree_listing(given), std::vector<std::string>{});
 }
 
 TEST_F(PayloadTrailer, GeneratorPackageVerifiesAndExtracts) {
