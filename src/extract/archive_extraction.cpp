@@ -19,6 +19,10 @@ namespace {
 constexpr std::size_t k_retry_path_bytes = 255;
 constexpr std::size_t k_retry_name_size = 272;
 
+constexpr unsigned long k_flag_encrypted = 1;
+constexpr unsigned long k_method_stored = 0;
+constexpr unsigned long k_method_deflated = 8;
+
 // Closes the archive when the extraction leaves, however it leaves.
 class OpenArchive {
  public:
@@ -228,9 +232,8 @@ int extract_current_entry(unzFile archive) {
   std::memset(name, 0, sizeof name);
   unz_file_info64 info;
   std::memset(&info, 0, sizeof info);
-  int result = unzGetCurrentFileInfo64(archive, &info, name,
-                                       static_cast<unsigned>(k_entry_name_capacity), nullptr, 0,
-                                       nullptr, 0);
+  int result = unzGetCurrentFileInfo64(
+      archive, &info, name, static_cast<unsigned>(k_entry_name_capacity), nullptr, 0, nullptr, 0);
   if (result != UNZ_OK) {
     print_plain("error %d with zipfile in unzGetCurrentFileInfo\n", result);
     return result;
@@ -254,6 +257,19 @@ int extract_current_entry(unzFile archive) {
   if (last == path.size()) {
     return extract_directory_entry(path, name,
                                    entry_mode(made_by, attributes, EntryKind::Directory));
+  }
+
+  // Without a password minizip hands out encrypted bytes as they are, and data of a method it
+  // cannot inflate (bzip2 in a build without it, LZMA, ...) still compressed, with no CRC check
+  // at the end: such entries are refused instead of written as garbage.
+  if ((info.flag & k_flag_encrypted) != 0) {
+    print_plain("refusing entry %s: the entry is encrypted\n", name);
+    return k_entry_refused;
+  }
+  unsigned long method = static_cast<unsigned long>(info.compression_method);
+  if (method != k_method_stored && method != k_method_deflated) {
+    print_plain("refusing entry %s: compression method %lu is not supported\n", name, method);
+    return k_entry_refused;
   }
 
   result = unzOpenCurrentFilePassword(archive, nullptr);

@@ -64,12 +64,12 @@ TEST_F(ArchiveExtractionTest, ExtractsDataDirectoriesAndEntersTheTarget) {
   ArchiveEntry json;
   json.name = "device_info/json/0xd.json";
   json.data = "{\"id\": 13}\n";
-  Extraction extraction = extract({unix_directory("device_info/"),
-                                   unix_directory("device_info/json/"), json});
+  Extraction extraction =
+      extract({unix_directory("device_info/"), unix_directory("device_info/json/"), json});
   EXPECT_EQ(extraction.result, k_extract_ok);
   EXPECT_EQ(extraction.out, "");
-  EXPECT_EQ(tree_listing(m_target), (Names{"device_info/", "device_info/json/",
-                                           "device_info/json/0xd.json"}));
+  EXPECT_EQ(tree_listing(m_target),
+            (Names{"device_info/", "device_info/json/", "device_info/json/0xd.json"}));
   EXPECT_EQ(read_file(in_target("device_info/json/0xd.json")), json.data);
   std::string current;
   ASSERT_EQ(platform::full_path(".", 4096, current), 0);
@@ -89,16 +89,16 @@ TEST_F(ArchiveExtractionTest, CreatesMissingDirectoriesForFilesAndDirectoryEntri
   Extraction extraction = extract(entries);
   EXPECT_EQ(extraction.result, k_extract_ok);
   EXPECT_EQ(extraction.out, "");
-  EXPECT_EQ(tree_listing(m_target),
-            (Names{"a/", "a/b/", "a/b/f.txt", "p/", "p/q/", "p/q/r/", "s/", "s/double.txt", "w/",
-                   "w/d/", "w/x/", "w/x/y.txt"}));
+  EXPECT_EQ(tree_listing(m_target), (Names{"a/", "a/b/", "a/b/f.txt", "p/", "p/q/", "p/q/r/", "s/",
+                                           "s/double.txt", "w/", "w/d/", "w/x/", "w/x/y.txt"}));
   EXPECT_EQ(read_file(in_target("a/b/f.txt")), "nested");
   EXPECT_EQ(read_file(in_target("w/x/y.txt")), "backslashes");
 }
 
 TEST_F(ArchiveExtractionTest, OverwritesFilesAndSetsEntryTimes) {
   ASSERT_TRUE(write_file(in_target("same.txt"), "old content that is longer"));
-  ASSERT_TRUE(set_file_mtime(in_target("same.txt"), local_seconds(dos_date_time(2030, 1, 1, 0, 0, 0))));
+  ASSERT_TRUE(
+      set_file_mtime(in_target("same.txt"), local_seconds(dos_date_time(2030, 1, 1, 0, 0, 0))));
   ArchiveEntry same = unix_file("same.txt", "new");
   same.time = dos_date_time(2019, 3, 4, 5, 6, 8);
   ArchiveEntry empty;
@@ -212,9 +212,9 @@ TEST_F(ArchiveExtractionTest, UnixModesOnLinux) {
     const char* name;
     unsigned mode;
   } expected[] = {
-      {"run.sh", 0755},      {"private.txt", 0600}, {"setuid", 0755},  {"readonly.txt", 0444},
-      {"locked", 0755},      {"locked/inside.txt", 0640}, {"fat.txt", 0644}, {"fatdir", 0755},
-      {"link", 0644},
+      {"run.sh", 0755},       {"private.txt", 0600}, {"setuid", 0755},
+      {"readonly.txt", 0444}, {"locked", 0755},      {"locked/inside.txt", 0640},
+      {"fat.txt", 0644},      {"fatdir", 0755},      {"link", 0644},
   };
   for (const Expected& e : expected) {
     EXPECT_EQ(mode_of(in_target(e.name)), e.mode) << std::oct << e.name;
@@ -277,11 +277,10 @@ TEST_F(ArchiveExtractionTest, RefusesNamesTooLongForTheBuffer) {
   fits += std::string(255 - fits.size(), 'f');
   ASSERT_EQ(fits.size(), 255u);
   std::string too_long = fits + "g";
-  Extraction extraction = extract({unix_file(fits, "fits"), unix_file(too_long, "too long"),
-                                   unix_file("after.txt", "a")});
+  Extraction extraction = extract(
+      {unix_file(fits, "fits"), unix_file(too_long, "too long"), unix_file("after.txt", "a")});
   EXPECT_EQ(extraction.result, k_extract_incomplete);
-  EXPECT_EQ(extraction.out,
-            "refusing entry " + too_long + ": the name has 256 bytes or more\n");
+  EXPECT_EQ(extraction.out, "refusing entry " + too_long + ": the name has 256 bytes or more\n");
   EXPECT_EQ(read_file(in_target(fits)), "fits");
   EXPECT_FALSE(path_exists(in_target(too_long)));
   EXPECT_FALSE(path_exists(in_target("after.txt")));
@@ -337,7 +336,11 @@ TEST_F(ArchiveExtractionTest, FileThatCannotBeCreatedStopsTheExtraction) {
   } cases[] = {
       {"blocked.txt", "error opening blocked.txt\n"},
       {"plain/below.txt", "error opening plain/below.txt\n"},
-      {"plain/deeper/below.txt", "error opening plain/deeper/below.txt\n"},
+      // Windows reports a missing parent where Linux reports a file in the way, and the path
+      // builder says so.
+      {"plain/deeper/below.txt",
+       std::string(on_linux() ? "" : "couldn't create directory plain/deeper\n") +
+           "error opening plain/deeper/below.txt\n"},
   };
   for (const Case& c : cases) {
     Extraction extraction = extract({unix_file(c.name, "x"), unix_file("after.txt", "a")});
@@ -349,8 +352,8 @@ TEST_F(ArchiveExtractionTest, FileThatCannotBeCreatedStopsTheExtraction) {
 }
 
 TEST_F(ArchiveExtractionTest, DirectoryThatCannotBeCreatedStopsTheExtraction) {
-  Extraction extraction = extract({unix_file("name", "a file"), unix_directory("name/"),
-                                   unix_file("after.txt", "a")});
+  Extraction extraction =
+      extract({unix_file("name", "a file"), unix_directory("name/"), unix_file("after.txt", "a")});
   EXPECT_EQ(extraction.result, k_extract_incomplete);
   EXPECT_EQ(extraction.out, "couldn't create directory name/\n");
   EXPECT_EQ(tree_listing(m_target), Names{"name"});
@@ -387,13 +390,23 @@ TEST_F(ArchiveExtractionTest, TargetThatCannotBeEnteredEndsTheProcess) {
   std::string out = join_path(base, "out.txt");
   // exit(-1) shows as 255 on Linux and as -1 on Windows.
   int status = on_linux() ? 255 : -1;
+  std::string archive = join_path(base, "payload.zip");
   EXPECT_EXIT(
       {
+        if (m_dir.path() != base) {
+          // This process runs the test again only for this statement: its own folder goes.
+          (void)platform::set_current_directory(base);
+          (void)platform::remove_tree(m_dir.path());
+        }
         (void)std::freopen(out.c_str(), "w", stdout);
-        (void)extract_archive(m_archive.c_str(), missing);
+        (void)extract_archive(archive.c_str(), missing);
       },
       ::testing::ExitedWithCode(status), "");
-  EXPECT_EQ(read_file(out), "Error changing into " + missing + ", aborting\n");
+  std::string printed = read_file(out);
+  for (std::size_t at; (at = printed.find("\r\n")) != std::string::npos;) {
+    printed.erase(at, 1);
+  }
+  EXPECT_EQ(printed, "Error changing into " + missing + ", aborting\n");
   EXPECT_EQ(tree_listing(m_target), Names{});
 }
 

@@ -28,8 +28,8 @@ std::chrono::seconds file_clock_offset() {
   static const std::chrono::seconds offset = [] {
     nanoseconds file_now = std::chrono::duration_cast<nanoseconds>(
         fs::file_time_type::clock::now().time_since_epoch());
-    nanoseconds system_now =
-        std::chrono::duration_cast<nanoseconds>(std::chrono::system_clock::now().time_since_epoch());
+    nanoseconds system_now = std::chrono::duration_cast<nanoseconds>(
+        std::chrono::system_clock::now().time_since_epoch());
     return std::chrono::round<std::chrono::seconds>(file_now - system_now);
   }();
   return offset;
@@ -103,17 +103,17 @@ bool write_archive(const std::string& path, const std::vector<ArchiveEntry>& ent
     std::memset(&info, 0, sizeof info);
     info.dosDate = entry.time;
     info.external_fa = static_cast<uLong>(entry.unix_mode) << 16;
-    bool is_directory = !entry.name.empty() &&
-                        (entry.name.back() == '/' || entry.name.back() == '\\');
+    bool is_directory =
+        !entry.name.empty() && (entry.name.back() == '/' || entry.name.back() == '\\');
     if (is_directory) {
       info.external_fa |= 0x10;  // the FAT directory attribute
     }
     unsigned long made_by = entry.unix_mode != 0 ? k_made_on_unix : k_made_on_fat;
     int method = entry.method == ArchiveMethod::Deflated ? Z_DEFLATED : 0;
     int level = entry.method == ArchiveMethod::Deflated ? Z_DEFAULT_COMPRESSION : 0;
-    if (zipOpenNewFileInZip4_64(archive, entry.name.c_str(), &info, nullptr, 0, nullptr, 0,
-                                nullptr, method, level, 0, -MAX_WBITS, DEF_MEM_LEVEL,
-                                Z_DEFAULT_STRATEGY, nullptr, 0, made_by, 0, 0) != ZIP_OK) {
+    if (zipOpenNewFileInZip4_64(archive, entry.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
+                                method, level, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY,
+                                nullptr, 0, made_by, 0, 0) != ZIP_OK) {
       ok = false;
       break;
     }
@@ -191,7 +191,8 @@ std::vector<std::string> compare_trees(const std::string& expected_root,
     if (fs::is_directory(expected_status)) {
       if (!fs::is_directory(actual_status)) {
         differences.push_back(name + ": not a directory");
-      } else if (comparison.modes && permission_bits(it->path()) != permission_bits(actual)) {
+      } else if (comparison.modes && comparison.directory_modes &&
+                 permission_bits(it->path()) != permission_bits(actual)) {
         differences.push_back(name + ": mode " + octal(permission_bits(actual)) + ", expected " +
                               octal(permission_bits(it->path())));
       }
@@ -218,8 +219,7 @@ std::vector<std::string> compare_trees(const std::string& expected_root,
     if (comparison.mtimes) {
       std::int64_t delta = file_mtime(actual.string()) - file_mtime(it->path().string());
       if (delta > comparison.mtime_slack || delta < -comparison.mtime_slack) {
-        differences.push_back(name + ": modification time off by " + std::to_string(delta) +
-                              " s");
+        differences.push_back(name + ": modification time off by " + std::to_string(delta) + " s");
       }
     }
     if (comparison.modes && permission_bits(it->path()) != permission_bits(actual)) {

@@ -51,8 +51,10 @@ struct TreeComparison {
   // times have two-second steps).
   bool mtimes = true;
   int mtime_slack = 1;
-  // Compare permission bits of files and directories (meaningful on Linux only).
+  // Compare permission bits of files and, with `directory_modes`, of directories (meaningful on
+  // Linux only).
   bool modes = false;
+  bool directory_modes = true;
   // Names (relative, '/' separated, directories ending in '/') present in `expected_root` that
   // are not expected in `actual_root`.
   std::vector<std::string> ignored;

@@ -1,0 +1,276 @@
+// The extraction as the stub runs it: an extract-only run that leaves exactly the payload, and
+// extractions that cannot complete, which end the run with 252 before any command runs and leave
+// nothing behind in the temporary directory.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.hpp"
+#include "testing/archive_builder.hpp"
+#include "testing/artifacts.hpp"
+#include "testing/package_builder.hpp"
+#include "testing/process_runner.hpp"
+#include "testing/scoped_temp_dir.hpp"
+#include "workdir/path.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using Names = std::vector<std::string>;
+
+bool on_linux() { return platform::platform_kind() == platform::PlatformKind::Posix; }
+
+// A command that would leave a mark in the start directory if it ever ran.
+const char k_marking_template[] = "marker %argv%";
+
+class Extraction : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_temp = m_dir.file("temp");
+    m_scratch = m_dir.file("scratch");
+    m_given = m_dir.file("given");
+    m_payload = m_dir.file("payload");
+    for (const std::string& folder : {m_temp, m_scratch, m_given, m_payload}) {
+      ASSERT_EQ(platform::make_directory(folder, platform::DirectoryAccess::Shared), 0) << folder;
+    }
+    m_temp_variable.emplace("TEMP", m_temp);
+    m_package = m_dir.file("fw_update" + fs::path(stub_artifact()).extension().string());
+    m_extracted = join_path(m_given, "fw_update-dir");
+  }
+
+  // A payload like the packages carry: the tool, the certificate bundle, the device data, and
+  // some more depth, size and modes.
+  void make_payload() {
+    struct File {
+      const char* name;
+      std::string data;
+      unsigned mode;
+    } files[] = {
+        {"marker", "#!/bin/sh\necho marker\n", 0755},
+        {"ca-bundle.crt", "-----BEGIN CERTIFICATE-----\n", 0644},
+        {"device_info/json/0x1d.json", "{\"device\": 29}\n", 0644},
+        {"device_info/json/0x2e.json", "{\"device\": 46}\n", 0600},
+        {"lib/plugins/deep/library.so", std::string(200000, '\x7f') + "end", 0755},
+        {"empty.txt", "", 0644},
+    };
+    std::int64_t time = 1500000000;
+    for (const File& file : files) {
+      fs::path path = fs::path(m_payload) / file.name;
+      fs::create_directories(path.parent_path());
+      ASSERT_TRUE(write_file(path.string(), file.data)) << file.name;
+      if (on_linux()) {
+        fs::permissions(path, static_cast<fs::perms>(file.mode), fs::perm_options::replace);
+      }
+      ASSERT_TRUE(set_file_mtime(path.string(), time)) << file.name;
+      time += 7 * 86400 + 1;
+    }
+  }
+
+  ProcessResult run_extract_only() {
+    return run_process(m_package, {"--sfx-extract-dir", m_given, "--sfx-extract-only"}, m_scratch);
+  }
+
+  std::string extracting_line() const { return "Extracting to " + m_extracted + " ..."; }
+
+  ScopedTempDir m_dir;
+  std::optional<ScopedEnvironment> m_temp_variable;
+  std::string m_temp;
+  std::string m_scratch;
+  std::string m_given;
+  std::string m_payload;
+  std::string m_package;
+  std::string m_extracted;
+};
+
+TEST_F(Extraction, ExtractOnlyLeavesExactlyThePayload) {
+  make_payload();
+  ASSERT_TRUE(
+      build_package(stub_artifact(), m_payload, k_marking_template, std::nullopt, m_package));
+  ProcessResult result = run_extract_only();
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, extracting_line() + " Done\n");
+  EXPECT_EQ(result.err, "");
+  TreeComparison comparison;
+  comparison.modes = on_linux();
+  EXPECT_EQ(compare_trees(m_payload, m_extracted, comparison), Names{});
+  // No archive.zip beside the extraction directory, and nothing in the temporary directory.
+  EXPECT_EQ(tree_listing(m_given).front(), "fw_update-dir/");
+  EXPECT_FALSE(path_exists(join_path(m_given, "archive.zip")));
+  EXPECT_EQ(tree_listing(m_temp), Names{});
+  EXPECT_FALSE(path_exists(m_dir.file("marked")));
+}
+
+// A payload whose archive stops the extraction, with what the run prints about it.
+struct FailingPayload {
+  const char* label;
+  std::vector<ArchiveEntry> entries;
+  // Applied to the archive's bytes before it is packed.
+  void (*damage)(std::string& archive);
+  std::string out;
+  // What of the payload is on disk after an extract-only run.
+  Names left;
+};
+
+ArchiveEntry entry(const std::string& name, const std::string& data,
+                   ArchiveMethod method = ArchiveMethod::Deflated) {
+  ArchiveEntry result = unix_file(name, data, 0755);
+  result.method = method;
+  return result;
+}
+
+// Changes one byte of the stored data "payload data" so that its CRC no longer matches.
+void break_stored_data(std::string& archive) {
+  std::string::size_type at = archive.find("payload data");
+  if (at != std::string::npos) {
+    archive[at] = 'P';
+  }
+}
+
+// The payload command "marker" touches `mark` when it runs (on Linux).
+std::string marker_script(const std::string& mark) {
+  return "#!/bin/sh\ntouch " + quote_for_shell(mark) + "\n";
+}
+
+std::vector<FailingPayload> failing_payloads(const std::string& marker) {
+  return {
+      {"climbs out",
+       {entry("marker", marker), entry("../escaped.txt", "out"), entry("after.txt", "a")},
+       nullptr,
+       "refusing entry ../escaped.txt: the name climbs out with \"..\"\n",
+       {"fw_update-dir/", "fw_update-dir/device_info/", "fw_update-dir/device_info/json/",
+        "fw_update-dir/marker"}},
+      {"absolute",
+       {entry("marker", "m"), entry("\\escaped.txt", "out")},
+       nullptr,
+       "refusing entry \\escaped.txt: the name is an absolute path\n",
+       {"fw_update-dir/", "fw_update-dir/device_info/", "fw_update-dir/device_info/json/",
+        "fw_update-dir/marker"}},
+      {"drive letter",
+       {entry("C:escaped.txt", "out"), entry("marker", "m")},
+       nullptr,
+       "refusing entry C:escaped.txt: the name carries a drive letter\n",
+       {"fw_update-dir/", "fw_update-dir/device_info/", "fw_update-dir/device_info/json/"}},
+      {"damaged data",
+       {entry("marker", marker), entry("data.bin", "payload data", ArchiveMethod::Stored),
+        entry("after.txt", "a")},
+       break_stored_data,
+       "error -105 with zipfile in unzCloseCurrentFile\n",
+       {"fw_update-dir/", "fw_update-dir/data.bin", "fw_update-dir/device_info/",
+        "fw_update-dir/device_info/json/", "fw_update-dir/marker"}},
+      // The run makes device_info itself; a file of that name cannot be written.
+      {"file in the way",
+       {entry("marker", "m"), entry("device_info", "not a folder"), entry("after.txt", "a")},
+       nullptr,
+       "error opening device_info\n",
+       {"fw_update-dir/", "fw_update-dir/device_info/", "fw_update-dir/device_info/json/",
+        "fw_update-dir/marker"}},
+  };
+}
+
+TEST_F(Extraction, IncompleteExtractOnlyRunFailsAndKeepsWhatItExtracted) {
+  for (const FailingPayload& payload : failing_payloads(marker_script(m_dir.file("marked")))) {
+    std::string archive = m_dir.file("payload.zip");
+    ASSERT_TRUE(write_archive(archive, payload.entries)) << payload.label;
+    if (payload.damage != nullptr) {
+      std::string bytes = read_file(archive);
+      payload.damage(bytes);
+      ASSERT_TRUE(write_file(archive, bytes)) << payload.label;
+    }
+    ASSERT_TRUE(build_package_from_zip(stub_artifact(), archive, k_marking_template, std::nullopt,
+                                       m_package))
+        << payload.label;
+    ProcessResult result = run_extract_only();
+    EXPECT_EQ(result.status, 252) << payload.label;
+    // The extraction's own message follows the "Extracting to" line's dots directly; the run
+    // then ends that line.
+    EXPECT_EQ(result.out, extracting_line() + payload.out + "\n") << payload.label;
+    EXPECT_EQ(result.err, "-E- Extraction into " + m_extracted +
+                              " is incomplete; the files extracted so far are left there\n")
+        << payload.label;
+    EXPECT_EQ(tree_listing(m_given), payload.left) << payload.label;
+    EXPECT_EQ(tree_listing(m_temp), Names{}) << payload.label;
+    EXPECT_FALSE(path_exists(m_dir.file("escaped.txt"))) << payload.label;
+    EXPECT_FALSE(path_exists(m_dir.file("marked"))) << payload.label;
+    ASSERT_EQ(platform::remove_tree(m_extracted), 0) << payload.label;
+  }
+}
+
+TEST_F(Extraction, IncompleteExtractionNeverRunsTheCommand) {
+  if (on_linux()) {
+    // The marker works: a complete payload runs it.
+    std::string archive = m_dir.file("complete.zip");
+    ASSERT_TRUE(write_archive(archive, {entry("marker", marker_script(m_dir.file("marked")))}));
+    ASSERT_TRUE(build_package_from_zip(stub_artifact(), archive, k_marking_template, std::nullopt,
+                                       m_package));
+    ProcessResult complete = run_process(m_package, {"--sfx-no-pause"}, m_scratch);
+    EXPECT_EQ(complete.status, 0) << complete.err;
+    ASSERT_TRUE(path_exists(m_dir.file("marked")));
+    ASSERT_EQ(platform::remove_file(m_dir.file("marked")), 0);
+  }
+  for (const FailingPayload& payload : failing_payloads(marker_script(m_dir.file("marked")))) {
+    std::string archive = m_dir.file("payload.zip");
+    ASSERT_TRUE(write_archive(archive, payload.entries)) << payload.label;
+    if (payload.damage != nullptr) {
+      std::string bytes = read_file(archive);
+      payload.damage(bytes);
+      ASSERT_TRUE(write_file(archive, bytes)) << payload.label;
+    }
+    ASSERT_TRUE(build_package_from_zip(stub_artifact(), archive, k_marking_template, std::nullopt,
+                                       m_package))
+        << payload.label;
+    // In the temporary directory, and in a given one without --sfx-extract-only.
+    for (bool given : {false, true}) {
+      std::vector<std::string> arguments = {"--sfx-no-pause"};
+      if (given) {
+        arguments = {"--sfx-extract-dir", m_given};
+      }
+      ProcessResult result = run_process(m_package, arguments, m_scratch);
+      EXPECT_EQ(result.status, 252) << payload.label;
+      EXPECT_EQ(result.out, payload.out) << payload.label;
+      EXPECT_NE(result.err.find(" is incomplete; the command is not run\n"), std::string::npos)
+          << payload.label << ": " << result.err;
+      EXPECT_EQ(tree_listing(m_temp), Names{}) << payload.label;
+      EXPECT_EQ(tree_listing(m_given), Names{}) << payload.label;
+      EXPECT_FALSE(path_exists(m_dir.file("escaped.txt"))) << payload.label;
+      EXPECT_FALSE(path_exists(m_dir.file("marked"))) << payload.label;
+    }
+  }
+}
+
+// The extraction streams every entry through one small buffer: a large payload does not grow
+// the stub. GNU time reports the stub's peak resident memory, on Linux.
+TEST_F(Extraction, PeakMemoryStaysSmall) {
+  if (!on_linux()) {
+    GTEST_SKIP() << "measured with GNU time";
+  }
+  ArchiveEntry big = entry("big.bin", std::string(1 << 20, 'b'));
+  big.repeat = 64;
+  std::vector<ArchiveEntry> entries = {big};
+  for (int i = 0; i < 2000; ++i) {
+    entries.push_back(entry("many/f" + std::to_string(i) + ".txt", std::to_string(i)));
+  }
+  std::string archive = m_dir.file("payload.zip");
+  ASSERT_TRUE(write_archive(archive, entries));
+  ASSERT_TRUE(build_package_from_zip(stub_artifact(), archive, k_marking_template, std::nullopt,
+                                     m_package));
+  std::string report = m_dir.file("peak.txt");
+  ProcessResult result = run_process(
+      "/usr/bin/time",
+      {"-o", report, "-f", "%M", m_package, "--sfx-extract-dir", m_given, "--sfx-extract-only"},
+      m_scratch);
+  EXPECT_EQ(result.status, 0) << result.err;
+  long peak_kb = -1;
+  ASSERT_EQ(std::sscanf(read_file(report).c_str(), "%ld", &peak_kb), 1) << read_file(report);
+  EXPECT_LT(peak_kb, 8 * 1024);
+  EXPECT_EQ(fs::file_size(join_path(m_extracted, "big.bin")), std::uintmax_t{64} << 20);
+  (void)platform::remove_file(join_path(m_extracted, "big.bin"));
+}
+
+}  // namespace
