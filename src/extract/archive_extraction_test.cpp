@@ -325,6 +325,44 @@ TEST_F(ArchiveExtractionTest, DamagedDataStopsTheExtraction) {
   }
 }
 
+// Sets the 16-bit field at `offset` of the first local header and of the first central header
+// (whose fields stand 2 bytes further on) to `value`.
+void patch_first_entry(std::string& archive, std::size_t local_offset, unsigned value) {
+  std::size_t central = archive.find(std::string("PK\1\2", 4));
+  for (std::size_t at : {local_offset, central + local_offset + 2}) {
+    archive[at] = static_cast<char>(value & 0xff);
+    archive[at + 1] = static_cast<char>(value >> 8);
+  }
+}
+
+TEST_F(ArchiveExtractionTest, RefusesEntriesItCannotUnpack) {
+  // minizip would hand out such data as it stands in the archive, with no CRC check at the end.
+  struct Case {
+    std::size_t field;
+    unsigned value;
+    std::string out;
+  } cases[] = {
+      {6, 1, "refusing entry locked.txt: the entry is encrypted\n"},
+      {8, 12, "refusing entry locked.txt: compression method 12 is not supported\n"},
+      {8, 14, "refusing entry locked.txt: compression method 14 is not supported\n"},
+  };
+  for (const Case& c : cases) {
+    ArchiveEntry entry;
+    entry.name = "locked.txt";
+    entry.data = "looks like data";
+    entry.method = ArchiveMethod::Stored;
+    ASSERT_TRUE(write_archive(m_archive, {entry, unix_file("after.txt", "a")}));
+    std::string bytes = read_file(m_archive);
+    patch_first_entry(bytes, c.field, c.value);
+    ASSERT_TRUE(write_file(m_archive, bytes));
+    Extraction extraction = extract_written();
+    EXPECT_EQ(extraction.result, k_extract_incomplete) << c.out;
+    EXPECT_EQ(extraction.out, c.out);
+    EXPECT_EQ(tree_listing(m_target), Names{}) << c.out;
+    ASSERT_EQ(platform::set_current_directory(m_dir.path()), 0);
+  }
+}
+
 TEST_F(ArchiveExtractionTest, FileThatCannotBeCreatedStopsTheExtraction) {
   // Printed whether or not SFX_STUB_DEBUG is set.
   ASSERT_EQ(platform::make_directory(in_target("blocked.txt"), platform::DirectoryAccess::Shared),
