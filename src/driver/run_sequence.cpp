@@ -99,9 +99,9 @@ int unpack_payload(Run& run, bool& ended) {
     return k_exit_stub_failure;
   }
   if (result != k_extract_ok) {
-    // Nothing runs on an incomplete payload.
+    // Nothing runs on an incomplete payload. The extraction's own message has closed the
+    // "Extracting to" line.
     if (run.options.extract_only) {
-      print_plain("\n");
       print_error("Extraction into %s is incomplete; the files extracted so far are left there\n",
                   run.extraction_dir.c_str());
     } else {

@@ -3,7 +3,7 @@
 #include <map>
 #include <optional>
 
-#include "generator/package_inspector.hpp"
+#include "generator/package_info.hpp"
 #include "generator/package_writer.hpp"
 #include "payload/payload_layout.hpp"
 

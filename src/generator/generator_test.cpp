@@ -15,7 +15,7 @@
 
 #include "generator/folder_scan.hpp"
 #include "generator/generator_cli.hpp"
-#include "generator/package_inspector.hpp"
+#include "generator/package_info.hpp"
 #include "generator/package_writer.hpp"
 #include "generator/zip_writer.hpp"
 #include "platform/platform.hpp"

@@ -1,4 +1,4 @@
-#include "generator/package_inspector.hpp"
+#include "generator/package_info.hpp"
 
 #include <cerrno>
 #include <cstdio>
