@@ -161,9 +161,10 @@ int extract_directory_entry(const std::string& path, const char* name, unsigned 
   return apply_mode(path, name, mode);
 }
 
-// Streams the open entry's data into `file`. Returns 0, a negative read result or
-// k_entry_write_failed, after printing why.
-int copy_entry_data(unzFile archive, char* buffer, std::FILE* file) {
+// Streams the open entry's data into `file`, counting the bytes in `copied`. Returns 0, a
+// negative read result or k_entry_write_failed, after printing why.
+int copy_entry_data(unzFile archive, char* buffer, std::FILE* file, std::uint64_t& copied) {
+  copied = 0;
   for (;;) {
     int count = unzReadCurrentFile(archive, buffer, static_cast<unsigned>(k_write_buffer_size));
     if (count < 0) {
@@ -178,6 +179,7 @@ int copy_entry_data(unzFile archive, char* buffer, std::FILE* file) {
       report_write_failure();
       return k_entry_write_failed;
     }
+    copied += static_cast<std::uint64_t>(count);
   }
 }
 
@@ -293,7 +295,14 @@ int extract_current_entry(unzFile archive) {
   }
   OutputFile file(opened);
 
-  result = copy_entry_data(archive, buffer.get(), file.get());
+  std::uint64_t copied = 0;
+  result = copy_entry_data(archive, buffer.get(), file.get(), copied);
+  if (result == 0 && copied != static_cast<std::uint64_t>(info.uncompressed_size)) {
+    // minizip checks the CRC only when the whole size was read: data that ends early (a
+    // damaged deflate stream) would otherwise pass as complete.
+    print_plain("error %d with zipfile in unzReadCurrentFile\n", UNZ_CRCERROR);
+    result = UNZ_CRCERROR;
+  }
   if (result != 0) {
     (void)file.close();
     (void)unzCloseCurrentFile(archive);

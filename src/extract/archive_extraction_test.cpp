@@ -335,6 +335,26 @@ void patch_first_entry(std::string& archive, std::size_t local_offset, unsigned 
   }
 }
 
+TEST_F(ArchiveExtractionTest, DataThatEndsBeforeTheEntrysSizeStopsTheExtraction) {
+  // minizip checks the CRC only once the entry's whole size was read; a deflate stream that ends
+  // early must not pass as complete.
+  for (ArchiveMethod method : {ArchiveMethod::Deflated, ArchiveMethod::Stored}) {
+    ArchiveEntry shortened;
+    shortened.name = "short.txt";
+    shortened.data = std::string(20000, 'a') + "tail";
+    shortened.method = method;
+    ASSERT_TRUE(write_archive(m_archive, {shortened, unix_file("after.txt", "a")}));
+    std::string bytes = read_file(m_archive);
+    patch_first_entry(bytes, 22, 20004 + 100);
+    ASSERT_TRUE(write_file(m_archive, bytes));
+    Extraction extraction = extract_written();
+    EXPECT_EQ(extraction.result, k_extract_incomplete) << static_cast<int>(method);
+    EXPECT_NE(extraction.out.find("error "), std::string::npos) << extraction.out;
+    EXPECT_FALSE(path_exists(in_target("after.txt")));
+    ASSERT_EQ(platform::set_current_directory(m_dir.path()), 0);
+  }
+}
+
 TEST_F(ArchiveExtractionTest, RefusesEntriesItCannotUnpack) {
   // minizip would hand out such data as it stands in the archive, with no CRC check at the end.
   struct Case {
