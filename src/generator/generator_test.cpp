@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/dos_time.hpp"
 #include "generator/folder_scan.hpp"
 #include "generator/generator_cli.hpp"
 #include "generator/package_info.hpp"
@@ -68,15 +69,7 @@ std::vector<Listed> list_archive(const std::string& package, const std::string& 
 
 // A DOS date and time, read as local time, in seconds since 1970.
 long long local_seconds(unsigned long dos) {
-  std::tm time{};
-  time.tm_year = static_cast<int>((dos >> 25) & 0x7F) + 80;
-  time.tm_mon = static_cast<int>((dos >> 21) & 0x0F) - 1;
-  time.tm_mday = static_cast<int>((dos >> 16) & 0x1F);
-  time.tm_hour = static_cast<int>((dos >> 11) & 0x1F);
-  time.tm_min = static_cast<int>((dos >> 5) & 0x3F);
-  time.tm_sec = static_cast<int>(dos & 0x1F) * 2;
-  time.tm_isdst = -1;
-  return static_cast<long long>(std::mktime(&time));
+  return static_cast<long long>(dos_date_time_to_local_seconds(static_cast<std::uint32_t>(dos)));
 }
 
 class GeneratorTest : public ::testing::Test {

@@ -23,6 +23,8 @@
 
 #include "platform/platform.hpp"
 
+#include "common/dos_time.hpp"
+
 namespace platform {
 
 namespace {
@@ -409,22 +411,14 @@ int seek_file(std::FILE* file, std::int64_t offset, int origin) {
 std::int64_t tell_file(std::FILE* file) { return static_cast<std::int64_t>(ftello(file)); }
 
 void set_file_time(const std::string& path, std::uint32_t dos_date_time) {
-  std::tm local{};
-  local.tm_year = static_cast<int>((dos_date_time >> 25) & 0x7f) + 80;
-  local.tm_mon = static_cast<int>((dos_date_time >> 21) & 0x0f) - 1;
-  local.tm_mday = static_cast<int>((dos_date_time >> 16) & 0x1f);
-  local.tm_hour = static_cast<int>((dos_date_time >> 11) & 0x1f);
-  local.tm_min = static_cast<int>((dos_date_time >> 5) & 0x3f);
-  local.tm_sec = static_cast<int>((dos_date_time & 0x1f) * 2);
-  local.tm_isdst = -1;
-  std::time_t seconds = std::mktime(&local);
-  if (seconds == static_cast<std::time_t>(-1)) {
+  std::int64_t seconds = dos_date_time_to_local_seconds(dos_date_time);
+  if (seconds == -1) {
     return;
   }
   timespec times[2];
   times[0].tv_sec = 0;
   times[0].tv_nsec = UTIME_OMIT;
-  times[1].tv_sec = seconds;
+  times[1].tv_sec = static_cast<time_t>(seconds);
   times[1].tv_nsec = 0;
   utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
 }

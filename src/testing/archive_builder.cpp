@@ -1,5 +1,7 @@
 #include "testing/archive_builder.hpp"
 
+#include "common/dos_time.hpp"
+
 #include <zip.h>
 #include <zlib.h>
 
@@ -135,15 +137,7 @@ bool write_archive(const std::string& path, const std::vector<ArchiveEntry>& ent
 }
 
 std::int64_t local_seconds(std::uint32_t dos_date_time) {
-  std::tm local{};
-  local.tm_year = static_cast<int>((dos_date_time >> 25) & 0x7f) + 80;
-  local.tm_mon = static_cast<int>((dos_date_time >> 21) & 0x0f) - 1;
-  local.tm_mday = static_cast<int>((dos_date_time >> 16) & 0x1f);
-  local.tm_hour = static_cast<int>((dos_date_time >> 11) & 0x1f);
-  local.tm_min = static_cast<int>((dos_date_time >> 5) & 0x3f);
-  local.tm_sec = static_cast<int>((dos_date_time & 0x1f) * 2);
-  local.tm_isdst = -1;
-  return static_cast<std::int64_t>(std::mktime(&local));
+  return dos_date_time_to_local_seconds(dos_date_time);
 }
 
 std::int64_t file_mtime(const std::string& path) {

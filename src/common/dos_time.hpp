@@ -1,0 +1,14 @@
+#pragma once
+
+// DOS dates and times as ZIP archives store them: the date in the high 16 bits (years since
+// 1980, month, day), the time in the low 16 bits (hours, minutes, seconds / 2).
+
+#include <cstdint>
+#include <ctime>
+
+// The calendar fields of `dos_date_time`, with tm_isdst -1 so that mktime reads them as local
+// time.
+std::tm dos_date_time_fields(std::uint32_t dos_date_time);
+
+// `dos_date_time` read as local time, in seconds since 1970; -1 when it cannot be represented.
+std::int64_t dos_date_time_to_local_seconds(std::uint32_t dos_date_time);
