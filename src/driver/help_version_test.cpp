@@ -5,6 +5,8 @@
 #include <regex>
 #include <string>
 
+#include "testing/stub_texts.hpp"
+
 namespace {
 
 std::string help_for(bool no_extract_list) {
@@ -16,18 +18,8 @@ std::string help_for(bool no_extract_list) {
 }
 
 TEST(PrintHelp, PrintsTheOptionsByteForByte) {
-  const std::string head =
-      "\nSELF EXTRACTOR OPTIONS\n"
-      "        --sfx-extract-dir <dir>       : Use <dir> for temporary files during execution\n";
-  const std::string extract_only =
-      "        --sfx-extract-only            : Do not execute, only extract files to a location\n"
-      "                                        specified through the --sfx-extract-dir option\n";
-  const std::string tail =
-      "        --sfx-no-pause                : Do not wait for user keypress after completion\n"
-      "                                        when run in a new command window\n"
-      "\n";
-  EXPECT_EQ(help_for(false), head + extract_only + tail);
-  EXPECT_EQ(help_for(true), head + tail);
+  EXPECT_EQ(help_for(false), k_stub_help);
+  EXPECT_EQ(help_for(true), k_stub_help_no_extract_list);
 }
 
 TEST(PrintVersion, PrintsOneLineWithTheBuildsValues) {

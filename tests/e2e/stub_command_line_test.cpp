@@ -11,18 +11,11 @@
 #include "testing/artifacts.hpp"
 #include "testing/process_runner.hpp"
 #include "testing/scoped_temp_dir.hpp"
+#include "testing/stub_texts.hpp"
 #include "workdir/path.hpp"
 
 namespace {
 
-const char k_help[] =
-    "\nSELF EXTRACTOR OPTIONS\n"
-    "        --sfx-extract-dir <dir>       : Use <dir> for temporary files during execution\n"
-    "        --sfx-extract-only            : Do not execute, only extract files to a location\n"
-    "                                        specified through the --sfx-extract-dir option\n"
-    "        --sfx-no-pause                : Do not wait for user keypress after completion\n"
-    "                                        when run in a new command window\n"
-    "\n";
 
 TEST(StubCommandLine, RejectsBadCommandLinesWithoutCreatingAnything) {
   ScopedTempDir dir;
@@ -44,18 +37,14 @@ TEST(StubCommandLine, RejectsBadCommandLinesWithoutCreatingAnything) {
        "-E- --sfx-extract-only option must be used in conjunction with --sfx-extract-dir "
        "option\n"},
       {{"--sfx-extract-dir", plain},
-       std::string("-I- Please consider using the following options:\n") + k_help,
+       std::string("-I- Please consider using the following options:\n") + k_stub_help,
        "-E- " + plain + " is not a directory\n"},
       {{"--sfx-extract-dir", missing, "-v"},
-       std::string("-I- Please consider using the following options:\n") + k_help,
+       std::string("-I- Please consider using the following options:\n") + k_stub_help,
        "-E- Failed to access directory " + missing + ": "},
       {{"--no_extract_list", "--sfx-extract-dir", plain},
-       "-I- Please consider using the following options:\n"
-       "\nSELF EXTRACTOR OPTIONS\n"
-       "        --sfx-extract-dir <dir>       : Use <dir> for temporary files during execution\n"
-       "        --sfx-no-pause                : Do not wait for user keypress after completion\n"
-       "                                        when run in a new command window\n"
-       "\n",
+       std::string("-I- Please consider using the following options:\n") +
+           k_stub_help_no_extract_list,
        "-E- " + plain + " is not a directory\n"},
   };
   for (const Case& c : cases) {
