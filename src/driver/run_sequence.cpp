@@ -30,7 +30,7 @@ struct Run {
   PayloadResult payload;
 };
 
-// Steps 5 and 6: "-dir" on the program name, and the work directory as a full path. A full path
+// "-dir" on the program name, and the work directory as a full path. A full path
 // that does not fit ends the run before anything is left behind. Returns 0, or 252 after printing
 // why.
 int make_work_directory_absolute(Run& run) {
@@ -49,7 +49,7 @@ int make_work_directory_absolute(Run& run) {
   return k_exit_success;
 }
 
-// Steps 7 to 10: names the extraction directory and creates it with its two data directories.
+// Names the extraction directory and creates it with its two data directories.
 // Returns 0, or 252 after printing why.
 int create_directories(Run& run) {
   run.extraction_dir = join_path(run.work_dir, run.options.program_name);
@@ -72,11 +72,14 @@ int create_directories(Run& run) {
   return k_exit_success;
 }
 
-// Steps 11 to 15: reads the payload and unpacks it. Returns 0 to go on with the command, or the
-// run's status when the run ends here (0 after an extract-only run, 252 on failure); `ended` tells
-// which.
-int unpack_payload(Run& run, bool& ended) {
-  ended = true;
+// Whether the run goes on to the payload's command or to its ending.
+enum class Next { RunCommand, End };
+
+// Reads the payload and unpacks it. Returns the run's status: 0 to go on with the command (`next`
+// is RunCommand), or the status of a run that ends here (0 after an extract-only run, 252 on
+// failure).
+int unpack_payload(Run& run, Next& next) {
+  next = Next::End;
   if (read_payload(run.options.self_path, run.work_dir, run.payload) < 0) {
     return k_exit_stub_failure;
   }
@@ -114,11 +117,11 @@ int unpack_payload(Run& run, bool& ended) {
     print_plain(" Done\n");
     return k_exit_success;
   }
-  ended = false;
+  next = Next::RunCommand;
   return k_exit_success;
 }
 
-// Steps 16 to 22: runs the payload's command and then the extra-tool commands.
+// Sets "TEMP" and runs the payload's command and then the extra-tool commands.
 int run_commands(Run& run) {
   if (set_environment_variable("TEMP", run.temp_files_dir) != 0) {
     print_error("Failed to set environment variable\n");
@@ -208,9 +211,9 @@ int run_stub(int argc, const char* const* argv) {
   if (status != k_exit_success) {
     return end_run(run, status);
   }
-  bool ended = false;
-  status = unpack_payload(run, ended);
-  if (ended) {
+  Next next = Next::End;
+  status = unpack_payload(run, next);
+  if (next == Next::End) {
     return end_run(run, status);
   }
   return end_run(run, run_commands(run));
