@@ -174,17 +174,26 @@ std::vector<FailingPayload> failing_payloads(const std::string& marker) {
   };
 }
 
+// Packs `payload` (damaged as it says) with the stub into the test's package.
+bool package_failing_payload(const FailingPayload& payload, const std::string& archive,
+                             const std::string& package) {
+  if (!write_archive(archive, payload.entries)) {
+    return false;
+  }
+  if (payload.damage != nullptr) {
+    std::string bytes = read_file(archive);
+    payload.damage(bytes);
+    if (!write_file(archive, bytes)) {
+      return false;
+    }
+  }
+  return build_package_from_zip(stub_artifact(), archive, k_marking_template, std::nullopt,
+                                package);
+}
+
 TEST_F(Extraction, IncompleteExtractOnlyRunFailsAndKeepsWhatItExtracted) {
   for (const FailingPayload& payload : failing_payloads(marker_script(m_dir.file("marked")))) {
-    std::string archive = m_dir.file("payload.zip");
-    ASSERT_TRUE(write_archive(archive, payload.entries)) << payload.label;
-    if (payload.damage != nullptr) {
-      std::string bytes = read_file(archive);
-      payload.damage(bytes);
-      ASSERT_TRUE(write_file(archive, bytes)) << payload.label;
-    }
-    ASSERT_TRUE(build_package_from_zip(stub_artifact(), archive, k_marking_template, std::nullopt,
-                                       m_package))
+    ASSERT_TRUE(package_failing_payload(payload, m_dir.file("payload.zip"), m_package))
         << payload.label;
     ProcessResult result = run_extract_only();
     EXPECT_EQ(result.status, 252) << payload.label;
@@ -215,15 +224,7 @@ TEST_F(Extraction, IncompleteExtractionNeverRunsTheCommand) {
     ASSERT_EQ(platform::remove_file(m_dir.file("marked")), 0);
   }
   for (const FailingPayload& payload : failing_payloads(marker_script(m_dir.file("marked")))) {
-    std::string archive = m_dir.file("payload.zip");
-    ASSERT_TRUE(write_archive(archive, payload.entries)) << payload.label;
-    if (payload.damage != nullptr) {
-      std::string bytes = read_file(archive);
-      payload.damage(bytes);
-      ASSERT_TRUE(write_file(archive, bytes)) << payload.label;
-    }
-    ASSERT_TRUE(build_package_from_zip(stub_artifact(), archive, k_marking_template, std::nullopt,
-                                       m_package))
+    ASSERT_TRUE(package_failing_payload(payload, m_dir.file("payload.zip"), m_package))
         << payload.label;
     // In the temporary directory, and in a given one without --sfx-extract-only.
     for (bool given : {false, true}) {
