@@ -1,6 +1,5 @@
 #include "command/command_expansion.hpp"
 
-#include "command/command_lists.hpp"
 #include "platform/platform.hpp"
 #include "workdir/path.hpp"
 
@@ -89,27 +88,28 @@ std::string make_command_line(const std::string& prefix, const std::string& text
   return quote_for_posix_shell(prefix + program) + rest;
 }
 
-void expand_command_with(ShellSyntax syntax, const std::string& command_template,
-                         const std::string& args, std::string& expanded, const SfxOptions& options,
-                         const std::string& extraction_dir, std::vector<std::string>& tool_commands,
-                         std::vector<std::string>& display_commands) {
-  std::string prefix = command_prefix(extraction_dir, syntax);
-  expanded = command_template;
-  replace_all(expanded, k_argv_placeholder, args);
-  replace_all(expanded, k_current_dir_placeholder, current_dir_option(options.current_dir, syntax));
-  replace_all(expanded, k_ca_bundle_placeholder, ca_bundle_path(extraction_dir, syntax));
-
-  for (std::string& command : tool_commands) {
+ExpandedCommands expand_command_with(ShellSyntax syntax, const std::string& command_template,
+                                     const std::vector<std::string>& extra_tool_commands,
+                                     const ExpansionValues& values) {
+  std::string prefix = command_prefix(values.extraction_dir, syntax);
+  ExpandedCommands expanded;
+  expanded.command = command_template;
+  replace_all(expanded.command, k_argv_placeholder, values.pass_through_args);
+  replace_all(expanded.command, k_current_dir_placeholder,
+              current_dir_option(values.current_dir, syntax));
+  replace_all(expanded.command, k_ca_bundle_placeholder,
+              ca_bundle_path(values.extraction_dir, syntax));
+  for (const std::string& command : extra_tool_commands) {
     std::string text = command;
-    replace_all(text, k_device_placeholder, options.device_arg);
-    display_commands.push_back(text);
-    command = make_command_line(prefix, text, syntax);
+    replace_all(text, k_device_placeholder, values.device_arg);
+    expanded.extra_tools.push_back({make_command_line(prefix, text, syntax), text});
   }
+  return expanded;
 }
 
-void expand_command(const std::string& command_template, const std::string& args,
-                    std::string& expanded, const SfxOptions& options,
-                    const std::string& extraction_dir) {
-  expand_command_with(platform_shell_syntax(), command_template, args, expanded, options,
-                      extraction_dir, extra_tool_commands, extra_tool_display_commands);
+ExpandedCommands expand_command(const std::string& command_template,
+                                const std::vector<std::string>& extra_tool_commands,
+                                const ExpansionValues& values) {
+  return expand_command_with(platform_shell_syntax(), command_template, extra_tool_commands,
+                             values);
 }

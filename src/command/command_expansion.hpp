@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "common/sfx_options.hpp"
-
 // Which command interpreter reads the lines: cmd.exe behind `system` on Windows, /bin/sh on Linux.
 // The quoting rules differ; the rules are a parameter so that both sets are tested everywhere.
 enum class ShellSyntax { Cmd, Posix };
@@ -32,24 +30,48 @@ std::string command_prefix(const std::string& extraction_dir, ShellSyntax syntax
 std::string make_command_line(const std::string& prefix, const std::string& text,
                               ShellSyntax syntax);
 
-// Expands `command_template` into `expanded` (earlier content replaced): every "%argv%" becomes
-// `args` unchanged, then every "%current-dir%" the "--current-dir" option for
-// `options.current_dir`, then every "%ca-bundle.crt%" the quoted path of ca-bundle.crt in
-// `extraction_dir`; each pass sees what the passes before it inserted, and goes on searching
-// behind the text it has just inserted, so a value holding its own placeholder cannot make it
-// loop. Then rewrites each entry of `tool_commands` into its runnable command line
-// (`make_command_line` over the entry with every "%device%" replaced by `options.device_arg`) and
-// appends that entry's unquoted text, without prefix, to `display_commands`.
+// The values that the placeholders stand for in one run.
+struct ExpansionValues {
+  // "%argv%": the arguments passed on, as typed.
+  std::string pass_through_args;
+  // "%current-dir%": the directory the stub was started in.
+  std::string current_dir;
+  // "%device%": "-d " and the device name, or empty.
+  std::string device_arg;
+  // The directory the payload was unpacked into: the base of "%ca-bundle.crt%" and of the
+  // command prefix.
+  std::string extraction_dir;
+};
+
+// One extra-tool command after expansion: the line the shell runs and the text shown before it.
+struct ExtraToolCommand {
+  std::string runnable;
+  std::string display;
+};
+
+struct ExpandedCommands {
+  // The expanded command template, without the command prefix.
+  std::string command;
+  // One entry per extra-tool command, in the package's order.
+  std::vector<ExtraToolCommand> extra_tools;
+};
+
+// Expands `command_template`: every "%argv%" becomes `values.pass_through_args` unchanged, then
+// every "%current-dir%" the "--current-dir" option for `values.current_dir`, then every
+// "%ca-bundle.crt%" the quoted path of ca-bundle.crt in `values.extraction_dir`; each pass sees
+// what the passes before it inserted, and goes on searching behind the text it has just
+// inserted, so a value holding its own placeholder cannot make it loop. Then turns each of
+// `extra_tool_commands` into its display text (every "%device%" replaced by `values.device_arg`)
+// and its runnable command line (`make_command_line` over the display text).
 // Cmd keeps the Windows forms byte for byte: --current-dir "D:\fw\ " and "E:\x\ca-bundle.crt".
 // Posix quotes both directories with `quote_for_posix_shell`: --current-dir "/home/fw/" and
 // "/tmp/x/ca-bundle.crt".
-void expand_command_with(ShellSyntax syntax, const std::string& command_template,
-                         const std::string& args, std::string& expanded, const SfxOptions& options,
-                         const std::string& extraction_dir, std::vector<std::string>& tool_commands,
-                         std::vector<std::string>& display_commands);
+ExpandedCommands expand_command_with(ShellSyntax syntax, const std::string& command_template,
+                                     const std::vector<std::string>& extra_tool_commands,
+                                     const ExpansionValues& values);
 
-// `expand_command_with` for this platform's shell and the process-wide `extra_tool_commands` and
-// `extra_tool_display_commands`. Called once per run, after the archive has been unpacked.
-void expand_command(const std::string& command_template, const std::string& args,
-                    std::string& expanded, const SfxOptions& options,
-                    const std::string& extraction_dir);
+// `expand_command_with` for this platform's shell. Called once per run, after the archive has
+// been unpacked.
+ExpandedCommands expand_command(const std::string& command_template,
+                                const std::vector<std::string>& extra_tool_commands,
+                                const ExpansionValues& values);

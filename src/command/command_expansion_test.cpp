@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "command/command_lists.hpp"
 #include "platform/platform.hpp"
 #include "testing/scoped_temp_dir.hpp"
 
@@ -23,14 +22,14 @@ struct Expansion {
 Expansion expand(ShellSyntax syntax, const std::string& command_template, const std::string& args,
                  const std::string& current_dir, const std::string& extraction_dir,
                  std::vector<std::string> tools = {}, const std::string& device_arg = "") {
-  SfxOptions options;
-  options.current_dir = current_dir;
-  options.device_arg = device_arg;
+  ExpandedCommands expanded =
+      expand_command_with(syntax, command_template, tools, {args, current_dir, device_arg, extraction_dir});
   Expansion result;
-  result.expanded = "earlier content";
-  result.tools = std::move(tools);
-  expand_command_with(syntax, command_template, args, result.expanded, options, extraction_dir,
-                      result.tools, result.displays);
+  result.expanded = expanded.command;
+  for (const ExtraToolCommand& tool : expanded.extra_tools) {
+    result.tools.push_back(tool.runnable);
+    result.displays.push_back(tool.display);
+  }
   return result;
 }
 
@@ -150,19 +149,12 @@ TEST(ExpandCommand, ExtraToolCommands) {
   }
 }
 
-TEST(ExpandCommand, FillsTheProcessWideLists) {
-  extra_tool_commands = {"probe.exe %device%"};
-  extra_tool_display_commands.clear();
-  SfxOptions options;
-  options.device_arg = "-d dev1";
-  std::string expanded;
-  expand_command("t", "", expanded, options, "/x");
-  ASSERT_EQ(extra_tool_display_commands, std::vector<std::string>{"probe.exe -d dev1"});
-  ASSERT_EQ(extra_tool_commands.size(), 1u);
-  EXPECT_NE(extra_tool_commands[0].find("probe.exe\" -d dev1"), std::string::npos)
-      << extra_tool_commands[0];
-  extra_tool_commands.clear();
-  extra_tool_display_commands.clear();
+TEST(ExpandCommand, ThisPlatformsShell) {
+  ExpandedCommands expanded = expand_command("t", {"probe.exe %device%"}, {"", "", "-d dev1", "/x"});
+  ASSERT_EQ(expanded.extra_tools.size(), 1u);
+  EXPECT_EQ(expanded.extra_tools[0].display, "probe.exe -d dev1");
+  EXPECT_NE(expanded.extra_tools[0].runnable.find("probe.exe\" -d dev1"), std::string::npos)
+      << expanded.extra_tools[0].runnable;
 }
 
 TEST(MakeCommandLine, QuotesTheProgramPath) {

@@ -2,7 +2,7 @@
 
 // The stub's help section and version line.
 
-#include "common/sfx_options.hpp"
+#include "driver/sfx_options.hpp"
 
 // Prints the stub's options on standard output; leaves out the "--sfx-extract-only" lines when
 // `no_extract_list` is set.

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "common/sfx_options.hpp"
+#include "driver/sfx_options.hpp"
 
 // Parses `argv` into `options` (which holds its starting values) and appends the arguments that
 // are passed on to `pass_through_args`, one blank before each one after position 1. Returns 0, or

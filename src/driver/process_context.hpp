@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "common/sfx_options.hpp"
+#include "driver/sfx_options.hpp"
 #include "platform/platform.hpp"
 
 // Whether the console window was opened for this run alone.

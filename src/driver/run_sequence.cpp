@@ -2,15 +2,15 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "command/command_launch.hpp"
-#include "command/command_lists.hpp"
 #include "common/exit_status.hpp"
 #include "common/messages.hpp"
-#include "common/sfx_options.hpp"
 #include "driver/help_version.hpp"
 #include "driver/option_parser.hpp"
 #include "driver/process_context.hpp"
+#include "driver/sfx_options.hpp"
 #include "extract/archive_extraction.hpp"
 #include "payload/payload_reader.hpp"
 #include "platform/platform.hpp"
@@ -28,6 +28,8 @@ struct Run {
   std::string work_dir;
   std::string extraction_dir;
   PayloadResult payload;
+  // The extra-tool commands as the expansion left them: ready to show and to run.
+  std::vector<ExtraToolCommand> extra_tools;
 };
 
 // "-dir" on the program name, and the work directory as a full path. A full path
@@ -123,7 +125,7 @@ int unpack_payload(Run& run, Next& next) {
 
 // Sets "TEMP" and runs the payload's command and then the extra-tool commands.
 int run_commands(Run& run) {
-  if (set_environment_variable("TEMP", run.temp_files_dir) != 0) {
+  if (platform::set_environment_variable("TEMP", run.temp_files_dir) != 0) {
     print_error("Failed to set environment variable\n");
     return k_exit_stub_failure;
   }
@@ -131,21 +133,23 @@ int run_commands(Run& run) {
   if (options.show_version) {
     print_version();
   }
-  int status = launch_command(run.payload, run.pass_through_args, run.extraction_dir, options);
+  ExpansionValues values{run.pass_through_args, options.current_dir, options.device_arg,
+                         run.extraction_dir};
+  int status = launch_command(run.payload, values, run.extra_tools);
   if (options.show_help && !options.show_version) {
     print_help(options);
   }
   if (status != 0) {
     return status;
   }
-  if (extra_tool_commands.empty() || options.show_help || options.show_version ||
+  if (run.extra_tools.empty() || options.show_help || options.show_version ||
       options.skip_extra_tools) {
     return status;
   }
-  for (std::size_t i = 0; i < extra_tool_commands.size(); ++i) {
+  for (const ExtraToolCommand& tool : run.extra_tools) {
     print_plain("\n");
-    print_info("Executing cmd : %s\n", extra_tool_display_commands[i].c_str());
-    status = run_shell_command(extra_tool_commands[i]);
+    print_info("Executing cmd : %s\n", tool.display.c_str());
+    status = run_shell_command(tool.runnable);
   }
   return status;
 }
@@ -195,7 +199,10 @@ int run_stub(int argc, const char* const* argv) {
   if (parse_options(argc, argv, run.pass_through_args, run.options) != 0) {
     return k_exit_stub_failure;
   }
-  if (resolve_work_directory(run.options, run.temp_files_dir, run.work_dir) != 0) {
+  WorkDirectoryMode mode = run.options.extract_dir_given ? WorkDirectoryMode::Given
+                                                         : WorkDirectoryMode::Temporary;
+  if (resolve_work_directory(mode, run.options.extract_dir, run.temp_files_dir, run.work_dir) !=
+      0) {
     print_info("Please consider using the following options:\n");
     print_help(run.options);
     if (run.options.show_version) {

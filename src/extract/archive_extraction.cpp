@@ -9,8 +9,11 @@
 
 #include "common/exit_status.hpp"
 #include "common/messages.hpp"
+#include "common/path_text.hpp"
+#include "common/stdio_file.hpp"
 #include "extract/entry_extraction.hpp"
 #include "extract/entry_names.hpp"
+#include "package/entry_rules.hpp"
 #include "platform/platform.hpp"
 
 namespace {
@@ -18,10 +21,6 @@ namespace {
 // The retry name holds at most this many bytes of the archive path, then ".zip".
 constexpr std::size_t k_retry_path_bytes = 255;
 constexpr std::size_t k_retry_name_size = 272;
-
-constexpr unsigned long k_flag_encrypted = 1;
-constexpr unsigned long k_method_stored = 0;
-constexpr unsigned long k_method_deflated = 8;
 
 // Closes the archive when the extraction leaves, however it leaves.
 class OpenArchive {
@@ -46,28 +45,6 @@ struct FreeMemory {
   void operator()(void* memory) const { std::free(memory); }
 };
 
-// An output file; closed on every early return. `close` reports what the final flush found.
-class OutputFile {
- public:
-  explicit OutputFile(std::FILE* file) : m_file(file) {}
-  ~OutputFile() {
-    if (m_file != nullptr) {
-      (void)std::fclose(m_file);
-    }
-  }
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-  std::FILE* get() const { return m_file; }
-  int close() {
-    int result = std::fclose(m_file);
-    m_file = nullptr;
-    return result;
-  }
-
- private:
-  std::FILE* m_file;
-};
-
 // minizip's file-information record calls the DOS date `dosDate`; minizip-ng's compatibility
 // record calls it `dos_date`. Whichever this build has is taken.
 template <typename Info>
@@ -83,17 +60,17 @@ std::uint32_t dos_date_of(const Info& info, long) {
 // it cannot open an archive without entries, which is that record alone (plus its comment).
 // Such a file is recognised here and extracted as what it is: nothing.
 bool is_empty_archive(const char* path) {
-  std::FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) {
+  StdioFile file = StdioFile::open(path, "rb");
+  if (!file) {
     return false;
   }
   unsigned char record[22];
-  bool complete = std::fread(record, 1, sizeof record, file) == sizeof record;
+  bool complete = std::fread(record, 1, sizeof record, file.get()) == sizeof record;
   long comment = 0;
-  while (complete && std::fgetc(file) != EOF && comment <= 0xffff) {
+  while (complete && std::fgetc(file.get()) != EOF && comment <= 0xffff) {
     ++comment;
   }
-  (void)std::fclose(file);
+  (void)file.close();
   static const unsigned char signature[] = {'P', 'K', 5, 6};
   if (!complete || std::memcmp(record, signature, sizeof signature) != 0) {
     return false;
@@ -113,8 +90,6 @@ bool open_archive(const char* path, unzFile& archive) {
   archive = unzOpen64(path);
   return archive != nullptr || is_empty_archive(path);
 }
-
-bool is_separator(char c) { return c == '/' || c == '\\'; }
 
 // Where the last component of `path` starts: just behind its last separator, or 0.
 std::size_t last_component(const std::string& path) {
@@ -230,17 +205,18 @@ int make_directory_path(const std::string& path) {
 int extract_current_entry(unzFile archive) {
   // One zeroed byte beyond what minizip may fill: a name that fills the buffer comes back
   // without its NUL.
-  char name[k_entry_name_capacity + 1];
+  char name[k_entry_name_limit + 1];
   std::memset(name, 0, sizeof name);
   unz_file_info64 info;
   std::memset(&info, 0, sizeof info);
   int result = unzGetCurrentFileInfo64(
-      archive, &info, name, static_cast<unsigned>(k_entry_name_capacity), nullptr, 0, nullptr, 0);
+      archive, &info, name, static_cast<unsigned>(k_entry_name_limit), nullptr, 0, nullptr, 0);
   if (result != UNZ_OK) {
     print_plain("error %d with zipfile in unzGetCurrentFileInfo\n", result);
     return result;
   }
-  EntryNameVerdict verdict = check_entry_name(name, static_cast<unsigned long>(info.size_filename));
+  EntryNameVerdict verdict =
+      check_entry_name(name, static_cast<unsigned long>(info.size_filename), this_platform());
   if (verdict != EntryNameVerdict::Accepted) {
     print_plain("refusing entry %s: %s\n", name, refusal_reason(verdict));
     return k_entry_refused;
@@ -264,14 +240,16 @@ int extract_current_entry(unzFile archive) {
   // Without a password minizip hands out encrypted bytes as they are, and data of a method it
   // cannot inflate (bzip2 in a build without it, LZMA, ...) still compressed, with no CRC check
   // at the end: such entries are refused instead of written as garbage.
-  if ((info.flag & k_flag_encrypted) != 0) {
-    print_plain("refusing entry %s: the entry is encrypted\n", name);
-    return k_entry_refused;
-  }
   unsigned long method = static_cast<unsigned long>(info.compression_method);
-  if (method != k_method_stored && method != k_method_deflated) {
-    print_plain("refusing entry %s: compression method %lu is not supported\n", name, method);
-    return k_entry_refused;
+  switch (check_entry_data(static_cast<unsigned long>(info.flag), method)) {
+    case EntryDataVerdict::Accepted:
+      break;
+    case EntryDataVerdict::Encrypted:
+      print_plain("refusing entry %s: the entry is encrypted\n", name);
+      return k_entry_refused;
+    case EntryDataVerdict::UnsupportedMethod:
+      print_plain("refusing entry %s: compression method %lu is not supported\n", name, method);
+      return k_entry_refused;
   }
 
   result = unzOpenCurrentFilePassword(archive, nullptr);
@@ -281,19 +259,18 @@ int extract_current_entry(unzFile archive) {
     return result;
   }
 
-  std::FILE* opened = std::fopen(path.c_str(), "wb");
-  if (opened == nullptr && last > 0) {
+  StdioFile file = StdioFile::open(path, "wb");
+  if (!file && last > 0) {
     // Allocation failure is reported there; the second open is tried anyway.
     (void)make_directory_path(path.substr(0, last - 1));
-    opened = std::fopen(path.c_str(), "wb");
+    file = StdioFile::open(path, "wb");
   }
-  if (opened == nullptr) {
+  if (!file) {
     // Printed always: a file that cannot be created leaves the payload incomplete.
     print_plain("error opening %s\n", name);
     (void)unzCloseCurrentFile(archive);
     return k_entry_not_created;
   }
-  OutputFile file(opened);
 
   std::uint64_t copied = 0;
   result = copy_entry_data(archive, buffer.get(), file.get(), copied);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "extract/entry_extraction.hpp"
+#include "common/environment.hpp"
 #include "platform/platform.hpp"
 #include "testing/archive_builder.hpp"
 #include "testing/scoped_temp_dir.hpp"
@@ -440,7 +441,7 @@ TEST_F(ArchiveExtractionTest, TargetThatCannotBeEnteredEndsTheProcess) {
   // Where a death test runs the test again in a new process (Windows), that process must use
   // this one's names: it finds them in the environment.
   std::string base;
-  if (!platform::get_environment_variable("SFX_TEST_ABORT_DIR", base)) {
+  if (!read_environment_variable("SFX_TEST_ABORT_DIR", base)) {
     base = m_dir.path();
   }
   ScopedEnvironment shared_base("SFX_TEST_ABORT_DIR", base);

@@ -5,8 +5,7 @@
 #include <cstdint>
 #include <string>
 
-// 1 January 1980, 00:00:00: the earliest time a ZIP entry can hold.
-inline constexpr std::uint32_t k_earliest_dos_date_time = (1u << 21) | (1u << 16);
+#include "common/dos_time.hpp"
 
 struct ArchiveItem {
   // The name as stored: '/' separated, a directory's name ends in '/'.

@@ -6,12 +6,12 @@
 #include <filesystem>
 #include <system_error>
 
+#include "common/dos_time.hpp"
+#include "package/entry_rules.hpp"
+
 namespace fs = std::filesystem;
 
 namespace {
-
-// Entry names of this length or more are refused by the stub's extraction.
-constexpr std::size_t k_name_limit = 256;
 
 // Seconds since 1970 of a file time. C++17 has no conversion between the file clock and the system
 // clock; their epochs differ by a whole number of seconds, so the difference of the two clocks'
@@ -30,32 +30,15 @@ bool check_name(const std::string& name, std::string& error) {
     error = "cannot store the name " + name + ": it holds '\\' or ':'";
     return false;
   }
-  if (name.size() >= k_name_limit) {
+  if (name.size() >= k_entry_name_limit) {
     error = "cannot store the name " + name + ": it is " + std::to_string(name.size()) +
-            " bytes long, the limit is " + std::to_string(k_name_limit - 1);
+            " bytes long, the limit is " + std::to_string(k_entry_name_limit - 1);
     return false;
   }
   return true;
 }
 
 }  // namespace
-
-std::uint32_t dos_date_time_from_unix(long long seconds) {
-  std::time_t time = static_cast<std::time_t>(seconds);
-  std::tm* local = std::localtime(&time);
-  if (local == nullptr || local->tm_year < 80) {
-    return k_earliest_dos_date_time;
-  }
-  if (local->tm_year > 207) {
-    return (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29u;
-  }
-  return (static_cast<std::uint32_t>(local->tm_year - 80) << 25) |
-         (static_cast<std::uint32_t>(local->tm_mon + 1) << 21) |
-         (static_cast<std::uint32_t>(local->tm_mday) << 16) |
-         (static_cast<std::uint32_t>(local->tm_hour) << 11) |
-         (static_cast<std::uint32_t>(local->tm_min) << 5) |
-         static_cast<std::uint32_t>(local->tm_sec / 2);
-}
 
 bool scan_folder(const std::string& folder, std::vector<ArchiveItem>& items, std::string& error) {
   items.clear();

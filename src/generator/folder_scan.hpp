@@ -15,7 +15,3 @@
 // '\' or ':' or is 256 bytes or longer.
 [[nodiscard]] bool scan_folder(const std::string& folder, std::vector<ArchiveItem>& items,
                                std::string& error);
-
-// `unix_seconds` as a DOS date and time in local time; times before 1980 become 1 January 1980,
-// times after 2107 the last second of 2107.
-std::uint32_t dos_date_time_from_unix(long long unix_seconds);

@@ -5,7 +5,7 @@
 
 #include "generator/package_info.hpp"
 #include "generator/package_writer.hpp"
-#include "payload/payload_layout.hpp"
+#include "package/trailer_layout.hpp"
 
 namespace {
 

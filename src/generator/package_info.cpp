@@ -3,12 +3,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
+
+#include "common/stdio_file.hpp"
 
 bool inspect_package(const std::string& path, ArchiveCheck check, PackageInfo& info,
                      std::string& error) {
   info = PackageInfo{};
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+  StdioFile file = StdioFile::open(path, "rb");
   if (!file) {
     error = "cannot open " + path + ": " + std::strerror(errno);
     return false;

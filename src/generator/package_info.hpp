@@ -5,7 +5,7 @@
 #include <string>
 
 #include "generator/archive_check.hpp"
-#include "generator/trailer_format.hpp"
+#include "package/trailer_codec.hpp"
 
 struct PackageInfo {
   TrailerInfo trailer;

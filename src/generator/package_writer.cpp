@@ -4,26 +4,21 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <memory>
+#include <optional>
 #include <system_error>
 #include <vector>
 
+#include "common/stdio_file.hpp"
 #include "generator/archive_check.hpp"
 #include "generator/folder_scan.hpp"
-#include "generator/trailer_format.hpp"
 #include "generator/zip_writer.hpp"
-#include "payload/payload_layout.hpp"
+#include "package/trailer_codec.hpp"
+#include "package/trailer_layout.hpp"
 #include "platform/platform.hpp"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
-
-FilePtr open_file(const std::string& path, const char* mode) {
-  return FilePtr(std::fopen(path.c_str(), mode), std::fclose);
-}
 
 bool is_blank(const std::string& text) {
   return text.find_first_not_of(" \t\r\n") == std::string::npos;
@@ -71,7 +66,7 @@ std::int64_t regular_file_size(const std::string& path, const char* what, std::s
 
 // Copies all of `from` to the current position of `to`.
 bool append_file(std::FILE* to, const std::string& from, std::string& error) {
-  FilePtr source = open_file(from, "rb");
+  StdioFile source = StdioFile::open(from, "rb");
   if (!source) {
     error = "cannot open " + from + ": " + std::strerror(errno);
     return false;
@@ -109,7 +104,7 @@ bool prepare_source(const PackageRequest& request, std::vector<ArchiveItem>& ite
         error = "the archive " + request.source_path + " is 2 GiB or larger";
         return false;
       }
-      FilePtr zip = open_file(request.source_path, "rb");
+      StdioFile zip = StdioFile::open(request.source_path, "rb");
       ArchiveSummary summary;
       if (!zip) {
         error = "cannot open " + request.source_path + ": " + std::strerror(errno);
@@ -190,15 +185,10 @@ bool looks_like_extra_tool_section(std::FILE* file, std::string& error) {
   if (platform::seek_file(file, 0, SEEK_END) != 0) {
     return false;
   }
-  std::int64_t probe = platform::tell_file(file) - k_extra_tool_probe_distance;
-  char window[k_pattern_field_size + 1] = {};
-  if (probe <= 0 || platform::seek_file(file, probe, SEEK_SET) != 0 ||
-      std::fread(window, 1, k_pattern_field_size, file) != k_pattern_field_size) {
-    return false;
-  }
-  char pattern[k_pattern_field_size];
-  build_pattern_field(k_extra_tool_pattern_reversed, k_extra_tool_pattern_length, pattern);
-  if (std::strcmp(window, pattern) != 0) {
+  std::optional<std::string> command;
+  if (probe_extra_tool_section(file, platform::tell_file(file) - k_extra_tool_probe_distance,
+                               command) != TrailerFault::None ||
+      !command) {
     return false;
   }
   error =
@@ -209,7 +199,7 @@ bool looks_like_extra_tool_section(std::FILE* file, std::string& error) {
 
 // Reads the written package back as the stub would and compares it with the request.
 bool check_written(const std::string& path, const PackageRequest& request, std::string& error) {
-  FilePtr file = open_file(path, "rb");
+  StdioFile file = StdioFile::open(path, "rb");
   if (!file) {
     error = "cannot read back " + path;
     return false;
@@ -251,7 +241,7 @@ bool write_package(const PackageRequest& request, std::string& error) {
 
   TemporaryFile partial(request.output_path + ".partial-" + std::to_string(platform::process_id()));
   {
-    FilePtr out = open_file(partial.path(), "w+b");
+    StdioFile out = StdioFile::open(partial.path(), "w+b");
     if (!out) {
       error = "cannot create " + partial.path() + ": " + std::strerror(errno);
       return false;
@@ -259,7 +249,7 @@ bool write_package(const PackageRequest& request, std::string& error) {
     if (!write_contents(out.get(), request, items, error)) {
       return false;
     }
-    if (std::fclose(out.release()) != 0) {
+    if (out.close() != 0) {
       error = "cannot write the package: " + std::string(std::strerror(errno));
       return false;
     }

@@ -11,6 +11,8 @@
 #include <system_error>
 #include <vector>
 
+#include "common/dos_time.hpp"
+#include "common/stdio_file.hpp"
 #include "generator/offset_file_io.hpp"
 
 namespace {
@@ -30,14 +32,15 @@ struct ZipCloser {
 
 zip_fileinfo file_info(const ArchiveItem& item) {
   zip_fileinfo info{};
-  std::uint32_t dos = item.dos_date_time;
-  info.dosDate = dos;
-  info.tmz_date.tm_year = ((dos >> 25) & 0x7F) + 1980;
-  info.tmz_date.tm_mon = ((dos >> 21) & 0x0F) - 1;
-  info.tmz_date.tm_mday = (dos >> 16) & 0x1F;
-  info.tmz_date.tm_hour = (dos >> 11) & 0x1F;
-  info.tmz_date.tm_min = (dos >> 5) & 0x3F;
-  info.tmz_date.tm_sec = (dos & 0x1F) * 2;
+  // minizip writes `dosDate` when it is set; the calendar fields only go along with it.
+  info.dosDate = item.dos_date_time;
+  std::tm fields = dos_date_time_fields(item.dos_date_time);
+  info.tmz_date.tm_year = static_cast<uInt>(fields.tm_year + 1900);
+  info.tmz_date.tm_mon = static_cast<uInt>(fields.tm_mon);
+  info.tmz_date.tm_mday = static_cast<uInt>(fields.tm_mday);
+  info.tmz_date.tm_hour = static_cast<uInt>(fields.tm_hour);
+  info.tmz_date.tm_min = static_cast<uInt>(fields.tm_min);
+  info.tmz_date.tm_sec = static_cast<uInt>(fields.tm_sec);
   uLong type = item.is_directory ? k_unix_directory : k_unix_regular_file;
   info.external_fa =
       ((type | (item.mode & 0777)) << 16) | (item.is_directory ? k_dos_directory_attribute : 0);
@@ -59,8 +62,7 @@ bool write_content(zipFile zip, const ArchiveItem& item, std::string& error) {
     }
     return true;
   }
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> source(std::fopen(item.source_path.c_str(), "rb"),
-                                                         std::fclose);
+  StdioFile source = StdioFile::open(item.source_path, "rb");
   if (!source) {
     error = "cannot open " + item.source_path + ": " + std::strerror(errno);
     return false;

@@ -3,47 +3,20 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
-#include "command/command_lists.hpp"
 #include "common/messages.hpp"
-#include "payload/payload_layout.hpp"
-#include "payload/trailer_search.hpp"
+#include "common/stdio_file.hpp"
+#include "package/trailer_codec.hpp"
+#include "package/trailer_layout.hpp"
+#include "package/trailer_search.hpp"
 #include "platform/platform.hpp"
 #include "workdir/path.hpp"
 
 namespace {
 
-// Owns a stdio stream; closes it on every way out unless it was closed by hand.
-class OpenFile {
- public:
-  explicit OpenFile(std::FILE* file) : m_file(file) {}
-  ~OpenFile() {
-    if (m_file != nullptr) {
-      std::fclose(m_file);
-    }
-  }
-  OpenFile(const OpenFile&) = delete;
-  OpenFile& operator=(const OpenFile&) = delete;
-
-  std::FILE* get() const { return m_file; }
-  // Closes the stream; false when the last buffered bytes could not be written.
-  bool close() {
-    std::FILE* file = m_file;
-    m_file = nullptr;
-    return std::fclose(file) == 0;
-  }
-
- private:
-  std::FILE* m_file;
-};
-
-// The size of the copy buffer, which also takes the command section first.
+// The size of the copy buffer.
 constexpr std::size_t k_copy_buffer_size = 1024;
-
-std::uint32_t decode_big_endian(const unsigned char (&bytes)[k_archive_length_size]) {
-  return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
-         (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};
-}
 
 }  // namespace
 
@@ -70,59 +43,52 @@ bool find_layout_version(std::int32_t start, std::FILE* file, std::uint32_t& byt
   // One count for every position above the match.
   bytes_after += static_cast<std::uint32_t>(start - position);
 
-  char version[k_layout_version_size + 1] = {};
-  if (platform::seek_file(file, position + k_pattern_field_size, SEEK_SET) != 0 ||
-      std::fread(version, 1, k_layout_version_size, file) != k_layout_version_size) {
-    print_error("Failed to read current version: '%s'\n", self_path.c_str());
-    return false;
-  }
-  version[k_layout_version_size] = '\0';
-  if (std::strcmp(version, k_layout_version) != 0) {
-    print_error(
-        "Extractor layout version : '%s' differs than expected '%s', make sure generator and "
-        "sfx_stub versions are matched\n",
-        version, k_layout_version);
-    return false;
+  std::string version;
+  switch (read_layout_version(file, position, version)) {
+    case TrailerFault::None:
+      break;
+    case TrailerFault::VersionMismatch:
+      print_error(
+          "Extractor layout version : '%s' differs than expected '%s', make sure generator and "
+          "sfx_stub versions are matched\n",
+          version.c_str(), k_layout_version);
+      return false;
+    default:
+      print_error("Failed to read current version: '%s'\n", self_path.c_str());
+      return false;
   }
   bytes_after -= k_layout_version_size;
   return true;
 }
 
 bool read_extra_tool_section(std::int32_t probe, std::FILE* file, std::uint32_t& section_size,
-                             const std::string& self_path) {
+                             const std::string& self_path,
+                             std::vector<std::string>& extra_tool_commands) {
   section_size = 0;
-  char pattern[k_pattern_field_size];
-  build_pattern_field(k_extra_tool_pattern_reversed, k_extra_tool_pattern_length, pattern);
-  if (probe < 1) {
-    return true;
+  std::optional<std::string> command;
+  switch (probe_extra_tool_section(file, probe, command)) {
+    case TrailerFault::None:
+      break;
+    case TrailerFault::ExtraToolSeekFailed:
+      print_error("Failed to seek extra tool Pattern offset, file : '%s'\n", self_path.c_str());
+      return false;
+    case TrailerFault::ExtraToolPatternReadFailed:
+      print_error("Failed to read extra tool Pattern : '%s'\n", self_path.c_str());
+      return false;
+    default:
+      print_error("Failed to read extra tool cmd : '%s'\n", self_path.c_str());
+      return false;
   }
-  if (platform::seek_file(file, probe, SEEK_SET) != 0) {
-    print_error("Failed to seek extra tool Pattern offset, file : '%s'\n", self_path.c_str());
-    return false;
+  if (command) {
+    section_size += k_extra_tool_section_size;
+    extra_tool_commands.push_back(*command);
   }
-  char window[k_pattern_field_size + 1];
-  if (std::fread(window, 1, k_pattern_field_size, file) != k_pattern_field_size) {
-    print_error("Failed to read extra tool Pattern : '%s'\n", self_path.c_str());
-    return false;
-  }
-  window[k_pattern_field_size] = '\0';
-  if (std::strcmp(window, pattern) != 0) {
-    return true;
-  }
-  char command[k_extra_tool_command_size + 1];
-  if (std::fread(command, 1, k_extra_tool_command_size, file) != k_extra_tool_command_size) {
-    print_error("Failed to read extra tool cmd : '%s'\n", self_path.c_str());
-    return false;
-  }
-  section_size += k_extra_tool_section_size;
-  command[k_extra_tool_command_size] = '\0';
-  extra_tool_commands.emplace_back(command);
   return true;
 }
 
 int read_payload(const std::string& self_path, const std::string& work_dir, PayloadResult& result) {
-  OpenFile stub(std::fopen(self_path.c_str(), "rb"));
-  if (stub.get() == nullptr) {
+  StdioFile stub = StdioFile::open(self_path, "rb");
+  if (!stub) {
     int error = errno;
     print_error("Failed to Extract file %s, %s\n", self_path.c_str(), std::strerror(error));
     return k_payload_file_error;
@@ -152,32 +118,29 @@ int read_payload(const std::string& self_path, const std::string& work_dir, Payl
   std::uint32_t section_size = 0;
   if (trailer_end - k_extra_tool_probe_distance > 0 &&
       !read_extra_tool_section(trailer_end - k_extra_tool_probe_distance, stub.get(), section_size,
-                               self_path)) {
+                               self_path, result.extra_tool_commands)) {
     return k_payload_file_error;
   }
 
-  // A trailer found too near the start of the file puts the command section before it; checked
-  // here rather than left to the runtime's seek.
+  // A trailer found too near the start of the file puts the command section before it; the codec
+  // checks that rather than leaving it to the runtime's seek.
   std::int64_t command_offset =
       std::int64_t{trailer_end} - std::int64_t{section_size} - k_trailer_size;
-  if (command_offset < 0 || platform::seek_file(stub.get(), command_offset, SEEK_SET) != 0) {
-    print_error("Failed to seek Exec cmd offset, file : '%s'\n", self_path.c_str());
-    return k_payload_file_error;
+  std::uint32_t archive_length = 0;
+  switch (read_command_section(stub.get(), command_offset, result.command_template,
+                               archive_length)) {
+    case TrailerFault::None:
+      break;
+    case TrailerFault::CommandSeekFailed:
+      print_error("Failed to seek Exec cmd offset, file : '%s'\n", self_path.c_str());
+      return k_payload_file_error;
+    case TrailerFault::CommandReadFailed:
+      print_error("Failed to read command section, file : '%s'\n", self_path.c_str());
+      return k_payload_read_error;
+    default:
+      print_error("Failed to read offset, file : '%s'\n", self_path.c_str());
+      return k_payload_read_error;
   }
-  char buffer[k_copy_buffer_size + 1];
-  if (std::fread(buffer, 1, k_command_section_size, stub.get()) != k_command_section_size) {
-    print_error("Failed to read command section, file : '%s'\n", self_path.c_str());
-    return k_payload_read_error;
-  }
-  buffer[k_command_section_size] = '\0';
-  result.command_template = buffer;
-
-  unsigned char length_bytes[k_archive_length_size];
-  if (std::fread(length_bytes, 1, k_archive_length_size, stub.get()) != k_archive_length_size) {
-    print_error("Failed to read offset, file : '%s'\n", self_path.c_str());
-    return k_payload_read_error;
-  }
-  std::uint32_t archive_length = decode_big_endian(length_bytes);
 
   // An archive longer than everything before the command section would start before the file.
   std::int64_t archive_offset = command_offset - std::int64_t{archive_length};
@@ -187,13 +150,14 @@ int read_payload(const std::string& self_path, const std::string& work_dir, Payl
   }
 
   result.archive_path = join_path(work_dir, "archive.zip");
-  OpenFile archive(std::fopen(result.archive_path.c_str(), "wb"));
-  if (archive.get() == nullptr) {
+  StdioFile archive = StdioFile::open(result.archive_path, "wb");
+  if (!archive) {
     print_error("Failed to open file %s\n", result.archive_path.c_str());
     return k_payload_archive_error;
   }
   result.archive_written = true;
 
+  char buffer[k_copy_buffer_size];
   std::uint32_t copied = 0;
   while (copied < archive_length) {
     std::size_t read = std::fread(buffer, 1, k_copy_buffer_size, stub.get());
@@ -210,7 +174,7 @@ int read_payload(const std::string& self_path, const std::string& work_dir, Payl
     copied += static_cast<std::uint32_t>(written);
   }
   // The last buffered bytes reach the disk only here, so a full disk may show up only now.
-  if (!archive.close()) {
+  if (archive.close() != 0) {
     print_error("Failed to write on file %s, might be out of space\n", result.archive_path.c_str());
     return k_payload_archive_error;
   }

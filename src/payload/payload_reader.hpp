@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // What the reader hands to the run. The caller sets `archive_written` to false before the call.
 struct PayloadResult {
@@ -15,6 +16,8 @@ struct PayloadResult {
   std::string archive_path;
   // The command section's text up to its first NUL.
   std::string command_template;
+  // The extra tool section's command, when the package has one: zero entries or one.
+  std::vector<std::string> extra_tool_commands;
 };
 
 inline constexpr int k_payload_ok = 0;
@@ -28,7 +31,7 @@ inline constexpr int k_payload_archive_error = -4;
 inline constexpr int k_payload_short_copy = -5;
 
 // Reads the payload of `self_path` and writes its archive as "archive.zip" into `work_dir`.
-// Appends the extra-tool command, if any, to `extra_tool_commands`. Prints its own "-E- " message
+// Appends the extra-tool command, if any, to `result.extra_tool_commands`. Prints its own "-E- " message
 // on every failure and returns one of the negative codes above; 0 on success.
 // A package of 2 GiB or more, which the layout's 32-bit positions cannot address, is refused with
 // k_payload_file_error; a stub's file that ends before the whole archive was copied yields
@@ -52,4 +55,5 @@ inline constexpr int k_payload_short_copy = -5;
 // read.
 [[nodiscard]] bool read_extra_tool_section(std::int32_t probe, std::FILE* file,
                                            std::uint32_t& section_size,
-                                           const std::string& self_path);
+                                           const std::string& self_path,
+                                           std::vector<std::string>& extra_tool_commands);

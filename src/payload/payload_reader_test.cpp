@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "command/command_lists.hpp"
 #include "platform/platform.hpp"
 #include "testing/package_builder.hpp"
 #include "testing/scoped_temp_dir.hpp"
@@ -42,9 +41,6 @@ std::string not_found_message() {
 
 class PayloadReaderTest : public ::testing::Test {
  protected:
-  void SetUp() override { extra_tool_commands.clear(); }
-  void TearDown() override { extra_tool_commands.clear(); }
-
   // Writes `content` as the stub's file and reads it with the work directory `work_dir` (the
   // test's directory when empty). Keeps the result, the messages and the return value.
   int read(const std::string& content, const std::string& work_dir = "") {
@@ -88,7 +84,6 @@ TEST_F(PayloadReaderTest, CopiesTheArchiveWithAndWithoutExtraToolAndTrailingByte
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.after.size());
-    extra_tool_commands.clear();
     RawTrailer trailer = trailer_for(k_archive);
     trailer.extra_tool_command = c.extra_tool;
     ASSERT_EQ(read(k_image + k_archive + make_trailer(trailer) + c.after), k_payload_ok) << err;
@@ -101,7 +96,7 @@ TEST_F(PayloadReaderTest, CopiesTheArchiveWithAndWithoutExtraToolAndTrailingByte
     if (c.extra_tool) {
       expected_tools.push_back(*c.extra_tool);
     }
-    EXPECT_EQ(extra_tool_commands, expected_tools);
+    EXPECT_EQ(result.extra_tool_commands, expected_tools);
   }
 }
 
@@ -204,14 +199,14 @@ TEST_F(PayloadReaderTest, PackagesOf328BytesOrLessAreNotProbedForExtraTool) {
   std::string lookalike = RawTrailer::extra_tool_pattern_text() + std::string(7, '\0');
   ASSERT_EQ(lookalike.size(), 28u);
   ASSERT_EQ(read(lookalike + make_trailer(trailer_for(lookalike))), k_payload_ok) << err;
-  EXPECT_EQ(extra_tool_commands, std::vector<std::string>{});
+  EXPECT_EQ(result.extra_tool_commands, std::vector<std::string>{});
   EXPECT_EQ(read_file(archive_path()), lookalike);
 
   // One byte more and the probe at 1 takes those bytes for a section; the command section would
   // then start before the file.
   EXPECT_EQ(read("S" + lookalike + make_trailer(trailer_for(lookalike))), k_payload_file_error);
   EXPECT_EQ(err, "-E- Failed to seek Exec cmd offset, file : '" + package_path() + "'\n");
-  EXPECT_EQ(extra_tool_commands.size(), 1u);
+  EXPECT_EQ(result.extra_tool_commands.size(), 1u);
 }
 
 // The layout cannot tell such an archive from a real section; the generator refuses to write it.
@@ -221,7 +216,7 @@ TEST_F(PayloadReaderTest, ArchiveEndingLikeAnExtraToolPatternIsReadAsASection) {
   (void)read(content);
   // The section's command field starts 4 bytes into the command section; what follows is read
   // 288 bytes too far from the end.
-  EXPECT_EQ(extra_tool_commands, std::vector<std::string>{"tool run"});
+  EXPECT_EQ(result.extra_tool_commands, std::vector<std::string>{"tool run"});
 }
 
 TEST_F(PayloadReaderTest, ArchivePathUsesThePlatformSeparators) {
@@ -335,25 +330,26 @@ TEST_F(PayloadReaderTest, ReadExtraToolSectionProbes) {
                                                        std::fclose);
   ASSERT_TRUE(file);
   std::uint32_t size = 99;
-  EXPECT_TRUE(read_extra_tool_section(0, file.get(), size, package_path()));
+  std::vector<std::string> commands;
+  EXPECT_TRUE(read_extra_tool_section(0, file.get(), size, package_path(), commands));
   EXPECT_EQ(size, 0u);
-  EXPECT_TRUE(read_extra_tool_section(2, file.get(), size, package_path()));
+  EXPECT_TRUE(read_extra_tool_section(2, file.get(), size, package_path(), commands));
   EXPECT_EQ(size, 0u);
-  EXPECT_EQ(extra_tool_commands, std::vector<std::string>{});
-  EXPECT_TRUE(read_extra_tool_section(1, file.get(), size, package_path()));
+  EXPECT_EQ(commands, std::vector<std::string>{});
+  EXPECT_TRUE(read_extra_tool_section(1, file.get(), size, package_path(), commands));
   EXPECT_EQ(size, 288u);
-  EXPECT_EQ(extra_tool_commands, std::vector<std::string>{std::string(256, 'e')});
+  EXPECT_EQ(commands, std::vector<std::string>{std::string(256, 'e')});
 
   // A section cut short.
   file.reset();
   ASSERT_TRUE(write_file(package_path(), "P" + section.substr(0, 200)));
   file.reset(std::fopen(package_path().c_str(), "rb"));
   testing::internal::CaptureStderr();
-  EXPECT_FALSE(read_extra_tool_section(1, file.get(), size, package_path()));
+  EXPECT_FALSE(read_extra_tool_section(1, file.get(), size, package_path(), commands));
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "-E- Failed to read extra tool cmd : '" + package_path() + "'\n");
   testing::internal::CaptureStderr();
-  EXPECT_FALSE(read_extra_tool_section(190, file.get(), size, package_path()));
+  EXPECT_FALSE(read_extra_tool_section(190, file.get(), size, package_path(), commands));
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "-E- Failed to read extra tool Pattern : '" + package_path() + "'\n");
 }

@@ -55,9 +55,6 @@ int process_id();
 // Writes the current user's login name into `out`. Returns 0 or an errno value.
 [[nodiscard]] int user_name(std::string& out);
 
-// Reads the environment variable `name` into `value`; returns false when it is not set.
-bool get_environment_variable(const char* name, std::string& value);
-
 // Sets the environment variable `name` for this process and the programs it starts. Returns 0 or
 // an errno value.
 [[nodiscard]] int set_environment_variable(const char* name, const std::string& value);

@@ -366,15 +366,6 @@ int user_name(std::string& out) {
   return error != 0 ? error : ENOENT;
 }
 
-bool get_environment_variable(const char* name, std::string& value) {
-  const char* found = std::getenv(name);
-  if (found == nullptr) {
-    return false;
-  }
-  value = found;
-  return true;
-}
-
 int set_environment_variable(const char* name, const std::string& value) {
   return setenv(name, value.c_str(), 1) == 0 ? 0 : errno;
 }

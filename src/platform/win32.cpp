@@ -165,15 +165,6 @@ int user_name(std::string& out) {
   return 0;
 }
 
-bool get_environment_variable(const char* name, std::string& value) {
-  const char* found = std::getenv(name);
-  if (found == nullptr) {
-    return false;
-  }
-  value = found;
-  return true;
-}
-
 int set_environment_variable(const char* name, const std::string& value) {
   if (!SetEnvironmentVariableA(name, value.c_str())) {
     return last_errno();

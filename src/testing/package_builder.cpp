@@ -5,9 +5,10 @@
 #include <cstdio>
 #include <memory>
 
+#include "common/stdio_file.hpp"
 #include "generator/package_writer.hpp"
-#include "generator/trailer_format.hpp"
-#include "payload/payload_layout.hpp"
+#include "package/trailer_codec.hpp"
+#include "package/trailer_layout.hpp"
 
 namespace {
 
@@ -92,9 +93,9 @@ std::string make_trailer(const std::string& command_template, std::uint32_t arch
 }
 
 bool append_bytes(const std::string& path, const std::string& bytes) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "ab"), std::fclose);
+  StdioFile file = StdioFile::open(path, "ab");
   if (!file || std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size() ||
-      std::fclose(file.release()) != 0) {
+      file.close() != 0) {
     ADD_FAILURE() << "cannot append to " << path;
     return false;
   }

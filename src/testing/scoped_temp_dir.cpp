@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/environment.hpp"
 #include "platform/platform.hpp"
 #include "workdir/path.hpp"
 
@@ -15,8 +16,8 @@ namespace {
 
 std::string system_temp_directory() {
   std::string value;
-  if (platform::get_environment_variable("TEMP", value) ||
-      platform::get_environment_variable("TMPDIR", value)) {
+  if (read_environment_variable("TEMP", value) ||
+      read_environment_variable("TMPDIR", value)) {
     return value;
   }
   return platform::platform_kind() == platform::PlatformKind::Windows ? "C:\\" : "/tmp";
@@ -92,7 +93,7 @@ std::vector<std::string> tree_listing(const std::string& path) {
 }
 
 ScopedEnvironment::ScopedEnvironment(const char* name, const std::string& value) : m_name(name) {
-  m_was_set = platform::get_environment_variable(name, m_old);
+  m_was_set = read_environment_variable(name, m_old);
   EXPECT_EQ(platform::set_environment_variable(name, value), 0) << name;
 }
 

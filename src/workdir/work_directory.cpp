@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/environment.hpp"
 #include "common/messages.hpp"
 #include "platform/platform.hpp"
 #include "workdir/path.hpp"
@@ -12,26 +13,27 @@ namespace {
 // The temporary directory: "TEMP", and on Linux, where "TEMP" is rarely set, "TMPDIR" and then
 // "/tmp".
 bool read_temp_directory(std::string& value) {
-  if (platform::get_environment_variable("TEMP", value)) {
+  if (read_environment_variable("TEMP", value)) {
     return true;
   }
   if (platform::platform_kind() == platform::PlatformKind::Windows) {
     return false;
   }
-  if (platform::get_environment_variable("TMPDIR", value)) {
+  if (read_environment_variable("TMPDIR", value)) {
     return true;
   }
   value = "/tmp";
   return true;
 }
 
-bool is_separator(char c) { return c == '/' || c == native_separator(); }
+// On Linux a backslash is an ordinary character of a directory name.
+bool is_path_separator(char c) { return c == '/' || c == native_separator(); }
 
 // A given directory may end in a separator; the file system is asked about it without one. A root
 // ("/", "C:\\") keeps its separator.
 std::string without_trailing_separators(const std::string& path) {
   std::string::size_type end = path.size();
-  while (end > 1 && is_separator(path[end - 1]) && !is_separator(path[end - 2]) &&
+  while (end > 1 && is_path_separator(path[end - 1]) && !is_path_separator(path[end - 2]) &&
          path[end - 2] != ':') {
     --end;
   }
@@ -49,24 +51,24 @@ int make_directory_once(const std::string& path, platform::DirectoryAccess acces
 
 }  // namespace
 
-int resolve_work_directory(const SfxOptions& options, std::string& temp_files_dir,
-                           std::string& work_dir) {
-  if (!options.extract_dir_given) {
+int resolve_work_directory(WorkDirectoryMode mode, const std::string& given_dir,
+                           std::string& temp_files_dir, std::string& work_dir) {
+  if (mode == WorkDirectoryMode::Temporary) {
     return create_temp_work_directory(temp_files_dir, work_dir) == 0 ? 0 : -1;
   }
   platform::PathKind kind = platform::PathKind::Other;
-  int error = platform::query_path(without_trailing_separators(options.extract_dir), kind);
+  int error = platform::query_path(without_trailing_separators(given_dir), kind);
   if (error != 0) {
-    print_error("Failed to access directory %s: %s\n", options.extract_dir.c_str(),
+    print_error("Failed to access directory %s: %s\n", given_dir.c_str(),
                 std::strerror(error));
     return -1;
   }
   if (kind != platform::PathKind::Directory) {
-    print_error("%s is not a directory\n", options.extract_dir.c_str());
+    print_error("%s is not a directory\n", given_dir.c_str());
     return -1;
   }
-  temp_files_dir = options.extract_dir;
-  work_dir = options.extract_dir;
+  temp_files_dir = given_dir;
+  work_dir = given_dir;
   return 0;
 }
 

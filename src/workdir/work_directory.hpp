@@ -5,13 +5,15 @@
 
 #include <string>
 
-#include "common/sfx_options.hpp"
 
-// Where the run works. With "--sfx-extract-dir" it checks that `options.extract_dir` is a
-// directory and sets both outputs to it; otherwise it creates a fresh work directory under the
-// temporary directory (`create_temp_work_directory`). Returns 0, or -1 after printing why.
-[[nodiscard]] int resolve_work_directory(const SfxOptions& options, std::string& temp_files_dir,
-                                         std::string& work_dir);
+// Whether the run works in a fresh directory of its own or in one given with "--sfx-extract-dir".
+enum class WorkDirectoryMode { Temporary, Given };
+
+// Where the run works. In Given mode it checks that `given_dir` is a directory and sets both
+// outputs to it; in Temporary mode it creates a fresh work directory under the temporary
+// directory (`create_temp_work_directory`). Returns 0, or -1 after printing why.
+[[nodiscard]] int resolve_work_directory(WorkDirectoryMode mode, const std::string& given_dir,
+                                         std::string& temp_files_dir, std::string& work_dir);
 
 // Reads the temporary directory ("TEMP"; on Linux then "TMPDIR", then "/tmp") into
 // `temp_files_dir` and creates "sfxter_" + user name + "_" + process id below it, open to the

@@ -56,12 +56,9 @@ TEST(ResolveWorkDirectory, ChecksTheGivenDirectory) {
            "\n"},
   };
   for (const Case& c : cases) {
-    SfxOptions options;
-    options.extract_dir_given = true;
-    options.extract_dir = c.given;
     std::string temp_files_dir, work_dir;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(resolve_work_directory(options, temp_files_dir, work_dir), c.result) << c.given;
+    EXPECT_EQ(resolve_work_directory(WorkDirectoryMode::Given, c.given, temp_files_dir, work_dir), c.result) << c.given;
     EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err) << c.given;
     if (c.result == 0) {
       EXPECT_EQ(temp_files_dir, c.given);

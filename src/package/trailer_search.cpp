@@ -1,11 +1,11 @@
-#include "payload/trailer_search.hpp"
+#include "package/trailer_search.hpp"
 
 #include <algorithm>
 #include <functional>
 #include <iterator>
 #include <vector>
 
-#include "payload/payload_layout.hpp"
+#include "package/trailer_layout.hpp"
 #include "platform/platform.hpp"
 
 namespace {

@@ -1,9 +1,12 @@
 #pragma once
 
-// The layout of the payload that the generator appends to a copy of the stub, shared by the stub's
-// reader and the generator's writer. A package is, in file order: the stub image, the archive (a
-// complete ZIP file of L bytes), the trailer, and optionally bytes after the trailer that nobody
-// reads. Every trailer field lies at a fixed distance below the trailer end T:
+// The layout of the payload that the generator appends to a copy of the stub. Only the trailer
+// codec (package/trailer_codec.hpp) and the backward search (package/trailer_search.hpp) use
+// these constants; the stub's reader and the generator go through them.
+//
+// A package is, in file order: the stub image, the archive (a complete ZIP file of L bytes), the
+// trailer, and optionally bytes after the trailer that nobody reads. Every trailer field lies at
+// a fixed distance below the trailer end T:
 //
 //   without the extra tool section      with it
 //   T - 300  command section (256)      T - 588  command section (256)
@@ -18,9 +21,9 @@
 // command section's offset. A reader finds T by searching backward for the version pattern.
 //
 // The stub's image must never hold either pattern text in forward order, or a plain stub would find
-// a trailer in itself. So only the reversed texts are stored here, and everyone (the generator
-// included, since its library is linked into the stub's core) builds the forward text at run time
-// with `build_pattern_field`.
+// a trailer in itself. So only the reversed texts are stored here, and everyone (the trailer
+// codec, linked into the stub, included) builds the forward text at run time with
+// `build_pattern_field`.
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 // The block search must find exactly what testing one window per position finds.
 
-#include "payload/trailer_search.hpp"
+#include "package/trailer_search.hpp"
 
 #include <gtest/gtest.h>
 

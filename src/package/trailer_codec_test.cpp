@@ -1,13 +1,13 @@
 // The trailer laid out byte by byte from the layout constants, and the rule that the stub never
 // holds a pattern text in forward order.
 
-#include "payload/payload_layout.hpp"
+#include "package/trailer_codec.hpp"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "generator/trailer_format.hpp"
+#include "package/trailer_layout.hpp"
 #include "testing/artifacts.hpp"
 #include "testing/scoped_temp_dir.hpp"
 

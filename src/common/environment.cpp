@@ -1,0 +1,12 @@
+#include "common/environment.hpp"
+
+#include <cstdlib>
+
+bool read_environment_variable(const char* name, std::string& value) {
+  const char* found = std::getenv(name);
+  if (found == nullptr) {
+    return false;
+  }
+  value = found;
+  return true;
+}

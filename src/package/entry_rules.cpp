@@ -1,0 +1,92 @@
+#include "package/entry_rules.hpp"
+
+#include <cstring>
+
+#include "common/path_text.hpp"
+#include "platform/platform.hpp"
+
+namespace {
+
+constexpr unsigned long k_flag_encrypted = 1;
+constexpr unsigned long k_method_stored = 0;
+constexpr unsigned long k_method_deflated = 8;
+
+bool is_ascii_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// A component that names the parent directory once Windows has dropped its trailing dots and
+// blanks, or that Windows may read so.
+bool climbs_out(const char* begin, const char* end) {
+  int dots = 0;
+  for (const char* p = begin; p != end; ++p) {
+    if (*p == '.') {
+      ++dots;
+    } else if (*p != ' ') {
+      return false;
+    }
+  }
+  return dots >= 2;
+}
+
+}  // namespace
+
+TargetPlatform this_platform() {
+  return platform::platform_kind() == platform::PlatformKind::Windows ? TargetPlatform::Windows
+                                                                      : TargetPlatform::Linux;
+}
+
+EntryNameVerdict check_entry_name(const char* name, unsigned long stored_length,
+                                  TargetPlatform /*target*/) {
+  if (stored_length >= k_entry_name_limit) {
+    return EntryNameVerdict::TooLong;
+  }
+  if (std::strlen(name) != stored_length) {
+    return EntryNameVerdict::HasNul;
+  }
+  if (is_separator(name[0])) {
+    return EntryNameVerdict::Absolute;
+  }
+  if (is_ascii_letter(name[0]) && name[1] == ':') {
+    return EntryNameVerdict::DriveLetter;
+  }
+  const char* start = name;
+  for (const char* p = name;; ++p) {
+    if (*p == '\0' || is_separator(*p)) {
+      if (climbs_out(start, p)) {
+        return EntryNameVerdict::ClimbsOut;
+      }
+      if (*p == '\0') {
+        break;
+      }
+      start = p + 1;
+    }
+  }
+  return EntryNameVerdict::Accepted;
+}
+
+const char* refusal_reason(EntryNameVerdict verdict) {
+  switch (verdict) {
+    case EntryNameVerdict::Accepted:
+      return "";
+    case EntryNameVerdict::TooLong:
+      return "the name has 256 bytes or more";
+    case EntryNameVerdict::HasNul:
+      return "the name holds a NUL byte";
+    case EntryNameVerdict::Absolute:
+      return "the name is an absolute path";
+    case EntryNameVerdict::DriveLetter:
+      return "the name carries a drive letter";
+    case EntryNameVerdict::ClimbsOut:
+      return "the name climbs out with \"..\"";
+  }
+  return "";
+}
+
+EntryDataVerdict check_entry_data(unsigned long flag, unsigned long method) {
+  if ((flag & k_flag_encrypted) != 0) {
+    return EntryDataVerdict::Encrypted;
+  }
+  if (method != k_method_stored && method != k_method_deflated) {
+    return EntryDataVerdict::UnsupportedMethod;
+  }
+  return EntryDataVerdict::Accepted;
+}

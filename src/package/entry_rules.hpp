@@ -1,0 +1,54 @@
+#pragma once
+
+// The rules a package's archive entries must pass before the stub writes anything for them: the
+// entry name, the encryption flag and the compression method. Both the stub's extraction and the
+// generator judge entries here, so that a package the generator accepts is a package the stub
+// extracts. Entry names come from the archive and are untrusted.
+
+#include <cstddef>
+
+// Entry names of this many bytes or more are refused (they would not fit the stub's name buffer
+// and would come back cut).
+inline constexpr std::size_t k_entry_name_limit = 256;
+
+// The platform whose stub extracts the entries. Both refuse the same names today; the parameter
+// is where Windows-only rules (device names) belong.
+enum class TargetPlatform { Windows, Linux };
+
+// The platform this build's stub runs on.
+TargetPlatform this_platform();
+
+enum class EntryNameVerdict {
+  Accepted,
+  // The stored name has k_entry_name_limit bytes or more and would come back cut.
+  TooLong,
+  // The stored name holds a NUL byte: only the part before it would be used.
+  HasNul,
+  // Starts with '/' or '\'.
+  Absolute,
+  // Starts with a letter and ':' ("C:x", "C:\x").
+  DriveLetter,
+  // A component is ".." (or, because Windows drops trailing dots and blanks from names, any
+  // component made of dots and blanks only with two dots or more, such as "..." or ".. ").
+  ClimbsOut,
+};
+
+// Judges the entry name `name` as minizip returned it (NUL-terminated) against `stored_length`,
+// the name's length recorded in the archive, for a stub on `target`. Both '/' and '\' separate
+// components.
+EntryNameVerdict check_entry_name(const char* name, unsigned long stored_length,
+                                  TargetPlatform target);
+
+// The reason for a verdict other than Accepted, for the refusal message; empty for Accepted.
+const char* refusal_reason(EntryNameVerdict verdict);
+
+enum class EntryDataVerdict {
+  Accepted,
+  // Without a password the stub would write the encrypted bytes as they are.
+  Encrypted,
+  // Neither stored nor deflated: the stub would write the data still compressed.
+  UnsupportedMethod,
+};
+
+// Judges a file entry's general-purpose `flag` and compression `method`.
+EntryDataVerdict check_entry_data(unsigned long flag, unsigned long method);

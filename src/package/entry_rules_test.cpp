@@ -1,0 +1,68 @@
+#include "package/entry_rules.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+const TargetPlatform k_targets[] = {TargetPlatform::Windows, TargetPlatform::Linux};
+
+TEST(EntryRules, RefusesNamesThatLeaveTheExtractionDirectory) {
+  struct Case {
+    const char* name;
+    EntryNameVerdict verdict;
+  } cases[] = {
+      {"a.txt", EntryNameVerdict::Accepted},
+      {"dir/", EntryNameVerdict::Accepted},
+      {"a/b\\c.txt", EntryNameVerdict::Accepted},
+      {"./a.txt", EntryNameVerdict::Accepted},
+      {"a/./b", EntryNameVerdict::Accepted},
+      {"..a/b..", EntryNameVerdict::Accepted},
+      {".hidden", EntryNameVerdict::Accepted},
+      {"ab:c", EntryNameVerdict::Accepted},
+      {"1:x", EntryNameVerdict::Accepted},
+      {"", EntryNameVerdict::Accepted},
+      {"/etc/passwd", EntryNameVerdict::Absolute},
+      {"\\windows\\x", EntryNameVerdict::Absolute},
+      {"\\\\server\\share\\x", EntryNameVerdict::Absolute},
+      {"/", EntryNameVerdict::Absolute},
+      {"C:x", EntryNameVerdict::DriveLetter},
+      {"c:\\x", EntryNameVerdict::DriveLetter},
+      {"Z:/x", EntryNameVerdict::DriveLetter},
+      {"C:", EntryNameVerdict::DriveLetter},
+      {"a:b", EntryNameVerdict::DriveLetter},
+      {"..", EntryNameVerdict::ClimbsOut},
+      {"../x", EntryNameVerdict::ClimbsOut},
+      {"a/../../x", EntryNameVerdict::ClimbsOut},
+      {"a\\..\\x", EntryNameVerdict::ClimbsOut},
+      {"a/..", EntryNameVerdict::ClimbsOut},
+      {"a/../", EntryNameVerdict::ClimbsOut},
+      {"a/.../b", EntryNameVerdict::ClimbsOut},
+      {".. /x", EntryNameVerdict::ClimbsOut},
+      {"a/. ./x", EntryNameVerdict::ClimbsOut},
+  };
+  for (const Case& c : cases) {
+    for (TargetPlatform target : k_targets) {
+      EXPECT_EQ(check_entry_name(c.name, std::strlen(c.name), target), c.verdict) << c.name;
+    }
+    if (c.verdict == EntryNameVerdict::Accepted) {
+      EXPECT_STREQ(refusal_reason(c.verdict), "") << c.name;
+    } else {
+      EXPECT_STRNE(refusal_reason(c.verdict), "") << c.name;
+    }
+  }
+}
+
+TEST(EntryRules, RefusesNamesThatDoNotFitOrHideAPart) {
+  std::string longest(k_entry_name_limit - 1, 'n');
+  EXPECT_EQ(check_entry_name(longest.c_str(), longest.size(), this_platform()), EntryNameVerdict::Accepted);
+  // minizip hands back at most the buffer's bytes; the stored length tells the truth.
+  EXPECT_EQ(check_entry_name(longest.c_str(), k_entry_name_limit, this_platform()), EntryNameVerdict::TooLong);
+  EXPECT_EQ(check_entry_name(longest.c_str(), 70000, this_platform()), EntryNameVerdict::TooLong);
+  // "a.txt\0../../x" comes back as "a.txt".
+  EXPECT_EQ(check_entry_name("a.txt", 13, this_platform()), EntryNameVerdict::HasNul);
+}
+
+}  // namespace
