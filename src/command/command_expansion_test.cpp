@@ -22,8 +22,8 @@ struct Expansion {
 Expansion expand(ShellSyntax syntax, const std::string& command_template, const std::string& args,
                  const std::string& current_dir, const std::string& extraction_dir,
                  std::vector<std::string> tools = {}, const std::string& device_arg = "") {
-  ExpandedCommands expanded =
-      expand_command_with(syntax, command_template, tools, {args, current_dir, device_arg, extraction_dir});
+  ExpandedCommands expanded = expand_command_with(syntax, command_template, tools,
+                                                  {args, current_dir, device_arg, extraction_dir});
   Expansion result;
   result.expanded = expanded.command;
   for (const ExtraToolCommand& tool : expanded.extra_tools) {
@@ -150,7 +150,8 @@ TEST(ExpandCommand, ExtraToolCommands) {
 }
 
 TEST(ExpandCommand, ThisPlatformsShell) {
-  ExpandedCommands expanded = expand_command("t", {"probe.exe %device%"}, {"", "", "-d dev1", "/x"});
+  ExpandedCommands expanded =
+      expand_command("t", {"probe.exe %device%"}, {"", "", "-d dev1", "/x"});
   ASSERT_EQ(expanded.extra_tools.size(), 1u);
   EXPECT_EQ(expanded.extra_tools[0].display, "probe.exe -d dev1");
   EXPECT_NE(expanded.extra_tools[0].runnable.find("probe.exe\" -d dev1"), std::string::npos)

@@ -48,8 +48,9 @@ bool check_texts(const PackageRequest& request, std::string& error) {
   return true;
 }
 
-// The size of the regular file `path`, or -1 with a message in `error`.
-std::int64_t regular_file_size(const std::string& path, const char* what, std::string& error) {
+// The size of the regular file `path`, which must be smaller than a package may be; or -1 with a
+// message in `error`.
+std::int64_t input_file_size(const std::string& path, const char* what, std::string& error) {
   std::error_code failure;
   if (!fs::is_regular_file(path, failure)) {
     error = std::string("cannot read the ") + what + " " + path +
@@ -59,6 +60,10 @@ std::int64_t regular_file_size(const std::string& path, const char* what, std::s
   std::uintmax_t size = fs::file_size(path, failure);
   if (failure) {
     error = std::string("cannot read the ") + what + " " + path + ": " + failure.message();
+    return -1;
+  }
+  if (size >= static_cast<std::uintmax_t>(k_package_size_limit)) {
+    error = std::string("the ") + what + " " + path + " is 2 GiB or larger";
     return -1;
   }
   return static_cast<std::int64_t>(size);
@@ -96,12 +101,8 @@ bool prepare_source(const PackageRequest& request, std::vector<ArchiveItem>& ite
       items = request.items;
       return true;
     case ArchiveSource::ZipFile: {
-      std::int64_t size = regular_file_size(request.source_path, "ZIP file", error);
+      std::int64_t size = input_file_size(request.source_path, "ZIP file", error);
       if (size < 0) {
-        return false;
-      }
-      if (size >= k_package_size_limit) {
-        error = "the archive " + request.source_path + " is 2 GiB or larger";
         return false;
       }
       StdioFile zip = StdioFile::open(request.source_path, "rb");
@@ -226,12 +227,7 @@ bool write_package(const PackageRequest& request, std::string& error) {
   if (!check_texts(request, error)) {
     return false;
   }
-  std::int64_t stub_size = regular_file_size(request.stub_path, "stub", error);
-  if (stub_size < 0) {
-    return false;
-  }
-  if (stub_size >= k_package_size_limit) {
-    error = "the stub " + request.stub_path + " is 2 GiB or larger";
+  if (input_file_size(request.stub_path, "stub", error) < 0) {
     return false;
   }
   std::vector<ArchiveItem> items;

@@ -57,9 +57,11 @@ TEST(EntryRules, RefusesNamesThatLeaveTheExtractionDirectory) {
 
 TEST(EntryRules, RefusesNamesThatDoNotFitOrHideAPart) {
   std::string longest(k_entry_name_limit - 1, 'n');
-  EXPECT_EQ(check_entry_name(longest.c_str(), longest.size(), this_platform()), EntryNameVerdict::Accepted);
+  EXPECT_EQ(check_entry_name(longest.c_str(), longest.size(), this_platform()),
+            EntryNameVerdict::Accepted);
   // minizip hands back at most the buffer's bytes; the stored length tells the truth.
-  EXPECT_EQ(check_entry_name(longest.c_str(), k_entry_name_limit, this_platform()), EntryNameVerdict::TooLong);
+  EXPECT_EQ(check_entry_name(longest.c_str(), k_entry_name_limit, this_platform()),
+            EntryNameVerdict::TooLong);
   EXPECT_EQ(check_entry_name(longest.c_str(), 70000, this_platform()), EntryNameVerdict::TooLong);
   // "a.txt\0../../x" comes back as "a.txt".
   EXPECT_EQ(check_entry_name("a.txt", 13, this_platform()), EntryNameVerdict::HasNul);

@@ -92,7 +92,7 @@ TrailerFault read_layout_version(std::FILE* file, std::int64_t pattern_position,
 }
 
 TrailerFault probe_extra_tool_section(std::FILE* file, std::int64_t probe,
-                                     std::optional<std::string>& command) {
+                                      std::optional<std::string>& command) {
   command.reset();
   char pattern[k_pattern_field_size];
   build_pattern_field(k_extra_tool_pattern_reversed, k_extra_tool_pattern_length, pattern);
@@ -162,7 +162,8 @@ bool read_trailer(std::FILE* file, TrailerInfo& info, std::string& error) {
     case TrailerFault::None:
       break;
     case TrailerFault::VersionMismatch:
-      error = "layout version '" + info.layout_version + "' differs from '" + k_layout_version + "'";
+      error =
+          "layout version '" + info.layout_version + "' differs from '" + k_layout_version + "'";
       return false;
     default:
       error = "the trailer ends before its layout version";
@@ -172,7 +173,7 @@ bool read_trailer(std::FILE* file, TrailerInfo& info, std::string& error) {
   info.bytes_after = info.file_size - info.trailer_end;
 
   switch (probe_extra_tool_section(file, info.trailer_end - k_extra_tool_probe_distance,
-                                  info.extra_tool_command)) {
+                                   info.extra_tool_command)) {
     case TrailerFault::None:
       break;
     case TrailerFault::ExtraToolCommandReadFailed:

@@ -48,7 +48,7 @@ enum class TrailerFault {
 // `command` empty. A `probe` below 1 finds nothing. Returns None in both cases, or the fault when
 // the file cannot be positioned or read.
 [[nodiscard]] TrailerFault probe_extra_tool_section(std::FILE* file, std::int64_t probe,
-                                                   std::optional<std::string>& command);
+                                                    std::optional<std::string>& command);
 
 // Reads the command section at `command_offset` (its text up to the first NUL, at most 256
 // characters, into `command_template`) and the big-endian archive length behind it.
