@@ -13,6 +13,7 @@
 #include "common/stdio_file.hpp"
 #include "extract/entry_extraction.hpp"
 #include "extract/entry_names.hpp"
+#include "package/empty_archive.hpp"
 #include "package/entry_rules.hpp"
 #include "platform/platform.hpp"
 
@@ -56,39 +57,17 @@ std::uint32_t dos_date_of(const Info& info, long) {
   return static_cast<std::uint32_t>(info.dos_date);
 }
 
-// minizip finds the end-of-central-directory record only behind the first byte of the file, so
-// it cannot open an archive without entries, which is that record alone (plus its comment).
-// Such a file is recognised here and extracted as what it is: nothing.
-bool is_empty_archive(const char* path) {
-  StdioFile file = StdioFile::open(path, "rb");
-  if (!file) {
-    return false;
-  }
-  unsigned char record[22];
-  bool complete = std::fread(record, 1, sizeof record, file.get()) == sizeof record;
-  long comment = 0;
-  while (complete && std::fgetc(file.get()) != EOF && comment <= 0xffff) {
-    ++comment;
-  }
-  (void)file.close();
-  static const unsigned char signature[] = {'P', 'K', 5, 6};
-  if (!complete || std::memcmp(record, signature, sizeof signature) != 0) {
-    return false;
-  }
-  // Disk numbers, entry counts, directory size and offset all zero; the comment fills the rest.
-  for (int i = 4; i < 20; ++i) {
-    if (record[i] != 0) {
-      return false;
-    }
-  }
-  return comment == (record[20] | record[21] << 8);
-}
-
 // Opens `path` as an archive. Returns true when it is one: `archive` holds its handle, or null
 // for an archive without entries.
 bool open_archive(const char* path, unzFile& archive) {
   archive = unzOpen64(path);
-  return archive != nullptr || is_empty_archive(path);
+  if (archive != nullptr) {
+    return true;
+  }
+  // An archive without entries, which minizip cannot open, is extracted as what it is: nothing.
+  StdioFile file = StdioFile::open(path, "rb");
+  return file && platform::seek_file(file.get(), 0, SEEK_END) == 0 &&
+         is_empty_archive(file.get(), 0, platform::tell_file(file.get()));
 }
 
 // Where the last component of `path` starts: just behind its last separator, or 0.

@@ -2,10 +2,13 @@
 
 #include <unzip.h>
 
+#include <cstring>
 #include <memory>
 #include <vector>
 
+#include "common/path_text.hpp"
 #include "generator/offset_file_io.hpp"
+#include "package/empty_archive.hpp"
 
 namespace {
 
@@ -44,15 +47,50 @@ bool read_entry(unzFile zip, const std::string& name, std::uint64_t size, std::s
   return true;
 }
 
+// Applies the stub's entry rules for `target` to the current entry, named `name`, in the order
+// the stub's extraction does: the name, then, for a file, its encryption and method.
+bool passes_entry_rules(const unz_file_info64& info, const char* name, TargetPlatform target,
+                        std::string& error) {
+  std::string refusal;
+  EntryNameVerdict verdict =
+      check_entry_name(name, static_cast<unsigned long>(info.size_filename), target);
+  std::size_t length = std::strlen(name);
+  bool is_directory = length > 0 && is_separator(name[length - 1]);
+  if (verdict != EntryNameVerdict::Accepted) {
+    refusal = refusal_reason(verdict);
+  } else if (!is_directory) {
+    unsigned long method = static_cast<unsigned long>(info.compression_method);
+    switch (check_entry_data(static_cast<unsigned long>(info.flag), method)) {
+      case EntryDataVerdict::Accepted:
+        break;
+      case EntryDataVerdict::Encrypted:
+        refusal = "the entry is encrypted";
+        break;
+      case EntryDataVerdict::UnsupportedMethod:
+        refusal = "compression method " + std::to_string(method) + " is not supported";
+        break;
+    }
+  }
+  if (refusal.empty()) {
+    return true;
+  }
+  error = std::string("the ") + (target == TargetPlatform::Windows ? "Windows" : "Linux") +
+          " stub would refuse entry " + name + ": " + refusal;
+  return false;
+}
+
 }  // namespace
 
 bool check_archive(std::FILE* file, std::int64_t begin, std::int64_t end, ArchiveCheck check,
-                   ArchiveSummary& summary, std::string& error) {
+                   const EntryRules& rules, ArchiveSummary& summary, std::string& error) {
   summary = ArchiveSummary{};
   FileRegion region{file, begin, end};
   zlib_filefunc64_def functions;
   fill_region_functions(functions, region);
   std::unique_ptr<void, UnzipCloser> zip(unzOpen2_64("", &functions));
+  if (!zip && is_empty_archive(file, begin, end)) {
+    return true;
+  }
   unz_global_info64 global;
   if (!zip || unzGetGlobalInfo64(zip.get(), &global) != UNZ_OK) {
     error = "not a ZIP archive";
@@ -73,6 +111,10 @@ bool check_archive(std::FILE* file, std::int64_t begin, std::int64_t end, Archiv
     }
     ++summary.entry_count;
     summary.total_size += info.uncompressed_size;
+    if (rules.use == EntryRules::Use::Apply &&
+        !passes_entry_rules(info, name, rules.target, error)) {
+      return false;
+    }
     if (check == ArchiveCheck::ReadEveryEntry &&
         !read_entry(zip.get(), name, info.uncompressed_size, error)) {
       return false;

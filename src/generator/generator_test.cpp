@@ -20,6 +20,7 @@
 #include "generator/package_writer.hpp"
 #include "generator/zip_writer.hpp"
 #include "platform/platform.hpp"
+#include "testing/archive_builder.hpp"
 #include "testing/package_builder.hpp"
 #include "testing/scoped_temp_dir.hpp"
 
@@ -337,6 +338,54 @@ CliResult run_cli(const std::vector<std::string>& arguments) {
   std::ostringstream err;
   int status = run_generator(arguments, out, err);
   return {status, out.str(), err.str()};
+}
+
+// A package the generator makes is one that the stub it is packed with extracts, and --verify
+// tells, for any package, whether its own stub would extract it.
+TEST_F(GeneratorTest, AppliesTheEntryRulesOfItsStub) {
+  std::string windows_stub = dir.file("windows_stub.exe");
+  ASSERT_TRUE(write_file(windows_stub, "MZ" + k_stub));
+  struct Case {
+    const char* what;
+    std::vector<ArchiveEntry> entries;
+    // Empty when the stub extracts the archive.
+    std::string windows_refusal;
+    std::string linux_refusal;
+  } cases[] = {
+      {"plain", {unix_file("a/b.txt", "x")}, "", ""},
+      {"no entries", {}, "", ""},
+      {"climbs out",
+       {unix_file("a.txt", "a"), unix_file("../evil.txt", "x")},
+       "the Windows stub would refuse entry ../evil.txt: the name climbs out with \"..\"",
+       "the Linux stub would refuse entry ../evil.txt: the name climbs out with \"..\""},
+      {"device name",
+       {unix_file("include/aux.h", "x")},
+       "the Windows stub would refuse entry include/aux.h: the name is a Windows device name",
+       ""},
+  };
+  std::string zip = dir.file("input.zip");
+  for (const Case& c : cases) {
+    ASSERT_TRUE(write_archive(zip, c.entries)) << c.what;
+    for (const std::string* stub_path : {&windows_stub, &stub}) {
+      const std::string& refusal = stub_path == &windows_stub ? c.windows_refusal : c.linux_refusal;
+      SCOPED_TRACE(std::string(c.what) + " with " + *stub_path);
+      PackageRequest r = request();
+      r.stub_path = *stub_path;
+      r.source = ArchiveSource::ZipFile;
+      r.source_path = zip;
+      std::string error;
+      EXPECT_EQ(write_package(r, error), refusal.empty());
+      EXPECT_EQ(error, refusal.empty() ? "" : zip + ": " + refusal);
+      std::string by_hand = dir.file("by_hand.exe");
+      ASSERT_TRUE(assemble_package(*stub_path, zip, "tool", std::nullopt, by_hand));
+      CliResult verified = run_cli({"--info", by_hand, "--verify"});
+      EXPECT_EQ(verified.status, refusal.empty() ? 0 : 1) << verified.err;
+      EXPECT_EQ(verified.err, refusal.empty()
+                                  ? ""
+                                  : "vek_fwsfx_gen: " + by_hand + ": archive: " + refusal + "\n");
+      (void)platform::remove_file(r.output_path);
+    }
+  }
 }
 
 TEST_F(GeneratorTest, CommandLineUsageErrors) {

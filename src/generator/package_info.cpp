@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "common/stdio_file.hpp"
+#include "package/entry_rules.hpp"
+#include "platform/platform.hpp"
 
 bool inspect_package(const std::string& path, ArchiveCheck check, PackageInfo& info,
                      std::string& error) {
@@ -18,9 +20,19 @@ bool inspect_package(const std::string& path, ArchiveCheck check, PackageInfo& i
     error = path + ": " + error;
     return false;
   }
+  // Verifying a package means asking whether its own stub extracts it: that stub's entry rules
+  // apply.
+  EntryRules rules;
+  rules.use =
+      check == ArchiveCheck::ReadEveryEntry ? EntryRules::Use::Apply : EntryRules::Use::Ignore;
+  char head[2] = {};
+  if (platform::seek_file(file.get(), 0, SEEK_SET) == 0 &&
+      std::fread(head, 1, sizeof head, file.get()) == sizeof head) {
+    rules.target = platform_of_executable(std::string(head, sizeof head));
+  }
   std::int64_t begin = info.trailer.archive_offset;
-  if (!check_archive(file.get(), begin, begin + info.trailer.archive_length, check, info.archive,
-                     error)) {
+  if (!check_archive(file.get(), begin, begin + info.trailer.archive_length, check, rules,
+                     info.archive, error)) {
     error = path + ": archive: " + error;
     return false;
   }

@@ -12,6 +12,7 @@
 #include "generator/archive_check.hpp"
 #include "generator/folder_scan.hpp"
 #include "generator/zip_writer.hpp"
+#include "package/entry_rules.hpp"
 #include "package/trailer_codec.hpp"
 #include "package/trailer_layout.hpp"
 #include "platform/platform.hpp"
@@ -91,15 +92,49 @@ bool append_file(std::FILE* to, const std::string& from, std::string& error) {
   return true;
 }
 
-// Gathers and checks the archive's input before anything is written.
+// The platform of the stub `path`, told by its first bytes.
+bool stub_platform(const std::string& path, TargetPlatform& target, std::string& error) {
+  StdioFile stub = StdioFile::open(path, "rb");
+  char head[2] = {};
+  if (!stub || std::fread(head, 1, sizeof head, stub.get()) != sizeof head) {
+    error = "cannot read the stub " + path;
+    return false;
+  }
+  target = platform_of_executable(std::string(head, sizeof head));
+  return true;
+}
+
+// Whether the stub for `target` accepts the names of `items`; the first it refuses is named in
+// `error`.
+bool check_item_names(const std::vector<ArchiveItem>& items, TargetPlatform target,
+                      std::string& error) {
+  for (const ArchiveItem& item : items) {
+    EntryNameVerdict verdict =
+        check_entry_name(item.name.c_str(), static_cast<unsigned long>(item.name.size()), target);
+    if (verdict != EntryNameVerdict::Accepted) {
+      error = std::string("the ") + (target == TargetPlatform::Windows ? "Windows" : "Linux") +
+              " stub would refuse entry " + item.name + ": " + refusal_reason(verdict);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Gathers and checks the archive's input before anything is written: every entry must pass the
+// entry rules of the stub it is packed with.
 bool prepare_source(const PackageRequest& request, std::vector<ArchiveItem>& items,
                     std::string& error) {
+  TargetPlatform target = TargetPlatform::Windows;
+  if (!stub_platform(request.stub_path, target, error)) {
+    return false;
+  }
   switch (request.source) {
     case ArchiveSource::Folder:
-      return scan_folder(request.source_path, items, error);
+      return scan_folder(request.source_path, items, error) &&
+             check_item_names(items, target, error);
     case ArchiveSource::Items:
       items = request.items;
-      return true;
+      return check_item_names(items, target, error);
     case ArchiveSource::ZipFile: {
       std::int64_t size = input_file_size(request.source_path, "ZIP file", error);
       if (size < 0) {
@@ -111,7 +146,9 @@ bool prepare_source(const PackageRequest& request, std::vector<ArchiveItem>& ite
         error = "cannot open " + request.source_path + ": " + std::strerror(errno);
         return false;
       }
-      if (!check_archive(zip.get(), 0, size, ArchiveCheck::ListOnly, summary, error)) {
+      EntryRules rules;
+      rules.target = target;
+      if (!check_archive(zip.get(), 0, size, ArchiveCheck::ListOnly, rules, summary, error)) {
         error = request.source_path + ": " + error;
         return false;
       }

@@ -1,6 +1,8 @@
 #include "package/entry_rules.hpp"
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "common/path_text.hpp"
 #include "platform/platform.hpp"
@@ -27,6 +29,27 @@ bool climbs_out(const char* begin, const char* end) {
   return dots >= 2;
 }
 
+char to_upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Whether the component [`begin`, `end`) is a Windows device name. Windows looks only at the part
+// before the first dot and ignores blanks at its end: "nul.txt", "Com1.tar.gz" and "aux " all
+// name devices.
+bool names_device(const char* begin, const char* end) {
+  const char* stem_end = std::find(begin, end, '.');
+  while (stem_end != begin && stem_end[-1] == ' ') {
+    --stem_end;
+  }
+  std::string stem;
+  for (const char* p = begin; p != stem_end; ++p) {
+    stem += to_upper(*p);
+  }
+  if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") {
+    return true;
+  }
+  return stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
+         stem[3] >= '1' && stem[3] <= '9';
+}
+
 }  // namespace
 
 TargetPlatform this_platform() {
@@ -34,8 +57,12 @@ TargetPlatform this_platform() {
                                                                       : TargetPlatform::Linux;
 }
 
+TargetPlatform platform_of_executable(const std::string& head) {
+  return head.compare(0, 2, "MZ") == 0 ? TargetPlatform::Windows : TargetPlatform::Linux;
+}
+
 EntryNameVerdict check_entry_name(const char* name, unsigned long stored_length,
-                                  TargetPlatform /*target*/) {
+                                  TargetPlatform target) {
   if (stored_length >= k_entry_name_limit) {
     return EntryNameVerdict::TooLong;
   }
@@ -53,6 +80,9 @@ EntryNameVerdict check_entry_name(const char* name, unsigned long stored_length,
     if (*p == '\0' || is_separator(*p)) {
       if (climbs_out(start, p)) {
         return EntryNameVerdict::ClimbsOut;
+      }
+      if (target == TargetPlatform::Windows && names_device(start, p)) {
+        return EntryNameVerdict::DeviceName;
       }
       if (*p == '\0') {
         break;
@@ -77,6 +107,8 @@ const char* refusal_reason(EntryNameVerdict verdict) {
       return "the name carries a drive letter";
     case EntryNameVerdict::ClimbsOut:
       return "the name climbs out with \"..\"";
+    case EntryNameVerdict::DeviceName:
+      return "the name is a Windows device name";
   }
   return "";
 }

@@ -6,17 +6,22 @@
 // extracts. Entry names come from the archive and are untrusted.
 
 #include <cstddef>
+#include <string>
 
 // Entry names of this many bytes or more are refused (they would not fit the stub's name buffer
 // and would come back cut).
 inline constexpr std::size_t k_entry_name_limit = 256;
 
-// The platform whose stub extracts the entries. Both refuse the same names today; the parameter
-// is where Windows-only rules (device names) belong.
+// The platform whose stub extracts the entries. Windows refuses device names, which are ordinary
+// names on Linux.
 enum class TargetPlatform { Windows, Linux };
 
 // The platform this build's stub runs on.
 TargetPlatform this_platform();
+
+// The platform of the stub (or package) whose first bytes are `head`: a Windows executable
+// starts with "MZ"; anything else is taken for a Linux stub.
+TargetPlatform platform_of_executable(const std::string& head);
 
 enum class EntryNameVerdict {
   Accepted,
@@ -31,6 +36,9 @@ enum class EntryNameVerdict {
   // A component is ".." (or, because Windows drops trailing dots and blanks from names, any
   // component made of dots and blanks only with two dots or more, such as "..." or ".. ").
   ClimbsOut,
+  // Windows only: a component names a device (CON, PRN, AUX, NUL, COM1-9, LPT1-9, in any case,
+  // with or without an extension), which Windows opens instead of a file.
+  DeviceName,
 };
 
 // Judges the entry name `name` as minizip returned it (NUL-terminated) against `stored_length`,

@@ -55,6 +55,27 @@ TEST(EntryRules, RefusesNamesThatLeaveTheExtractionDirectory) {
   }
 }
 
+TEST(EntryRules, DeviceNamesAreRefusedForWindowsOnly) {
+  const char* devices[] = {"NUL",         "nul", "include/aux.h", "nul.txt", "COM1",
+                           "lpt9.tar.gz", "Con", "a/PRN/b",       "aux ",    "com5 .x"};
+  for (const char* name : devices) {
+    EXPECT_EQ(check_entry_name(name, std::strlen(name), TargetPlatform::Windows),
+              EntryNameVerdict::DeviceName)
+        << name;
+    EXPECT_EQ(check_entry_name(name, std::strlen(name), TargetPlatform::Linux),
+              EntryNameVerdict::Accepted)
+        << name;
+  }
+  const char* ordinary[] = {"CONSOLE",  "COM0",  "COM10",   "LPT",
+                            "nulx.txt", "a.nul", "con_fig", "xaux"};
+  for (const char* name : ordinary) {
+    for (TargetPlatform target : k_targets) {
+      EXPECT_EQ(check_entry_name(name, std::strlen(name), target), EntryNameVerdict::Accepted)
+          << name;
+    }
+  }
+}
+
 TEST(EntryRules, RefusesNamesThatDoNotFitOrHideAPart) {
   std::string longest(k_entry_name_limit - 1, 'n');
   EXPECT_EQ(check_entry_name(longest.c_str(), longest.size(), this_platform()),

@@ -9,6 +9,8 @@
 #include "generator/package_writer.hpp"
 #include "package/trailer_codec.hpp"
 #include "package/trailer_layout.hpp"
+#include "platform/platform.hpp"
+#include "testing/scoped_temp_dir.hpp"
 
 namespace {
 
@@ -63,6 +65,21 @@ bool build_package_from_zip(const std::string& stub_path, const std::string& zip
                             const std::string& out_path) {
   return write(make_request(stub_path, ArchiveSource::ZipFile, zip_path, command_template,
                             extra_tool_command, out_path));
+}
+
+bool assemble_package(const std::string& stub_path, const std::string& zip_path,
+                      const std::string& command_template,
+                      const std::optional<std::string>& extra_tool_command,
+                      const std::string& out_path) {
+  std::string archive = read_file(zip_path);
+  std::string trailer = make_trailer(command_template, static_cast<std::uint32_t>(archive.size()),
+                                     extra_tool_command);
+  if (!write_file(out_path, read_file(stub_path) + archive + trailer) ||
+      platform::set_file_mode(out_path, 0755) != 0) {
+    ADD_FAILURE() << "cannot write " << out_path;
+    return false;
+  }
+  return true;
 }
 
 std::string RawTrailer::version_pattern_text() {

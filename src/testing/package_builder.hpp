@@ -39,6 +39,13 @@ bool build_package_from_zip(const std::string& stub_path, const std::string& zip
                             const std::optional<std::string>& extra_tool_command,
                             const std::string& out_path);
 
+// The same put together by hand, without the generator's checks: for archives that the generator
+// refuses because the stub would refuse them (names that climb out, encrypted entries, ...).
+bool assemble_package(const std::string& stub_path, const std::string& zip_path,
+                      const std::string& command_template,
+                      const std::optional<std::string>& extra_tool_command,
+                      const std::string& out_path);
+
 // The fields of a hand-made trailer; the defaults make a sound one for an empty archive without
 // an extra tool section. Each field is cut or NUL-padded to its width.
 struct RawTrailer {

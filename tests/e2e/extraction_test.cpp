@@ -52,6 +52,8 @@ class Extraction : public ::testing::Test {
       const char* name;
       std::string data;
       unsigned mode;
+      // A device name on Windows, which refuses it; an ordinary name on Linux.
+      bool device_name = false;
     } files[] = {
         {"marker", "#!/bin/sh\necho marker\n", 0755},
         {"ca-bundle.crt", "-----BEGIN CERTIFICATE-----\n", 0644},
@@ -59,9 +61,14 @@ class Extraction : public ::testing::Test {
         {"device_info/json/0x2e.json", "{\"device\": 46}\n", 0600},
         {"lib/plugins/deep/library.so", std::string(200000, '\x7f') + "end", 0755},
         {"empty.txt", "", 0644},
+        {"include/aux.h", "#define AUX 1\n", 0644, true},
+        {"nul.txt", "n", 0644, true},
     };
     std::int64_t time = 1500000000;
     for (const File& file : files) {
+      if (file.device_name && !on_linux()) {
+        continue;
+      }
       fs::path path = fs::path(m_payload) / file.name;
       fs::create_directories(path.parent_path());
       ASSERT_TRUE(write_file(path.string(), file.data)) << file.name;
@@ -139,7 +146,7 @@ std::string marker_script(const std::string& mark) {
 }
 
 std::vector<FailingPayload> failing_payloads(const std::string& marker) {
-  return {
+  std::vector<FailingPayload> payloads = {
       {"climbs out",
        {entry("marker", marker), entry("../escaped.txt", "out"), entry("after.txt", "a")},
        nullptr,
@@ -172,6 +179,17 @@ std::vector<FailingPayload> failing_payloads(const std::string& marker) {
        {"fw_update-dir/", "fw_update-dir/device_info/", "fw_update-dir/device_info/json/",
         "fw_update-dir/marker"}},
   };
+  if (!on_linux()) {
+    // Windows would open the device instead of a file; Linux writes such names as they are.
+    payloads.push_back(
+        {"device name",
+         {entry("marker", "m"), entry("include/aux.h", "x"), entry("after.txt", "a")},
+         nullptr,
+         "refusing entry include/aux.h: the name is a Windows device name\n",
+         {"fw_update-dir/", "fw_update-dir/device_info/", "fw_update-dir/device_info/json/",
+          "fw_update-dir/marker"}});
+  }
+  return payloads;
 }
 
 // Packs `payload` (damaged as it says) with the stub into the test's package.
@@ -187,8 +205,7 @@ bool package_failing_payload(const FailingPayload& payload, const std::string& a
       return false;
     }
   }
-  return build_package_from_zip(stub_artifact(), archive, k_marking_template, std::nullopt,
-                                package);
+  return assemble_package(stub_artifact(), archive, k_marking_template, std::nullopt, package);
 }
 
 TEST_F(Extraction, IncompleteExtractOnlyRunFailsAndKeepsWhatItExtracted) {
