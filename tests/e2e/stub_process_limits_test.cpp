@@ -149,18 +149,13 @@ while read -r f; do
 done <"$hidden"
 exec "$@"
 )";
-  std::string out = m_dir.file("out.txt");
-  std::string err = m_dir.file("err.txt");
   ProcessResult result;
   {
     ScopedEnvironment temp_variable("TEMP", temp);
-    result.status = platform::run_shell(
-        "unshare -m /bin/sh -c " + quote_for_shell(hide_and_run) + " sh " +
-        quote_for_shell(hidden) + " " + quote_for_shell(package) + " --sfx-no-pause one two >" +
-        quote_for_shell(out) + " 2>" + quote_for_shell(err) + " </dev/null");
+    result = shell("unshare -m /bin/sh -c " + quote_for_shell(hide_and_run) + " sh " +
+                   quote_for_shell(hidden) + " " + quote_for_shell(package) +
+                   " --sfx-no-pause one two");
   }
-  result.out = read_file(out);
-  result.err = read_file(err);
   // Proof that the namespace lacked what a host without these packages lacks.
   std::string hidden_files = read_file(hidden);
   EXPECT_NE(hidden_files.find("/libstdc++.so.6"), std::string::npos) << hidden_files;
