@@ -1,17 +1,28 @@
 // Linux-only conditions of the stub as a process that a test can bring about for real: a user
-// without a name, an empty program name, very long command lines.
+// without a name, an empty program name, very long command lines, a host that lacks every library
+// but glibc.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/platform.hpp"
 #include "testing/artifacts.hpp"
+#include "testing/package_builder.hpp"
 #include "testing/process_runner.hpp"
 #include "testing/scoped_temp_dir.hpp"
 
 namespace {
+
+// The shared libraries the Linux stub may name: glibc's own, which every host has. The split-off
+// pieces (libpthread, libdl, librt) are glibc too, merged into libc.so.6 since glibc 2.34.
+const std::vector<std::string> k_glibc_libraries = {
+    "libc.so.6",  "libm.so.6",  "libpthread.so.0", "libdl.so.2",
+    "librt.so.1", "ld-linux-x86-64.so.2"};
 
 class StubProcessLimits : public ::testing::Test {
  protected:
@@ -79,6 +90,81 @@ TEST_F(StubProcessLimits, OddCommandLinesDoNotCrashTheStub) {
     EXPECT_EQ(tree_listing(m_dir.path()), (std::vector<std::string>{"err.txt", "out.txt"}))
         << c.name;
   }
+}
+
+// A package made here must start on any ordinary x86-64 Linux host, and such a host has glibc but
+// not necessarily minizip, zlib or the C++ runtime: the stub links all of those statically.
+TEST_F(StubProcessLimits, StubNeedsNoLibraryBeyondGlibc) {
+  ProcessResult result = shell("readelf -d " + quote_for_shell(stub_artifact()));
+  ASSERT_EQ(result.status, 0) << result.err;
+  std::vector<std::string> needed;
+  std::istringstream lines(result.out);
+  // Lines like " 0x...1 (NEEDED)  Shared library: [libc.so.6]".
+  for (std::string line; std::getline(lines, line);) {
+    std::string::size_type open = line.find('[');
+    if (line.find("(NEEDED)") != std::string::npos && open != std::string::npos) {
+      needed.push_back(line.substr(open + 1, line.find(']', open) - open - 1));
+    }
+  }
+  EXPECT_TRUE(std::count(needed.begin(), needed.end(), "libc.so.6")) << result.out;
+  for (const std::string& library : needed) {
+    EXPECT_TRUE(std::count(k_glibc_libraries.begin(), k_glibc_libraries.end(), library))
+        << "the stub needs " << library;
+  }
+}
+
+// The same for real: in a mount namespace of its own, every copy of minizip, the C++ runtime and
+// libgcc_s the loader could find is covered by an empty file, and a package runs there from
+// start to end.
+TEST_F(StubProcessLimits, PackageRunsWhereOnlyGlibcIsInstalled) {
+  if (platform::run_shell("[ \"$(id -u)\" = 0 ] && command -v unshare >/dev/null && "
+                          "unshare -m true 2>/dev/null") != 0) {
+    GTEST_SKIP() << "needs root and unshare -m to hide libraries in a mount namespace";
+  }
+  std::string payload = m_dir.file("payload");
+  std::string temp = m_dir.file("temp");
+  std::string package = m_dir.file("package");
+  std::string hidden = m_dir.file("hidden.txt");
+  for (const std::string& folder : {payload, temp}) {
+    ASSERT_EQ(platform::make_directory(folder, platform::DirectoryAccess::Shared), 0);
+  }
+  ASSERT_TRUE(write_file(payload + "/tool.sh", "#!/bin/sh\necho \"tool ran with $*\"\nexit 3\n"));
+  ASSERT_EQ(platform::set_file_mode(payload + "/tool.sh", 0755), 0);
+  ASSERT_TRUE(build_package(stub_artifact(), payload, "tool.sh %argv%", std::nullopt, package));
+
+  // The libraries are looked for where the loader looks: its cache and the usual folders.
+  // Each real file is covered once; symbolic links lead to a covered file.
+  const char* hide_and_run = R"(
+set -e
+hidden=$1; shift
+unset LD_LIBRARY_PATH LD_PRELOAD
+{
+  ldconfig -p 2>/dev/null | sed -n 's/.* => //p'
+  find -L /lib /lib64 /usr/lib /usr/lib64 /usr/local/lib -maxdepth 2 -type f 2>/dev/null
+} | grep -E '/lib(minizip|stdc\+\+|gcc_s)[^/]*$' | while read -r f; do readlink -f "$f"; done |
+  sort -u >"$hidden"
+while read -r f; do
+  mount --bind /dev/null "$f"
+  [ ! -s "$f" ]
+done <"$hidden"
+exec "$@"
+)";
+  ProcessResult result;
+  {
+    ScopedEnvironment temp_variable("TEMP", temp);
+    result = shell("unshare -m /bin/sh -c " + quote_for_shell(hide_and_run) + " sh " +
+                   quote_for_shell(hidden) + " " + quote_for_shell(package) +
+                   " --sfx-no-pause one two");
+  }
+  // Proof that the namespace lacked what a host without these packages lacks.
+  std::string hidden_files = read_file(hidden);
+  EXPECT_NE(hidden_files.find("/libstdc++.so.6"), std::string::npos) << hidden_files;
+  EXPECT_NE(hidden_files.find("/libgcc_s.so.1"), std::string::npos) << hidden_files;
+
+  EXPECT_EQ(result.status, 3) << result.out << result.err;
+  EXPECT_NE(result.out.find("tool ran with one two\n"), std::string::npos) << result.out;
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(tree_listing(temp), std::vector<std::string>{});
 }
 
 }  // namespace
