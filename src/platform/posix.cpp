@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #if defined(__linux__)
 #include <sys/prctl.h>
@@ -23,6 +24,7 @@
 
 #include "platform/platform.hpp"
 
+#include "common/cursor_report.hpp"
 #include "common/dos_time.hpp"
 
 namespace platform {
@@ -72,17 +74,19 @@ class Fd {
   int m_fd;
 };
 
-// Reads one byte from `fd`, waiting at most until `deadline_ms` (monotonic clock, ms).
+long long monotonic_ms() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Reads one byte from `fd`, waiting at most until `deadline_ms` (monotonic clock, ms); a deadline
+// that has passed still takes a byte that is already there.
 bool read_byte_before(int fd, long long deadline_ms, char& byte) {
   for (;;) {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    long long now_ms = static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-    if (now_ms >= deadline_ms) {
-      return false;
-    }
+    long long left = deadline_ms - monotonic_ms();
     pollfd p{fd, POLLIN, 0};
-    int ready = poll(&p, 1, static_cast<int>(deadline_ms - now_ms));
+    int ready = poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
     if (ready < 0 && errno == EINTR) {
       continue;
     }
@@ -90,6 +94,108 @@ bool read_byte_before(int fd, long long deadline_ms, char& byte) {
       return false;
     }
     return read(fd, &byte, 1) == 1;
+  }
+}
+
+// Whether this process's group is the terminal's foreground group. Anyone else who changes the
+// terminal's settings, writes to it or reads from it is stopped by the job-control shell
+// (SIGTTOU, SIGTTIN), so a run in the background must leave the terminal alone.
+bool owns_terminal(int fd) { return tcgetpgrp(fd) == getpgrp(); }
+
+// The number of bytes waiting in the terminal's input; in non-canonical mode every byte counts,
+// also those of a line not yet ended.
+int pending_input(int fd) {
+  int count = 0;
+  return ioctl(fd, FIONREAD, &count) == 0 ? count : 0;
+}
+
+// Holds back the signals a user sends from the keyboard, and termination requests, for the
+// lifetime of the object: while the terminal is switched for a moment, they are acted on after its
+// settings are back.
+class HeldSignals {
+ public:
+  HeldSignals() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int signal_number : {SIGINT, SIGQUIT, SIGTSTP, SIGTERM, SIGHUP}) {
+      sigaddset(&held, signal_number);
+    }
+    sigprocmask(SIG_BLOCK, &held, &m_saved);
+  }
+  ~HeldSignals() { sigprocmask(SIG_SETMASK, &m_saved, nullptr); }
+  HeldSignals(const HeldSignals&) = delete;
+  HeldSignals& operator=(const HeldSignals&) = delete;
+
+ private:
+  sigset_t m_saved{};
+};
+
+// Reads the cursor-position report byte by byte into `parser` until it is complete, a byte shows
+// that what came is no report, or `deadline_ms` passes (Partial).
+CursorReportParser::Progress read_cursor_report(int fd, CursorReportParser& parser,
+                                                long long deadline_ms) {
+  char byte = 0;
+  while (read_byte_before(fd, deadline_ms, byte)) {
+    CursorReportParser::Progress progress = parser.feed(byte);
+    if (progress != CursorReportParser::Progress::Partial) {
+      return progress;
+    }
+  }
+  return CursorReportParser::Progress::Partial;
+}
+
+// Puts bytes that were read but are not the report back into the terminal's input. Many kernels
+// refuse TIOCSTI (Linux 6.2 and later may have it switched off); the bytes are then lost. Only a
+// key pressed in the moment between the question and the terminal's answer gets here.
+void give_back(int fd, const std::string& bytes) {
+  for (char byte : bytes) {
+    if (ioctl(fd, TIOCSTI, &byte) != 0) {
+      return;
+    }
+  }
+}
+
+// How long the stub waits for the terminal's answer to the cursor question, and for the rest of an
+// answer that has begun.
+constexpr long long k_cursor_answer_ms = 100;
+
+// A terminal may answer the cursor question after the stub stopped waiting, e.g. over a slow
+// remote connection. Its answer would then reach the command as if typed, so the stub remembers
+// that it is owed, with whatever part of it came already.
+bool g_cursor_report_owed = false;
+CursorReportParser g_owed_report;
+
+// Drops an owed cursor report that has come in the meantime, before the terminal is handed on.
+// There is no way to look at a terminal's input without taking it, so the stub takes bytes only
+// while they can be the report: it checks without waiting whether anything came, reads byte by
+// byte, waits a moment for the rest only once a report has begun, and stops at the first byte
+// that cannot belong to it (given back where the kernel allows). Keys typed after the report stay
+// where they are. An answer that comes even later than this reaches the command.
+void drop_owed_cursor_report() {
+  if (!g_cursor_report_owed) {
+    return;
+  }
+  g_cursor_report_owed = false;
+  Fd tty(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (tty.get() < 0 || !owns_terminal(tty.get())) {
+    return;
+  }
+  HeldSignals held;
+  RawTerminal raw(tty.get());
+  if (!raw.active()) {
+    return;
+  }
+  long long deadline = monotonic_ms() + (g_owed_report.started() ? k_cursor_answer_ms : 0);
+  char byte = 0;
+  while (read_byte_before(tty.get(), deadline, byte)) {
+    CursorReportParser::Progress progress = g_owed_report.feed(byte);
+    if (progress == CursorReportParser::Progress::Mismatch) {
+      give_back(tty.get(), g_owed_report.taken());
+    }
+    if (progress != CursorReportParser::Progress::Partial) {
+      return;
+    }
+    deadline = monotonic_ms() + k_cursor_answer_ms;
   }
 }
 
@@ -239,46 +345,55 @@ ConsoleCursor query_console_cursor() {
   if (tty.get() < 0) {
     return cursor;
   }
+  // Without an answer the terminal counts as one in use: no pause.
+  ConsoleCursor in_use;
+  in_use.is_console = true;
+  in_use.row = -1;
+  in_use.column = -1;
+  if (!owns_terminal(tty.get())) {
+    return in_use;
+  }
+  // Declared first, so that the signals are let through only once the settings are back.
+  HeldSignals held;
   RawTerminal raw(tty.get());
   if (!raw.active()) {
     return cursor;
   }
+  // Keys typed ahead are the command's. The answer would queue up behind them, and they cannot be
+  // read past without being taken, so the terminal is not asked; somebody is at work in it.
+  if (pending_input(tty.get()) > 0) {
+    return in_use;
+  }
   // Ask for the cursor position report: the terminal answers ESC [ row ; column R.
   static const char k_request[] = "\033[6n";
-  if (write(tty.get(), k_request, sizeof k_request - 1) != static_cast<ssize_t>(sizeof k_request - 1)) {
+  if (write(tty.get(), k_request, sizeof k_request - 1) !=
+      static_cast<ssize_t>(sizeof k_request - 1)) {
     return cursor;
   }
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  long long deadline = static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000 + 100;
-  std::string answer;
-  char byte = 0;
-  while (answer.size() < 32 && read_byte_before(tty.get(), deadline, byte)) {
-    answer += byte;
-    if (byte == 'R') {
-      break;
+  CursorReportParser report;
+  CursorReportParser::Progress progress =
+      read_cursor_report(tty.get(), report, monotonic_ms() + k_cursor_answer_ms);
+  if (progress != CursorReportParser::Progress::Complete) {
+    if (progress == CursorReportParser::Progress::Mismatch) {
+      // A key pressed before the answer came; the answer is still on its way.
+      give_back(tty.get(), report.taken());
+      report = CursorReportParser();
     }
-  }
-  int row = 0;
-  int column = 0;
-  std::string::size_type start = answer.find("\033[");
-  if (start == std::string::npos ||
-      std::sscanf(answer.c_str() + start, "\033[%d;%dR", &row, &column) != 2) {
-    // A terminal that does not answer counts as one in use: no pause.
-    cursor.is_console = true;
-    cursor.row = -1;
-    cursor.column = -1;
-    return cursor;
+    g_cursor_report_owed = true;
+    g_owed_report = report;
+    return in_use;
   }
   cursor.is_console = true;
-  cursor.row = row - 1;
-  cursor.column = column - 1;
+  cursor.row = report.row() - 1;
+  cursor.column = report.column() - 1;
   return cursor;
 }
 
 void wait_for_key() {
+  drop_owed_cursor_report();
   Fd tty(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
-  if (tty.get() < 0) {
+  // A run sent to the background after it started would be stopped for reading the terminal.
+  if (tty.get() < 0 || !owns_terminal(tty.get())) {
     return;
   }
   RawTerminal raw(tty.get());
@@ -419,6 +534,7 @@ int set_file_mode(const std::string& path, unsigned mode) {
 }
 
 int run_shell(const std::string& command) {
+  drop_owed_cursor_report();
   std::fflush(nullptr);
   // An interrupt from the terminal reaches the command's processes as well; they decide, and the
   // stub waits for them.
