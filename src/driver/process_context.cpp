@@ -35,8 +35,9 @@ ConsoleState console_state_from_cursor(const platform::ConsoleCursor& cursor) {
   return ConsoleState::ConsoleInUse;
 }
 
-ConsoleState detect_console_state() {
-  return console_state_from_cursor(platform::query_console_cursor());
+ConsoleState detect_console_state(platform::ConsoleCursor& cursor) {
+  cursor = platform::query_console_cursor();
+  return console_state_from_cursor(cursor);
 }
 
 int make_absolute_path(const std::string& path, std::string& full) {

@@ -22,8 +22,9 @@ enum class ConsoleState {
 // (the current directory when that cannot be named). Leaves `extract_dir` and `program_name`.
 void init_process_context(SfxOptions& options);
 
-// Reads the console state from standard output's cursor. Call before writing anything.
-ConsoleState detect_console_state();
+// Reads the console state from standard output's cursor, which it leaves in `cursor` (the run
+// drops a late answer with it before the terminal is handed on). Call before writing anything.
+ConsoleState detect_console_state(platform::ConsoleCursor& cursor);
 
 // The console state that a cursor query answers.
 ConsoleState console_state_from_cursor(const platform::ConsoleCursor& cursor);

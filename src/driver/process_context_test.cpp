@@ -32,22 +32,30 @@ TEST(InitProcessContext, ClearsEveryFlagAndRecordsTheProcess) {
 
 TEST(ConsoleStateFromCursor, OnlyTheTopLeftCornerIsFresh) {
   struct Case {
-    platform::ConsoleCursor cursor;
+    bool is_console;
+    int row;
+    int column;
     ConsoleState state;
   } cases[] = {
-      {{false, 0, 0}, ConsoleState::NoConsole},   {{true, 0, 0}, ConsoleState::FreshConsole},
-      {{true, 0, 5}, ConsoleState::ConsoleInUse}, {{true, 3, 0}, ConsoleState::ConsoleInUse},
-      {{true, 3, 7}, ConsoleState::ConsoleInUse}, {{true, -1, -1}, ConsoleState::ConsoleInUse},
+      {false, 0, 0, ConsoleState::NoConsole},   {true, 0, 0, ConsoleState::FreshConsole},
+      {true, 0, 5, ConsoleState::ConsoleInUse}, {true, 3, 0, ConsoleState::ConsoleInUse},
+      {true, 3, 7, ConsoleState::ConsoleInUse}, {true, -1, -1, ConsoleState::ConsoleInUse},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(console_state_from_cursor(c.cursor), c.state)
-        << c.cursor.is_console << " " << c.cursor.row << "," << c.cursor.column;
+    platform::ConsoleCursor cursor;
+    cursor.is_console = c.is_console;
+    cursor.row = c.row;
+    cursor.column = c.column;
+    EXPECT_EQ(console_state_from_cursor(cursor), c.state)
+        << c.is_console << " " << c.row << "," << c.column;
   }
 }
 
 TEST(DetectConsoleState, RedirectedOutputIsNoConsole) {
   // The test runner's standard output is a pipe or a file.
-  EXPECT_EQ(detect_console_state(), ConsoleState::NoConsole);
+  platform::ConsoleCursor cursor;
+  EXPECT_EQ(detect_console_state(cursor), ConsoleState::NoConsole);
+  EXPECT_FALSE(cursor.report_late);
 }
 
 TEST(MakeAbsolutePath, ResolvesEveryRelativePath) {

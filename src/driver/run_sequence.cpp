@@ -24,6 +24,9 @@ struct Run {
   SfxOptions options;
   std::string pass_through_args;
   ConsoleState console_state = ConsoleState::NoConsole;
+  // The console as the start found it; a late answer of the terminal's is dropped from it before
+  // a command or the key prompt reads the terminal.
+  platform::ConsoleCursor cursor;
   std::string temp_files_dir;
   std::string work_dir;
   std::string extraction_dir;
@@ -135,6 +138,7 @@ int run_commands(Run& run) {
   }
   ExpansionValues values{run.pass_through_args, options.current_dir, options.device_arg,
                          run.extraction_dir};
+  platform::drop_late_cursor_report(run.cursor);
   int status = launch_command(run.payload, values, run.extra_tools);
   if (options.show_help && !options.show_version) {
     print_help(options);
@@ -168,7 +172,7 @@ int return_to_start_directory(const Run& run, int status) {
 }
 
 // The ending: back to the start directory, removal of what the run created, the key wait.
-int end_run(const Run& run, int status) {
+int end_run(Run& run, int status) {
   status = return_to_start_directory(run, status);
   if (!run.options.extract_dir_given) {
     (void)remove_directory_tree(run.work_dir);
@@ -180,6 +184,7 @@ int end_run(const Run& run, int status) {
       (void)remove_directory_tree(run.extraction_dir);
     }
   }
+  platform::drop_late_cursor_report(run.cursor);
   if (run.console_state == ConsoleState::FreshConsole && !run.options.no_pause) {
     print_plain("Press any key to continue ... (To suppress pause re-run with --sfx-no-pause flag)");
     platform::wait_for_key();
@@ -194,7 +199,7 @@ int run_stub(int argc, const char* const* argv) {
   Run run;
   init_process_context(run.options);
   run.payload.archive_written = false;
-  run.console_state = detect_console_state();
+  run.console_state = detect_console_state(run.cursor);
 
   if (parse_options(argc, argv, run.pass_through_args, run.options) != 0) {
     return k_exit_stub_failure;

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <string>
 
+#include "common/cursor_report.hpp"
+
 namespace platform {
 
 // Which family of system this build runs on; decides path separators and the shell's quoting rules
@@ -19,17 +21,28 @@ enum class PlatformKind { Windows, Posix };
 PlatformKind platform_kind();
 
 // Where the console's cursor stands, zero-based. `is_console` is false when standard output is
-// not a console or terminal (redirected to a file or a pipe) or when the position cannot be read;
-// `row` and `column` are then meaningless.
+// not a console or terminal (redirected to a file or a pipe); `row` and `column` are then
+// meaningless. A terminal that this process does not own (a background job), that has keys
+// typed ahead, or that did not answer in time counts as a console whose cursor is elsewhere:
+// `is_console` true, `row` and `column` -1.
 struct ConsoleCursor {
   bool is_console = false;
   int row = 0;
   int column = 0;
+  // The terminal's answer was still on its way when the wait ended; `late_report` holds what of
+  // it came. It must be dropped before the terminal is handed on (`drop_late_cursor_report`).
+  bool report_late = false;
+  CursorReportParser late_report;
 };
 
 // Asks the console that standard output writes to for its cursor position. On a terminal this
 // asks the terminal itself and waits at most 100 ms for its answer.
 ConsoleCursor query_console_cursor();
+
+// Drops the late answer that `cursor` still waits for, as far as it has come by now, so that the
+// command does not read it as typed input; keys typed after it stay. Does nothing unless
+// `cursor.report_late`, which it clears.
+void drop_late_cursor_report(ConsoleCursor& cursor);
 
 // Waits for one key press on the console, without echo; returns at once when there is no console.
 void wait_for_key();

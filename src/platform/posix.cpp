@@ -159,46 +159,6 @@ void give_back(int fd, const std::string& bytes) {
 // answer that has begun.
 constexpr long long k_cursor_answer_ms = 100;
 
-// A terminal may answer the cursor question after the stub stopped waiting, e.g. over a slow
-// remote connection. Its answer would then reach the command as if typed, so the stub remembers
-// that it is owed, with whatever part of it came already.
-bool g_cursor_report_owed = false;
-CursorReportParser g_owed_report;
-
-// Drops an owed cursor report that has come in the meantime, before the terminal is handed on.
-// There is no way to look at a terminal's input without taking it, so the stub takes bytes only
-// while they can be the report: it checks without waiting whether anything came, reads byte by
-// byte, waits a moment for the rest only once a report has begun, and stops at the first byte
-// that cannot belong to it (given back where the kernel allows). Keys typed after the report stay
-// where they are. An answer that comes even later than this reaches the command.
-void drop_owed_cursor_report() {
-  if (!g_cursor_report_owed) {
-    return;
-  }
-  g_cursor_report_owed = false;
-  Fd tty(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
-  if (tty.get() < 0 || !owns_terminal(tty.get())) {
-    return;
-  }
-  HeldSignals held;
-  RawTerminal raw(tty.get());
-  if (!raw.active()) {
-    return;
-  }
-  long long deadline = monotonic_ms() + (g_owed_report.started() ? k_cursor_answer_ms : 0);
-  char byte = 0;
-  while (read_byte_before(tty.get(), deadline, byte)) {
-    CursorReportParser::Progress progress = g_owed_report.feed(byte);
-    if (progress == CursorReportParser::Progress::Mismatch) {
-      give_back(tty.get(), g_owed_report.taken());
-    }
-    if (progress != CursorReportParser::Progress::Partial) {
-      return;
-    }
-    deadline = monotonic_ms() + k_cursor_answer_ms;
-  }
-}
-
 // The processes below `root`, found through /proc (empty where there is none), with the parent
 // of each.
 struct ProcessEntry {
@@ -379,8 +339,8 @@ ConsoleCursor query_console_cursor() {
       give_back(tty.get(), report.taken());
       report = CursorReportParser();
     }
-    g_cursor_report_owed = true;
-    g_owed_report = report;
+    in_use.report_late = true;
+    in_use.late_report = report;
     return in_use;
   }
   cursor.is_console = true;
@@ -389,8 +349,45 @@ ConsoleCursor query_console_cursor() {
   return cursor;
 }
 
+// A terminal may answer the cursor question after the stub stopped waiting, e.g. over a slow
+// remote connection. Its answer would then reach the command as if typed, so the cursor query
+// says that the answer is late, with whatever part of it came already, and the run drops it
+// before the terminal is handed on.
+// There is no way to look at a terminal's input without taking it, so the stub takes bytes only
+// while they can be the report: it checks without waiting whether anything came, reads byte by
+// byte, waits a moment for the rest only once a report has begun, and stops at the first byte
+// that cannot belong to it (given back where the kernel allows). Keys typed after the report stay
+// where they are. An answer that comes even later than this reaches the command.
+void drop_late_cursor_report(ConsoleCursor& cursor) {
+  if (!cursor.report_late) {
+    return;
+  }
+  cursor.report_late = false;
+  Fd tty(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (tty.get() < 0 || !owns_terminal(tty.get())) {
+    return;
+  }
+  HeldSignals held;
+  RawTerminal raw(tty.get());
+  if (!raw.active()) {
+    return;
+  }
+  CursorReportParser& report = cursor.late_report;
+  long long deadline = monotonic_ms() + (report.started() ? k_cursor_answer_ms : 0);
+  char byte = 0;
+  while (read_byte_before(tty.get(), deadline, byte)) {
+    CursorReportParser::Progress progress = report.feed(byte);
+    if (progress == CursorReportParser::Progress::Mismatch) {
+      give_back(tty.get(), report.taken());
+    }
+    if (progress != CursorReportParser::Progress::Partial) {
+      return;
+    }
+    deadline = monotonic_ms() + k_cursor_answer_ms;
+  }
+}
+
 void wait_for_key() {
-  drop_owed_cursor_report();
   Fd tty(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
   // A run sent to the background after it started would be stopped for reading the terminal.
   if (tty.get() < 0 || !owns_terminal(tty.get())) {
@@ -534,7 +531,6 @@ int set_file_mode(const std::string& path, unsigned mode) {
 }
 
 int run_shell(const std::string& command) {
-  drop_owed_cursor_report();
   std::fflush(nullptr);
   // An interrupt from the terminal reaches the command's processes as well; they decide, and the
   // stub waits for them.

@@ -118,6 +118,9 @@ ConsoleCursor query_console_cursor() {
   return cursor;
 }
 
+// A console answers at once; nothing is ever late.
+void drop_late_cursor_report(ConsoleCursor& cursor) { cursor.report_late = false; }
+
 void wait_for_key() { (void)_getch(); }
 
 std::string current_directory(int capacity) {
