@@ -105,13 +105,16 @@ int main(int argc, char** argv) {
     fs::remove_all(remove_dir, error);
     show("removed: [" + remove_dir + "]" + (error ? " failed: " + error.message() : ""));
   }
+  int wait_seconds = std::atoi(value_after(args, "--wait-seconds", found).c_str());
+  if (wait_seconds > 0) {
+    show("waiting " + std::to_string(wait_seconds) + " s");
+  }
+  // Last of what is shown before the wait, so that whoever waits for the file sees all of it.
   std::string touch = value_after(args, "--touch", found);
   if (found) {
     std::ofstream mark(touch);
   }
-  int wait_seconds = std::atoi(value_after(args, "--wait-seconds", found).c_str());
   if (wait_seconds > 0) {
-    show("waiting " + std::to_string(wait_seconds) + " s");
     std::this_thread::sleep_for(std::chrono::seconds(wait_seconds));
     show("waited");
   }
