@@ -3,20 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "build_stamp.hpp"
 #include "common/messages.hpp"
 
-#ifndef SFX_PACKAGE_STRING
-#define SFX_PACKAGE_STRING "sfxkit"
-#endif
-#ifndef SFX_BUILD_DATE
-#define SFX_BUILD_DATE __DATE__
-#endif
-#ifndef SFX_BUILD_TIME
-#define SFX_BUILD_TIME __TIME__
-#endif
-#ifndef SFX_SOURCE_REVISION
-#define SFX_SOURCE_REVISION "N/A"
-#endif
 
 namespace {
 
@@ -45,6 +34,6 @@ void print_version() {
     n = 0;
   }
   std::snprintf(buffer + n, sizeof buffer - n, "%s, built on %s, %s. Git SHA Hash: %s",
-                SFX_PACKAGE_STRING, SFX_BUILD_DATE, SFX_BUILD_TIME, SFX_SOURCE_REVISION);
+                k_stamp_package, k_stamp_build_date, k_stamp_build_time, k_stamp_revision);
   print_plain("%s\n", buffer);
 }
