@@ -2,7 +2,6 @@
 
 namespace {
 
-constexpr int k_current_dir_capacity = 512;
 constexpr int k_module_name_capacity = 1023;
 constexpr int k_full_path_capacity = 1024;
 
@@ -11,7 +10,8 @@ constexpr int k_full_path_capacity = 1024;
 void init_process_context(SfxOptions& options) {
   options.device_arg.clear();
   options.no_pause = false;
-  options.current_dir = platform::current_directory(k_current_dir_capacity);
+  // The start directory is taken whatever its length: the run must find its way back to it.
+  options.current_dir = platform::current_directory();
   options.self_path = options.current_dir;
   std::string module_name = platform::executable_path(k_module_name_capacity);
   if (!module_name.empty()) {

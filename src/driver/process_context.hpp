@@ -18,7 +18,7 @@ enum class ConsoleState {
 };
 
 // Gives `options` its starting values: every flag false, `device_arg` empty, `current_dir` the
-// current directory (empty when it needs 512 bytes or more) and `self_path` the stub's own file
+// current directory, however long, and `self_path` the stub's own file
 // (the current directory when that cannot be named). Leaves `extract_dir` and `program_name`.
 void init_process_context(SfxOptions& options);
 

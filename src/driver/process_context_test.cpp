@@ -26,7 +26,7 @@ TEST(InitProcessContext, ClearsEveryFlagAndRecordsTheProcess) {
   EXPECT_EQ(options.device_arg, "");
   EXPECT_EQ(options.extract_dir, "kept");
   EXPECT_EQ(options.program_name, "kept too");
-  EXPECT_EQ(options.current_dir, platform::current_directory(512));
+  EXPECT_EQ(options.current_dir, platform::current_directory());
   EXPECT_NE(options.self_path.find("sfx_tests"), std::string::npos) << options.self_path;
 }
 

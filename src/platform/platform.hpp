@@ -47,9 +47,8 @@ void drop_late_cursor_report(ConsoleCursor& cursor);
 // Waits for one key press on the console, without echo; returns at once when there is no console.
 void wait_for_key();
 
-// The process's current directory, read with a capacity of `capacity` bytes (terminating NUL
-// included); empty when it does not fit or cannot be read.
-std::string current_directory(int capacity);
+// The process's current directory, however long; empty when it cannot be read.
+std::string current_directory();
 
 // The full name of the running executable, cut to `capacity` - 1 bytes; empty when unknown.
 std::string executable_path(int capacity);

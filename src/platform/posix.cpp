@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <vector>
 
 #include "platform/platform.hpp"
@@ -399,12 +400,10 @@ void wait_for_key() {
   }
 }
 
-std::string current_directory(int capacity) {
-  std::vector<char> buffer(static_cast<std::size_t>(capacity) + 1, '\0');
-  if (getcwd(buffer.data(), static_cast<std::size_t>(capacity)) == nullptr) {
-    return std::string();
-  }
-  return std::string(buffer.data());
+std::string current_directory() {
+  // glibc sizes the buffer itself, however deep the directory is.
+  std::unique_ptr<char, decltype(&std::free)> path(getcwd(nullptr, 0), &std::free);
+  return path == nullptr ? std::string() : std::string(path.get());
 }
 
 std::string executable_path(int capacity) {
@@ -421,7 +420,7 @@ int set_current_directory(const std::string& path) { return chdir(path.c_str()) 
 int full_path(const std::string& path, int capacity, std::string& out) {
   std::string joined = path;
   if (path.empty() || path[0] != '/') {
-    std::string cwd = current_directory(4096);
+    std::string cwd = current_directory();
     if (cwd.empty()) {
       return errno != 0 ? errno : ENOENT;
     }

@@ -123,10 +123,18 @@ void drop_late_cursor_report(ConsoleCursor& cursor) { cursor.report_late = false
 
 void wait_for_key() { (void)_getch(); }
 
-std::string current_directory(int capacity) {
-  std::vector<char> buffer(1024 > capacity ? 1024 : static_cast<std::size_t>(capacity) + 1, '\0');
-  (void)GetCurrentDirectoryA(static_cast<DWORD>(capacity), buffer.data());
-  return std::string(buffer.data());
+std::string current_directory() {
+  // Asked for its size first: the directory may be of any length.
+  DWORD size = GetCurrentDirectoryA(0, nullptr);
+  if (size == 0) {
+    return std::string();
+  }
+  std::vector<char> buffer(static_cast<std::size_t>(size) + 1, '\0');
+  DWORD length = GetCurrentDirectoryA(size, buffer.data());
+  if (length == 0 || length >= size) {
+    return std::string();
+  }
+  return std::string(buffer.data(), length);
 }
 
 std::string executable_path(int capacity) {

@@ -27,7 +27,7 @@ std::string system_temp_directory() {
 
 ScopedTempDir::ScopedTempDir() {
   static int counter = 0;
-  m_previous_dir = platform::current_directory(4096);
+  m_previous_dir = platform::current_directory();
   std::string base = system_temp_directory();
   for (int attempt = 0; attempt < 1000; ++attempt) {
     std::string candidate = join_path(base, "sfx_test_" + std::to_string(platform::process_id()) +

@@ -11,15 +11,15 @@
 namespace {
 
 // The temporary directory: "TEMP", and on Linux, where "TEMP" is rarely set, "TMPDIR" and then
-// "/tmp".
+// "/tmp". A variable set to nothing counts as unset: it names no directory.
 bool read_temp_directory(std::string& value) {
-  if (read_environment_variable("TEMP", value)) {
+  if (read_environment_variable("TEMP", value) && !value.empty()) {
     return true;
   }
   if (platform::platform_kind() == platform::PlatformKind::Windows) {
     return false;
   }
-  if (read_environment_variable("TMPDIR", value)) {
+  if (read_environment_variable("TMPDIR", value) && !value.empty()) {
     return true;
   }
   value = "/tmp";

@@ -89,6 +89,24 @@ TEST(CreateTempWorkDirectory, NamesItAfterUserAndProcess) {
   EXPECT_EQ(remove_directory_tree(work_dir), 0);
   EXPECT_FALSE(path_exists(work_dir));
 
+  // TEMP set to nothing is no temporary directory: Linux goes on to TMPDIR, Windows has none.
+  {
+    ScopedEnvironment empty("TEMP", "");
+    ScopedEnvironment tmpdir("TMPDIR", dir.path());
+    testing::internal::CaptureStderr();
+    int result = create_temp_work_directory(temp_files_dir, work_dir);
+    std::string err = testing::internal::GetCapturedStderr();
+    if (platform::platform_kind() == platform::PlatformKind::Windows) {
+      EXPECT_EQ(result, -1);
+      EXPECT_EQ(err, "-E- Failed to get TEMP env var\n");
+    } else {
+      EXPECT_EQ(result, 0) << err;
+      EXPECT_EQ(temp_files_dir, dir.path());
+      EXPECT_EQ(work_dir.rfind(dir.path() + "/sfxter_", 0), 0u) << work_dir;
+      EXPECT_EQ(remove_directory_tree(work_dir), 0);
+    }
+  }
+
   ScopedEnvironment missing("TEMP", dir.file("no/such"));
   testing::internal::CaptureStderr();
   EXPECT_EQ(create_temp_work_directory(temp_files_dir, work_dir), -1);

@@ -341,6 +341,25 @@ TEST_F(PackageRun, DirectoriesWithShellCharacters) {
   EXPECT_EQ(tree_listing(given), std::vector<std::string>{});
 }
 
+// The start directory is the way back at the end and the command's --current-dir, however deep.
+TEST_F(PackageRun, DeepStartDirectory) {
+  if (is_windows()) {
+    GTEST_SKIP() << "cmd.exe and the ANSI calls stop at 260 characters";
+  }
+  build(k_sample_template);
+  std::string start = m_dir.path();
+  for (int i = 0; i < 5; ++i) {
+    start += "/" + std::string(120, static_cast<char>('a' + i));
+    ASSERT_TRUE(make(start));
+  }
+  ASSERT_GT(start.size(), 600u);
+  ProcessResult result = run_in(start, {"--sfx-extract-dir", m_dir.path()});
+  EXPECT_EQ(result.status, 0) << result.out << result.err;
+  std::vector<std::string> arguments = reported_arguments(result.out);
+  ASSERT_EQ(arguments.size(), 4u) << result.out;
+  EXPECT_EQ(arguments[3], start + "/");
+}
+
 // Ctrl-C reaches the stub's whole process group; a termination request reaches the stub alone.
 // Either way the command gets it, the stub waits for the command and still cleans up.
 TEST_F(PackageRun, InterruptedCommandLeavesNothingBehind) {
