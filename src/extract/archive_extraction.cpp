@@ -194,10 +194,14 @@ int extract_current_entry(unzFile archive) {
     print_plain("error %d with zipfile in unzGetCurrentFileInfo\n", result);
     return result;
   }
+  // Names come from the archive: control characters in them are shown escaped, never sent to the
+  // terminal as they are.
+  std::string shown_name = printable_name(name);
+  const char* shown = shown_name.c_str();
   EntryNameVerdict verdict =
       check_entry_name(name, static_cast<unsigned long>(info.size_filename), this_platform());
   if (verdict != EntryNameVerdict::Accepted) {
-    print_plain("refusing entry %s: %s\n", name, refusal_reason(verdict));
+    print_plain("refusing entry %s: %s\n", shown, refusal_reason(verdict));
     return k_entry_refused;
   }
 
@@ -212,7 +216,7 @@ int extract_current_entry(unzFile archive) {
   unsigned long made_by = static_cast<unsigned long>(info.version);
   unsigned long attributes = static_cast<unsigned long>(info.external_fa);
   if (last == path.size()) {
-    return extract_directory_entry(path, name,
+    return extract_directory_entry(path, shown,
                                    entry_mode(made_by, attributes, EntryKind::Directory));
   }
 
@@ -224,10 +228,10 @@ int extract_current_entry(unzFile archive) {
     case EntryDataVerdict::Accepted:
       break;
     case EntryDataVerdict::Encrypted:
-      print_plain("refusing entry %s: the entry is encrypted\n", name);
+      print_plain("refusing entry %s: the entry is encrypted\n", shown);
       return k_entry_refused;
     case EntryDataVerdict::UnsupportedMethod:
-      print_plain("refusing entry %s: compression method %lu is not supported\n", name, method);
+      print_plain("refusing entry %s: compression method %lu is not supported\n", shown, method);
       return k_entry_refused;
   }
 
@@ -246,7 +250,7 @@ int extract_current_entry(unzFile archive) {
   }
   if (!file) {
     // Printed always: a file that cannot be created leaves the payload incomplete.
-    print_plain("error opening %s\n", name);
+    print_plain("error opening %s\n", shown);
     (void)unzCloseCurrentFile(archive);
     return k_entry_not_created;
   }
@@ -272,7 +276,7 @@ int extract_current_entry(unzFile archive) {
     return k_entry_write_failed;
   }
   set_file_time(path, dos_date_of(info, 0));
-  result = apply_mode(path, name, entry_mode(made_by, attributes, EntryKind::File));
+  result = apply_mode(path, shown, entry_mode(made_by, attributes, EntryKind::File));
   if (result != 0) {
     (void)unzCloseCurrentFile(archive);
     return result;

@@ -9,6 +9,10 @@
 // every '\' turned into '/' on Linux, and unchanged on Windows, where both separate anyway.
 std::string entry_path(const char* name);
 
+// `name` as the extraction's messages show it: control characters (below 0x20, and 0x7f) as
+// "\x" and two hex digits, so that a name cannot move the cursor or recolour the terminal.
+std::string printable_name(const char* name);
+
 enum class EntryKind { File, Directory };
 
 // The permission bits for an extracted entry. An entry made on a Unix host (high byte of

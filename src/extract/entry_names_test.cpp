@@ -16,6 +16,15 @@ TEST(EntryNames, BackslashSeparatesOnBothPlatforms) {
   EXPECT_EQ(entry_path("plain.txt"), "plain.txt");
 }
 
+TEST(EntryNames, ControlCharactersAreShownEscaped) {
+  EXPECT_EQ(printable_name("plain/name.txt"), "plain/name.txt");
+  EXPECT_EQ(printable_name("a\x1b[31mb"), "a\\x1b[31mb");
+  EXPECT_EQ(printable_name("tab\there\r\n"), "tab\\x09here\\x0d\\x0a");
+  EXPECT_EQ(printable_name("del\x7f"), "del\\x7f");
+  // Bytes of other scripts are no control characters.
+  EXPECT_EQ(printable_name("\xd0\x94\xd0\xb8\xd1\x80"), "\xd0\x94\xd0\xb8\xd1\x80");
+}
+
 TEST(EntryNames, PermissionBitsFromUnixHostsOnly) {
   const unsigned long unix_host = 3UL << 8 | 30;
   const unsigned long fat_host = 20;

@@ -153,6 +153,13 @@ std::vector<FailingPayload> failing_payloads(const std::string& marker) {
        "refusing entry ../escaped.txt: the name climbs out with \"..\"\n",
        {"fw_update-dir/", "fw_update-dir/device_info/", "fw_update-dir/device_info/json/",
         "fw_update-dir/marker"}},
+      // A name that would clear the screen is shown escaped.
+      {"escape sequence",
+       {entry("marker", "m"), entry("../\x1b[2J\x07gone", "out")},
+       nullptr,
+       "refusing entry ../\\x1b[2J\\x07gone: the name climbs out with \"..\"\n",
+       {"fw_update-dir/", "fw_update-dir/device_info/", "fw_update-dir/device_info/json/",
+        "fw_update-dir/marker"}},
       {"absolute",
        {entry("marker", "m"), entry("\\escaped.txt", "out")},
        nullptr,
