@@ -9,5 +9,8 @@ inline constexpr int k_exit_stub_failure = 252;
 // The extraction could not enter the extraction directory; the process ends at once.
 inline constexpr int k_exit_abort = -1;
 
+// The shell's status for a command it found but could not start (no permission to run it).
+inline constexpr int k_status_cannot_run = 126;
+
 // Ends the process at once with `status`, without the run's ending. The only such exit.
 [[noreturn]] void exit_now(int status);

@@ -99,11 +99,13 @@ int unpack_payload(Run& run, Next& next) {
   }
 
   int result = extract_archive(run.payload.archive_path.c_str(), run.extraction_dir);
-  if (result == k_extract_not_an_archive) {
+  if (result == k_extract_not_an_archive || result == k_extract_no_space) {
     if (run.options.extract_only) {
       print_plain("\n");
     }
-    print_error("No valid attachment found\n");
+    if (result == k_extract_not_an_archive) {
+      print_error("No valid attachment found\n");
+    }
     return k_exit_stub_failure;
   }
   if (result != k_extract_ok) {
@@ -142,6 +144,14 @@ int run_commands(Run& run) {
   int status = launch_command(run.payload, values, run.extra_tools);
   if (options.show_help && !options.show_version) {
     print_help(options);
+  }
+  // 126 is the shell's "found but cannot run": on a temporary folder mounted noexec every package
+  // fails so, and the user needs to hear where to go instead.
+  platform::FileSystemInfo file_system;
+  if (status == k_status_cannot_run &&
+      platform::file_system_info(run.extraction_dir, file_system) == 0 &&
+      !file_system.runs_programs) {
+    print_info("The temporary folder does not allow running programs; try --sfx-extract-dir DIR\n");
   }
   if (status != 0) {
     return status;

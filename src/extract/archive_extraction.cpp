@@ -316,6 +316,45 @@ int extract_all_entries(unzFile archive) {
   return complete ? k_extract_ok : k_extract_incomplete;
 }
 
+namespace {
+
+// The sum of the entries' uncompressed sizes as the central directory records them, leaving the
+// archive at its first entry. False when the directory cannot be walked; the extraction then
+// finds out for itself.
+bool total_size(unzFile archive, std::uint64_t& total) {
+  total = 0;
+  int step = unzGoToFirstFile(archive);
+  while (step == UNZ_OK) {
+    unz_file_info64 info;
+    std::memset(&info, 0, sizeof info);
+    if (unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
+      break;
+    }
+    total += static_cast<std::uint64_t>(info.uncompressed_size);
+    step = unzGoToNextFile(archive);
+  }
+  return step == UNZ_END_OF_LIST_OF_FILE && unzGoToFirstFile(archive) == UNZ_OK;
+}
+
+// Whether what the archive unpacks to fits where it goes. Filling the disk half-way would leave
+// a broken payload and a full disk; a clear refusal up front leaves neither.
+bool fits(unzFile archive, const std::string& target_dir) {
+  constexpr std::uint64_t k_megabyte = 1024 * 1024;
+  std::uint64_t needed = 0;
+  platform::FileSystemInfo info;
+  if (!total_size(archive, needed) || platform::file_system_info(target_dir, info) != 0 ||
+      needed <= info.free_bytes) {
+    return true;
+  }
+  std::uint64_t available = info.free_bytes;
+  print_error("Not enough space in %s: %llu MB needed, %llu MB free\n", target_dir.c_str(),
+              static_cast<unsigned long long>((needed + k_megabyte - 1) / k_megabyte),
+              static_cast<unsigned long long>(available / k_megabyte));
+  return false;
+}
+
+}  // namespace
+
 int extract_archive(const char* archive_path, const std::string& target_dir) {
   if (archive_path == nullptr) {
     return k_extract_not_an_archive;
@@ -341,6 +380,9 @@ int extract_archive(const char* archive_path, const std::string& target_dir) {
   }
   if (archive.get() == nullptr) {
     return k_extract_ok;
+  }
+  if (!fits(archive.get(), target_dir)) {
+    return k_extract_no_space;
   }
   return extract_all_entries(archive.get());
 }

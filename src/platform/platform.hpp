@@ -89,6 +89,17 @@ enum class PathKind { Directory, Other };
 // when nothing of that name exists).
 [[nodiscard]] int query_path(const std::string& path, PathKind& kind);
 
+// What the file system holding a path allows this process.
+struct FileSystemInfo {
+  // The space it may still fill, in bytes.
+  std::uint64_t free_bytes = 0;
+  // Whether programs on it may be started (false on Linux for a "noexec" mount).
+  bool runs_programs = true;
+};
+
+// Asks about the file system holding `path`. Returns 0 and fills `info`, or an errno value.
+[[nodiscard]] int file_system_info(const std::string& path, FileSystemInfo& info);
+
 // Deletes one file. Returns 0 or an errno value.
 [[nodiscard]] int remove_file(const std::string& path);
 

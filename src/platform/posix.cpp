@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #if defined(__linux__)
 #include <sys/prctl.h>
 #endif
@@ -523,6 +524,17 @@ void set_file_time(const std::string& path, std::uint32_t dos_date_time) {
   times[1].tv_sec = static_cast<time_t>(seconds);
   times[1].tv_nsec = 0;
   utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+int file_system_info(const std::string& path, FileSystemInfo& info) {
+  struct statvfs status;
+  if (statvfs(path.c_str(), &status) != 0) {
+    return errno;
+  }
+  info.free_bytes =
+      static_cast<std::uint64_t>(status.f_bavail) * static_cast<std::uint64_t>(status.f_frsize);
+  info.runs_programs = (status.f_flag & ST_NOEXEC) == 0;
+  return 0;
 }
 
 int set_file_mode(const std::string& path, unsigned mode) {

@@ -240,6 +240,16 @@ void set_file_time(const std::string& path, std::uint32_t dos_date_time) {
   CloseHandle(file);
 }
 
+int file_system_info(const std::string& path, FileSystemInfo& info) {
+  ULARGE_INTEGER available;
+  if (!GetDiskFreeSpaceExA(path.c_str(), &available, nullptr, nullptr)) {
+    return last_errno();
+  }
+  info.free_bytes = available.QuadPart;
+  info.runs_programs = true;
+  return 0;
+}
+
 int set_file_mode(const std::string&, unsigned) { return 0; }
 
 int run_shell(const std::string& command) {

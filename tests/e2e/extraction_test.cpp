@@ -269,6 +269,39 @@ TEST_F(Extraction, IncompleteExtractionNeverRunsTheCommand) {
   }
 }
 
+// Entries whose recorded sizes add up to far more than any disk holds: the run says so before it
+// writes anything, instead of filling the disk and failing half-way.
+TEST_F(Extraction, PayloadLargerThanTheFreeSpaceIsRefusedUpFront) {
+  std::vector<ArchiveEntry> entries;
+  for (int i = 0; i < 1000; ++i) {
+    entries.push_back(entry("part" + std::to_string(i) + ".bin", "x"));
+  }
+  std::string archive = m_dir.file("payload.zip");
+  ASSERT_TRUE(write_archive(archive, entries));
+  // Every central directory record claims an uncompressed size just below 4 GiB: 4 TB in all.
+  std::string bytes = read_file(archive);
+  const std::string central = "PK\x01\x02";
+  int patched = 0;
+  for (std::string::size_type at = bytes.find(central); at != std::string::npos;
+       at = bytes.find(central, at + 1)) {
+    bytes.replace(at + 24, 4, "\xfe\xff\xff\xff");
+    ++patched;
+  }
+  ASSERT_EQ(patched, 1000);
+  ASSERT_TRUE(write_file(archive, bytes));
+  ASSERT_TRUE(
+      assemble_package(stub_artifact(), archive, k_marking_template, std::nullopt, m_package));
+
+  ProcessResult result = run_process(m_package, {"--sfx-extract-dir", m_given}, m_scratch);
+  EXPECT_EQ(result.status, 252);
+  EXPECT_EQ(result.out, "");
+  std::string expected = "-E- Not enough space in " + m_extracted + ": 4096000 MB needed, ";
+  EXPECT_EQ(result.err.rfind(expected, 0), 0u) << result.err;
+  EXPECT_EQ(result.err.substr(result.err.size() - 9), " MB free\n") << result.err;
+  EXPECT_EQ(tree_listing(m_given), Names{});
+  EXPECT_FALSE(path_exists(m_dir.file("marked")));
+}
+
 // The extraction streams every entry through one small buffer: a large payload does not grow
 // the stub. GNU time reports the stub's peak resident memory, on Linux.
 TEST_F(Extraction, PeakMemoryStaysSmall) {

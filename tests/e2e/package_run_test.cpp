@@ -360,6 +360,39 @@ TEST_F(PackageRun, DeepStartDirectory) {
   EXPECT_EQ(arguments[3], start + "/");
 }
 
+// A temporary folder mounted noexec makes every package fail with the shell's 126; the run keeps
+// that status and tells the user where to go instead.
+TEST_F(PackageRun, NoexecTemporaryFolderGetsAHint) {
+  if (is_windows()) {
+    GTEST_SKIP() << "mount options are a Linux matter";
+  }
+  std::string temp = m_dir.file("noexec");
+  ASSERT_TRUE(make(temp));
+  if (platform::run_shell("mount -t tmpfs -o noexec,size=16m sfxkit-test " + quote_for_shell(temp) +
+                          " 2>/dev/null") != 0) {
+    GTEST_SKIP() << "needs root to mount a noexec tmpfs";
+  }
+  build(k_sample_template);
+  ProcessResult result;
+  {
+    ScopedEnvironment temp_variable("TEMP", temp);
+    result = run({"--sfx-no-pause"});
+  }
+  std::string listing = tree_listing(temp).empty() ? "" : tree_listing(temp).front();
+  EXPECT_EQ(platform::run_shell("umount " + quote_for_shell(temp)), 0);
+  EXPECT_EQ(result.status, 126) << result.out << result.err;
+  ASSERT_GE(result.out.size(), 84u);
+  EXPECT_EQ(result.out.substr(result.out.size() - 84),
+            "-I- The temporary folder does not allow running programs; try --sfx-extract-dir DIR\n")
+      << result.out;
+  EXPECT_EQ(listing, "");
+
+  // A given directory that allows programs runs the package.
+  result = run({"--sfx-extract-dir", m_dir.path()});
+  EXPECT_EQ(result.status, 0) << result.out << result.err;
+  EXPECT_EQ(result.out.find("does not allow running programs"), std::string::npos);
+}
+
 // Ctrl-C reaches the stub's whole process group; a termination request reaches the stub alone.
 // Either way the command gets it, the stub waits for the command and still cleans up.
 TEST_F(PackageRun, InterruptedCommandLeavesNothingBehind) {
