@@ -5,6 +5,7 @@
 // one) that the caller may hand to strerror. Nothing here prints or decides policy.
 // posix.cpp and win32.cpp implement it; the build compiles exactly one of them.
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -33,6 +34,14 @@ ConsoleCursor query_console_cursor();
 
 // Waits for one key press on the console, without echo; returns at once when there is no console.
 void wait_for_key();
+
+enum class StandardStream { Output, Error };
+
+// Writes the `size` bytes at `data`, UTF-8 text, to standard output or standard error. Where the
+// stream is a Windows console the text goes in as UTF-16, so that it reads right whatever code
+// page the console has (which stays as it is); anywhere else the bytes go out as they are, through
+// the stream's stdio buffer. Returns 0 or an errno value.
+[[nodiscard]] int write_standard_stream(StandardStream stream, const char* data, std::size_t size);
 
 // The process's current directory, read with a capacity of `capacity` bytes (terminating NUL
 // included); empty when it does not fit or cannot be read.
@@ -75,6 +84,11 @@ enum class DirectoryAccess { Shared, Private };
 [[nodiscard]] int make_directory(const std::string& path, DirectoryAccess access);
 
 enum class PathKind { Directory, Other };
+
+// Opens the file `path` for writing in binary mode, creating it or emptying an existing one, like
+// fopen's "wb". On Windows this works for paths past 260 characters too. Returns the stream, or
+// null with errno set.
+std::FILE* open_output_file(const std::string& path);
 
 // Asks the file system what `path` names. Returns 0 and sets `kind`, or an errno value (ENOENT
 // when nothing of that name exists).

@@ -287,6 +287,15 @@ void wait_for_key() {
   }
 }
 
+int write_standard_stream(StandardStream stream, const char* data, std::size_t size) {
+  std::FILE* file = stream == StandardStream::Output ? stdout : stderr;
+  errno = 0;
+  if (size > 0 && std::fwrite(data, 1, size, file) != size) {
+    return errno != 0 ? errno : EIO;
+  }
+  return 0;
+}
+
 std::string current_directory(int capacity) {
   std::vector<char> buffer(static_cast<std::size_t>(capacity) + 1, '\0');
   if (getcwd(buffer.data(), static_cast<std::size_t>(capacity)) == nullptr) {
@@ -385,6 +394,8 @@ int make_directory(const std::string& path, DirectoryAccess access) {
   mode_t mode = access == DirectoryAccess::Private ? 0700 : 0777;
   return mkdir(path.c_str(), mode) == 0 ? 0 : errno;
 }
+
+std::FILE* open_output_file(const std::string& path) { return std::fopen(path.c_str(), "wb"); }
 
 int query_path(const std::string& path, PathKind& kind) {
   struct stat info {};

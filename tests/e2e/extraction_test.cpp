@@ -59,10 +59,13 @@ class Extraction : public ::testing::Test {
         {"device_info/json/0x2e.json", "{\"device\": 46}\n", 0600},
         {"lib/plugins/deep/library.so", std::string(200000, '\x7f') + "end", 0755},
         {"empty.txt", "", 0644},
+        // Names in other scripts.
+        {"Дир/файл.txt", "cyrillic\n", 0644},
+        {"目录/文件.bin", "cjk\n", 0644},
     };
     std::int64_t time = 1500000000;
     for (const File& file : files) {
-      fs::path path = fs::path(m_payload) / file.name;
+      fs::path path = fs::u8path(m_payload) / fs::u8path(file.name);
       fs::create_directories(path.parent_path());
       ASSERT_TRUE(write_file(path.string(), file.data)) << file.name;
       if (on_linux()) {
