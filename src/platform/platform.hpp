@@ -4,6 +4,9 @@
 // reports failure as a return value: 0, or an errno value (Win32 codes are mapped to the nearest
 // one) that the caller may hand to strerror. Nothing here prints or decides policy.
 // posix.cpp and win32.cpp implement it; the build compiles exactly one of them.
+// Text is UTF-8 on Windows too: the programs' manifest makes UTF-8 their code page. There,
+// make_directory, open_output_file, query_path, set_file_time and remove_tree also take paths past
+// 260 characters, whatever the system's long-path policy.
 
 #include <cstddef>
 #include <cstdint>
