@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "build_stamp.hpp"
-#include "common/messages.hpp"
+#include "console/messages.hpp"
 
 
 namespace {

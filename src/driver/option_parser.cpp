@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "common/messages.hpp"
+#include "console/messages.hpp"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "command/command_launch.hpp"
 #include "common/exit_status.hpp"
-#include "common/messages.hpp"
+#include "console/messages.hpp"
 #include "driver/help_version.hpp"
 #include "driver/option_parser.hpp"
 #include "driver/process_context.hpp"

@@ -6,12 +6,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "common/exit_status.hpp"
-#include "common/messages.hpp"
+#include "console/messages.hpp"
 #include "common/path_text.hpp"
 #include "common/stdio_file.hpp"
 #include "extract/entry_extraction.hpp"
+#include "extract/entry_name_encoding.hpp"
 #include "extract/entry_names.hpp"
 #include "package/empty_archive.hpp"
 #include "package/entry_rules.hpp"
@@ -137,6 +139,23 @@ int copy_entry_data(unzFile archive, char* buffer, std::FILE* file, std::uint64_
   }
 }
 
+// The central extra field of the entry `archive` stands at, described by `info`, where it may
+// tell the name's character set: for a name not marked as UTF-8. Empty otherwise, when the entry
+// has none, or when it cannot be read.
+std::string central_extra_field(unzFile archive, const unz_file_info64& info) {
+  if ((info.flag & k_entry_flag_utf8) != 0) {
+    return std::string();
+  }
+  std::string extra(static_cast<std::size_t>(info.size_file_extra), '\0');
+  unz_file_info64 again;
+  if (extra.empty() ||
+      unzGetCurrentFileInfo64(archive, &again, nullptr, 0, &extra[0],
+                              static_cast<uLong>(extra.size()), nullptr, 0) != UNZ_OK) {
+    return std::string();
+  }
+  return extra;
+}
+
 }  // namespace
 
 void set_file_time(const std::string& file_name, std::uint32_t dos_date_time) {
@@ -184,22 +203,36 @@ int make_directory_path(const std::string& path) {
 int extract_current_entry(unzFile archive) {
   // One zeroed byte beyond what minizip may fill: a name that fills the buffer comes back
   // without its NUL.
-  char name[k_entry_name_limit + 1];
-  std::memset(name, 0, sizeof name);
+  char stored_name[k_entry_name_limit + 1];
+  std::memset(stored_name, 0, sizeof stored_name);
   unz_file_info64 info;
   std::memset(&info, 0, sizeof info);
-  int result = unzGetCurrentFileInfo64(
-      archive, &info, name, static_cast<unsigned>(k_entry_name_limit), nullptr, 0, nullptr, 0);
+  int result =
+      unzGetCurrentFileInfo64(archive, &info, stored_name,
+                              static_cast<unsigned>(k_entry_name_limit), nullptr, 0, nullptr, 0);
   if (result != UNZ_OK) {
     print_plain("error %d with zipfile in unzGetCurrentFileInfo\n", result);
     return result;
   }
+  // The stored name must fit and be whole; the name written, in UTF-8 where the archive tells
+  // its character set, must pass the checks itself.
+  std::string decoded = stored_name;
+  EntryNameVerdict verdict = check_entry_name(
+      stored_name, static_cast<unsigned long>(info.size_filename), this_platform());
+  if (verdict == EntryNameVerdict::Accepted) {
+    decoded = decoded_entry_name(stored_name, static_cast<unsigned long>(info.flag),
+                                 central_extra_field(archive, info),
+                                 this_platform() == TargetPlatform::Windows
+                                     ? LegacyNameRule::ConvertFromCp437
+                                     : LegacyNameRule::KeepBytes);
+    verdict = check_entry_name(decoded.c_str(), static_cast<unsigned long>(decoded.size()),
+                               this_platform());
+  }
+  const char* name = decoded.c_str();
   // Names come from the archive: control characters in them are shown escaped, never sent to the
   // terminal as they are.
   std::string shown_name = printable_name(name);
   const char* shown = shown_name.c_str();
-  EntryNameVerdict verdict =
-      check_entry_name(name, static_cast<unsigned long>(info.size_filename), this_platform());
   if (verdict != EntryNameVerdict::Accepted) {
     print_plain("refusing entry %s: %s\n", shown, refusal_reason(verdict));
     return k_entry_refused;
@@ -242,11 +275,11 @@ int extract_current_entry(unzFile archive) {
     return result;
   }
 
-  StdioFile file = StdioFile::open(path, "wb");
+  StdioFile file(platform::open_output_file(path));
   if (!file && last > 0) {
     // Allocation failure is reported there; the second open is tried anyway.
     (void)make_directory_path(path.substr(0, last - 1));
-    file = StdioFile::open(path, "wb");
+    file = StdioFile(platform::open_output_file(path));
   }
   if (!file) {
     // Printed always: a file that cannot be created leaves the payload incomplete.

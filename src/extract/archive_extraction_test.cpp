@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -94,6 +95,59 @@ TEST_F(ArchiveExtractionTest, CreatesMissingDirectoriesForFilesAndDirectoryEntri
                                            "s/double.txt", "w/", "w/d/", "w/x/", "w/x/y.txt"}));
   EXPECT_EQ(read_file(in_target("a/b/f.txt")), "nested");
   EXPECT_EQ(read_file(in_target("w/x/y.txt")), "backslashes");
+}
+
+// Names marked UTF-8 (bit 11), named by a Unicode path field or valid UTF-8 are written as
+// UTF-8; other bytes are CP437, which Windows gets in UTF-8 and Linux keeps as they are. The
+// checks and the length limit apply to the name as it is written.
+TEST_F(ArchiveExtractionTest, WritesNamesInTheCharacterSetTheArchiveDeclares) {
+  const std::string cyrillic = "\xD0\x94\xD0\xB8\xD1\x80/\xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB.txt";
+  const std::string cjk = "\xE7\x9B\xAE\xE5\xBD\x95.bin";
+  const std::string cp437 = "\x8E\x99\x9A.txt";
+  const std::string cp437_written = on_linux() ? cp437 : "\xC3\x84\xC3\x96\xC3\x9C.txt";
+  ArchiveEntry marked = unix_file(cyrillic, "marked");
+  marked.flags = 0x800;
+  ArchiveEntry unicode_path = unix_file("_?.bin", "unicode path field");
+  unicode_path.extra_field = unicode_path_field("_?.bin", cjk);
+  ArchiveEntry stale_field = unix_file(cp437, "cp437");
+  stale_field.extra_field = unicode_path_field("other.txt", "other.txt");
+  Extraction extraction =
+      extract({marked, unicode_path, stale_field, unix_file("\xE2\x82\xAC.txt", "unmarked")});
+  EXPECT_EQ(extraction.result, k_extract_ok);
+  EXPECT_EQ(extraction.out, "");
+  Names expected = {"\xD0\x94\xD0\xB8\xD1\x80/", cyrillic, cjk, cp437_written, "\xE2\x82\xAC.txt"};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(tree_listing(m_target), expected);
+  EXPECT_EQ(read_file(in_target(cyrillic)), "marked");
+  EXPECT_EQ(read_file(in_target(cjk)), "unicode path field");
+  EXPECT_EQ(read_file(in_target(cp437_written)), "cp437");
+
+  ASSERT_EQ(platform::set_current_directory(m_dir.path()), 0);
+  ASSERT_EQ(platform::remove_tree(m_target), 0);
+  ASSERT_EQ(platform::make_directory(m_target, platform::DirectoryAccess::Shared), 0);
+  // 100 CP437 bytes that become 200 bytes of UTF-8 on Windows.
+  std::string wide = std::string(100, '\x8E') + ".txt";
+  std::string umlauts;
+  for (int i = 0; i < 100; ++i) {
+    umlauts += "\xC3\x84";
+  }
+  std::string wide_written = on_linux() ? wide : umlauts + ".txt";
+  std::string padded = std::string(60, 'p') + "/" + wide;
+  extraction = extract({unix_file(padded, "long")});
+  if (on_linux()) {
+    EXPECT_EQ(extraction.result, k_extract_ok);
+    EXPECT_EQ(read_file(in_target(padded)), "long");
+  } else {
+    EXPECT_EQ(extraction.result, k_extract_incomplete);
+    EXPECT_EQ(extraction.out, "refusing entry " + std::string(60, 'p') + "/" + wide_written +
+                                  ": the name has 256 bytes or more\n");
+  }
+  ArchiveEntry climbing = unix_file("inside.txt", "evil");
+  climbing.extra_field = unicode_path_field("inside.txt", "../escaped.txt");
+  extraction = extract({climbing});
+  EXPECT_EQ(extraction.result, k_extract_incomplete);
+  EXPECT_EQ(extraction.out, "refusing entry ../escaped.txt: the name climbs out with \"..\"\n");
+  EXPECT_FALSE(path_exists(m_dir.file("escaped.txt")));
 }
 
 TEST_F(ArchiveExtractionTest, OverwritesFilesAndSetsEntryTimes) {

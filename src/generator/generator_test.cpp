@@ -40,6 +40,7 @@ struct Listed {
   unsigned long method = 0;
   unsigned long dos_date = 0;
   std::uint64_t size = 0;
+  unsigned long flag = 0;
 };
 
 // The archive inside `package`, written out as a file of its own and listed through minizip.
@@ -61,8 +62,8 @@ std::vector<Listed> list_archive(const std::string& package, const std::string& 
         unzGetCurrentFileInfo64(zip, &file_info, name, sizeof name - 1, nullptr, 0, nullptr, 0),
         UNZ_OK);
     listed.push_back({name, static_cast<unsigned>(file_info.version >> 8), file_info.external_fa,
-                      file_info.compression_method, file_info.dosDate,
-                      file_info.uncompressed_size});
+                      file_info.compression_method, file_info.dosDate, file_info.uncompressed_size,
+                      file_info.flag});
   }
   unzClose(zip);
   return listed;
@@ -164,6 +165,24 @@ TEST_F(GeneratorTest, LevelZeroStores) {
   for (const Listed& entry : list_archive(r.output_path, dir.path())) {
     EXPECT_EQ(entry.method, 0u) << entry.name;
   }
+}
+
+// Names are UTF-8; readers take those without the UTF-8 flag for CP437.
+TEST_F(GeneratorTest, NonAsciiNamesCarryTheUtf8Flag) {
+  const std::string cyrillic = "\xD0\x94\xD0\xB8\xD1\x80";
+  const std::string cjk_file = "\xE6\x96\x87\xE4\xBB\xB6.bin";
+  fs::create_directories(fs::u8path(payload + "/" + cyrillic));
+  ASSERT_TRUE(write_file(payload + "/" + cyrillic + "/" + cjk_file, "x"));
+  PackageRequest r = request();
+  std::string error;
+  ASSERT_TRUE(write_package(r, error)) << error;
+  std::vector<std::string> marked;
+  for (const Listed& entry : list_archive(r.output_path, dir.path())) {
+    if ((entry.flag & 0x800) != 0) {
+      marked.push_back(entry.name);
+    }
+  }
+  EXPECT_EQ(marked, (std::vector<std::string>{cyrillic + "/", cyrillic + "/" + cjk_file}));
 }
 
 TEST_F(GeneratorTest, ZipInputIsAppendedUnchanged) {

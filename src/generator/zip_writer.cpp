@@ -23,6 +23,8 @@ constexpr uLong k_version_made_by = (3u << 8) | 30u;
 constexpr uLong k_unix_regular_file = 0100000;
 constexpr uLong k_unix_directory = 0040000;
 constexpr uLong k_dos_directory_attribute = 0x10;
+// General-purpose flag bit 11: the name is UTF-8.
+constexpr uLong k_flag_utf8_name = 0x800;
 // At or above this size an entry needs zip64 size fields.
 constexpr std::uint64_t k_zip64_size = 0xFFFFFFFFu;
 
@@ -86,6 +88,17 @@ bool write_content(zipFile zip, const ArchiveItem& item, std::string& error) {
   return true;
 }
 
+// Names are taken as UTF-8; the ones that are not plain ASCII say so, or readers would take them
+// for CP437.
+uLong name_flags(const std::string& name) {
+  for (char c : name) {
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      return k_flag_utf8_name;
+    }
+  }
+  return 0;
+}
+
 std::uint64_t content_size(const ArchiveItem& item) {
   if (item.source_path.empty()) {
     return item.data.size();
@@ -114,7 +127,7 @@ bool write_zip(std::FILE* file, std::int64_t begin, const std::vector<ArchiveIte
     int result = zipOpenNewFileInZip4_64(zip.get(), item.name.c_str(), &info, nullptr, 0, nullptr,
                                          0, nullptr, stored ? 0 : Z_DEFLATED, stored ? 0 : level, 0,
                                          -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0,
-                                         k_version_made_by, 0, zip64);
+                                         k_version_made_by, name_flags(item.name), zip64);
     if (result != ZIP_OK) {
       error = "cannot add entry " + item.name + " to the archive";
       return false;

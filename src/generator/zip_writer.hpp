@@ -11,7 +11,8 @@
 
 // Writes `items`, in the given order and with their names as given, as a ZIP archive into the open
 // `file` (opened for writing, binary), starting at `begin`; every ZIP offset counts from `begin`.
-// Entries record the made-by host Unix, their permission bits and modification time; files are
+// Entries record the made-by host Unix, their permission bits and modification time; names are
+// UTF-8, and those that are not plain ASCII carry the UTF-8 flag (bit 11); files are
 // deflated at `level` (1-9) or stored (0); zip64 fields are used where sizes or counts need them.
 // Returns true, or false with a message in `error`.
 [[nodiscard]] bool write_zip(std::FILE* file, std::int64_t begin,

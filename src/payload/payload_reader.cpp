@@ -5,7 +5,7 @@
 #include <cstring>
 #include <optional>
 
-#include "common/messages.hpp"
+#include "console/messages.hpp"
 #include "common/stdio_file.hpp"
 #include "package/trailer_codec.hpp"
 #include "package/trailer_layout.hpp"

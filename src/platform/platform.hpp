@@ -4,7 +4,11 @@
 // reports failure as a return value: 0, or an errno value (Win32 codes are mapped to the nearest
 // one) that the caller may hand to strerror. Nothing here prints or decides policy.
 // posix.cpp and win32.cpp implement it; the build compiles exactly one of them.
+// Text is UTF-8 on Windows too: the programs' manifest makes UTF-8 their code page. There,
+// make_directory, open_output_file, query_path, set_file_time and remove_tree also take paths past
+// 260 characters, whatever the system's long-path policy.
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -47,6 +51,14 @@ void drop_late_cursor_report(ConsoleCursor& cursor);
 // Waits for one key press on the console, without echo; returns at once when there is no console.
 void wait_for_key();
 
+enum class StandardStream { Output, Error };
+
+// Writes the `size` bytes at `data`, UTF-8 text, to standard output or standard error. Where the
+// stream is a Windows console the text goes in as UTF-16, so that it reads right whatever code
+// page the console has (which stays as it is); anywhere else the bytes go out as they are, through
+// the stream's stdio buffer. Returns 0 or an errno value.
+[[nodiscard]] int write_standard_stream(StandardStream stream, const char* data, std::size_t size);
+
 // The process's current directory, however long; empty when it cannot be read.
 std::string current_directory();
 
@@ -84,6 +96,11 @@ enum class DirectoryAccess { Shared, Private };
 [[nodiscard]] int make_directory(const std::string& path, DirectoryAccess access);
 
 enum class PathKind { Directory, Other };
+
+// Opens the file `path` for writing in binary mode, creating it or emptying an existing one, like
+// fopen's "wb". On Windows this works for paths past 260 characters too. Returns the stream, or
+// null with errno set.
+std::FILE* open_output_file(const std::string& path);
 
 // Asks the file system what `path` names. Returns 0 and sets `kind`, or an errno value (ENOENT
 // when nothing of that name exists).

@@ -401,6 +401,15 @@ void wait_for_key() {
   }
 }
 
+int write_standard_stream(StandardStream stream, const char* data, std::size_t size) {
+  std::FILE* file = stream == StandardStream::Output ? stdout : stderr;
+  errno = 0;
+  if (size > 0 && std::fwrite(data, 1, size, file) != size) {
+    return errno != 0 ? errno : EIO;
+  }
+  return 0;
+}
+
 std::string current_directory() {
   // glibc sizes the buffer itself, however deep the directory is.
   std::unique_ptr<char, decltype(&std::free)> path(getcwd(nullptr, 0), &std::free);
@@ -488,6 +497,8 @@ int make_directory(const std::string& path, DirectoryAccess access) {
   mode_t mode = access == DirectoryAccess::Private ? 0700 : 0777;
   return mkdir(path.c_str(), mode) == 0 ? 0 : errno;
 }
+
+std::FILE* open_output_file(const std::string& path) { return std::fopen(path.c_str(), "wb"); }
 
 int query_path(const std::string& path, PathKind& kind) {
   struct stat info {};

@@ -1,18 +1,25 @@
-// The platform layer for Windows, through the ANSI forms of the kernel calls and msvcrt.
+// The platform layer for Windows, through the ANSI forms of the kernel calls and msvcrt. The
+// executable's manifest makes UTF-8 the process's code page, so the ANSI calls take UTF-8. Where a
+// path may pass 260 characters (entries deep in the extracted tree: creating, querying, writing,
+// timestamping, removing), the wide-character calls are used with the "\\?\" form of the path,
+// which works whether or not the system's long-path policy is on.
 
 #include <windows.h>
 #include <conio.h>
-#include <direct.h>
+#include <fcntl.h>
 #include <io.h>
 #include <process.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
 #include "platform/platform.hpp"
+#include "platform/win32_paths.hpp"
 
 namespace platform {
 
@@ -61,48 +68,98 @@ BOOL WINAPI ignore_console_interrupts(DWORD event) {
   return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? TRUE : FALSE;
 }
 
-int remove_tree_entry(const std::string& path, DWORD attributes);
+int remove_tree_entry(const std::wstring& path, DWORD attributes);
 
-int remove_directory_entries(const std::string& path) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+int remove_directory_entries(const std::wstring& path) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) {
     return last_errno();
   }
   int first_error = 0;
   do {
-    if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0) {
+    if (std::wcscmp(found.cFileName, L".") == 0 || std::wcscmp(found.cFileName, L"..") == 0) {
       continue;
     }
-    int error = remove_tree_entry(path + "\\" + found.cFileName, found.dwFileAttributes);
+    int error = remove_tree_entry(path + L"\\" + found.cFileName, found.dwFileAttributes);
     if (first_error == 0) {
       first_error = error;
     }
-  } while (FindNextFileA(search, &found));
+  } while (FindNextFileW(search, &found));
   FindClose(search);
   return first_error;
 }
 
 // Removes one entry; a directory with everything below it. A junction or directory link is
-// removed itself, never what it points to.
-int remove_tree_entry(const std::string& path, DWORD attributes) {
+// removed itself, never what it points to. `path` is in the "\\?\" form.
+int remove_tree_entry(const std::wstring& path, DWORD attributes) {
   if (attributes & FILE_ATTRIBUTE_READONLY) {
-    SetFileAttributesA(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    SetFileAttributesW(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
   }
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    return DeleteFileA(path.c_str()) ? 0 : last_errno();
+    return DeleteFileW(path.c_str()) ? 0 : last_errno();
   }
   int first_error = 0;
   if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
     first_error = remove_directory_entries(path);
   }
-  if (!RemoveDirectoryA(path.c_str()) && first_error == 0) {
+  if (!RemoveDirectoryW(path.c_str()) && first_error == 0) {
     first_error = last_errno();
   }
   return first_error;
 }
 
+bool starts_with(const std::wstring& text, const wchar_t* prefix) {
+  return text.compare(0, std::wcslen(prefix), prefix) == 0;
+}
+
 }  // namespace
+
+std::wstring utf8_to_utf16(const std::string& text) {
+  if (text.empty()) {
+    return std::wstring();
+  }
+  int length =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (length <= 0) {
+    return std::wstring();
+  }
+  std::wstring out(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], length);
+  return out;
+}
+
+int extended_length_path(const std::string& path, std::wstring& out) {
+  std::wstring wide = utf8_to_utf16(path);
+  if (wide.empty()) {
+    return ENOENT;
+  }
+  if (starts_with(wide, L"\\\\?\\")) {
+    out = wide;
+    return 0;
+  }
+  DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) {
+    return last_errno();
+  }
+  std::wstring full(needed, L'\0');
+  DWORD length = GetFullPathNameW(wide.c_str(), needed, &full[0], nullptr);
+  if (length == 0) {
+    return last_errno();
+  }
+  if (length >= needed) {
+    return ENAMETOOLONG;
+  }
+  full.resize(length);
+  if (starts_with(full, L"\\\\.\\")) {
+    out = full;
+  } else if (starts_with(full, L"\\\\")) {
+    out = L"\\\\?\\UNC\\" + full.substr(2);
+  } else {
+    out = L"\\\\?\\" + full;
+  }
+  return 0;
+}
 
 PlatformKind platform_kind() { return PlatformKind::Windows; }
 
@@ -122,6 +179,41 @@ ConsoleCursor query_console_cursor() {
 void drop_late_cursor_report(ConsoleCursor& cursor) { cursor.report_late = false; }
 
 void wait_for_key() { (void)_getch(); }
+
+int write_standard_stream(StandardStream stream, const char* data, std::size_t size) {
+  std::FILE* file = stream == StandardStream::Output ? stdout : stderr;
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  DWORD mode = 0;
+  if (handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &mode)) {
+    errno = 0;
+    if (size > 0 && std::fwrite(data, 1, size, file) != size) {
+      return errno != 0 ? errno : EIO;
+    }
+    return 0;
+  }
+  // A console takes UTF-16 whatever its output code page is, which stays the user's. What the
+  // stream holds still goes first.
+  std::fflush(file);
+  std::wstring text = utf8_to_utf16(std::string(data, size));
+  std::size_t done = 0;
+  while (done < text.size()) {
+    // In pieces the console surely takes, never splitting a surrogate pair.
+    std::size_t piece = text.size() - done;
+    if (piece > 8192) {
+      piece = 8192;
+      if (text[done + piece - 1] >= 0xD800 && text[done + piece - 1] <= 0xDBFF) {
+        --piece;
+      }
+    }
+    DWORD written = 0;
+    if (!WriteConsoleW(handle, text.data() + done, static_cast<DWORD>(piece), &written, nullptr) ||
+        written == 0) {
+      return last_errno();
+    }
+    done += written;
+  }
+  return 0;
+}
 
 std::string current_directory() {
   // Asked for its size first: the directory may be of any length.
@@ -194,11 +286,51 @@ int unset_environment_variable(const char* name) {
 }
 
 int make_directory(const std::string& path, DirectoryAccess) {
-  return _mkdir(path.c_str()) == 0 ? 0 : errno;
+  std::wstring wide;
+  int error = extended_length_path(path, wide);
+  if (error != 0) {
+    return error;
+  }
+  return CreateDirectoryW(wide.c_str(), nullptr) ? 0 : last_errno();
+}
+
+std::FILE* open_output_file(const std::string& path) {
+  std::wstring wide;
+  int error = extended_length_path(path, wide);
+  if (error != 0) {
+    errno = error;
+    return nullptr;
+  }
+  // The sharing and creation fopen's "wb" uses.
+  HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    errno = last_errno();
+    return nullptr;
+  }
+  int descriptor = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_WRONLY | _O_BINARY);
+  if (descriptor == -1) {
+    error = errno;
+    CloseHandle(handle);
+    errno = error;
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(descriptor, "wb");
+  if (file == nullptr) {
+    error = errno;
+    _close(descriptor);
+    errno = error;
+  }
+  return file;
 }
 
 int query_path(const std::string& path, PathKind& kind) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
+  std::wstring wide;
+  int error = extended_length_path(path, wide);
+  if (error != 0) {
+    return error;
+  }
+  DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     return last_errno();
   }
@@ -212,11 +344,20 @@ int remove_tree(const std::string& path) {
   if (path.empty()) {
     return ENOENT;
   }
-  DWORD attributes = GetFileAttributesA(path.c_str());
+  std::wstring wide;
+  int error = extended_length_path(path, wide);
+  if (error != 0) {
+    return error;
+  }
+  // "\\?\" paths are taken literally: a trailing separator would double in the names below.
+  while (wide.size() > 4 && wide.back() == L'\\' && wide[wide.size() - 2] != L':') {
+    wide.pop_back();
+  }
+  DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     return last_errno();
   }
-  return remove_tree_entry(path, attributes);
+  return remove_tree_entry(wide, attributes);
 }
 
 int seek_file(std::FILE* file, std::int64_t offset, int origin) {
@@ -226,7 +367,11 @@ int seek_file(std::FILE* file, std::int64_t offset, int origin) {
 std::int64_t tell_file(std::FILE* file) { return _ftelli64(file); }
 
 void set_file_time(const std::string& path, std::uint32_t dos_date_time) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+  std::wstring wide;
+  if (extended_length_path(path, wide) != 0) {
+    return;
+  }
+  HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             0, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     return;

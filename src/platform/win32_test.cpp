@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
+#include "platform/win32_paths.hpp"
+#include "testing/archive_builder.hpp"
 #include "testing/scoped_temp_dir.hpp"
 
 namespace {
@@ -28,6 +32,75 @@ TEST(Win32Platform, FullPathUsesBackslashes) {
   ASSERT_EQ(platform::full_path("C:/Temp/./work/../x", 1024, out), 0);
   EXPECT_EQ(out, "C:\\Temp\\x");
   EXPECT_NE(platform::full_path("C:\\" + std::string(1100, 'x'), 1024, out), 0);
+}
+
+TEST(Win32Platform, Utf8BecomesUtf16) {
+  struct Case {
+    std::string utf8;
+    std::wstring utf16;
+  } cases[] = {
+      {"", L""},
+      {"plain.txt", L"plain.txt"},
+      {"\xD0\x94\xD0\xB8\xD1\x80", L"\x0414\x0438\x0440"},
+      {"\xE7\x9B\xAE\xE5\xBD\x95", L"\x76EE\x5F55"},
+      // Outside the basic plane: a surrogate pair.
+      {"\xF0\x9F\x98\x80!", std::wstring(L"\xD83D\xDE00!")},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(platform::utf8_to_utf16(c.utf8), c.utf16) << c.utf8;
+  }
+}
+
+TEST(Win32Platform, ExtendedLengthPaths) {
+  ScopedTempDir dir;
+  std::wstring here = platform::utf8_to_utf16(dir.path());
+  std::string deep = "C:\\" + std::string(300, 'd');
+  struct Case {
+    std::string path;
+    std::wstring extended;
+  } cases[] = {
+      {"C:\\Temp\\x", L"\\\\?\\C:\\Temp\\x"},
+      {"C:/Temp/./work/../x", L"\\\\?\\C:\\Temp\\x"},
+      {"\\\\server\\share\\dir\\f", L"\\\\?\\UNC\\server\\share\\dir\\f"},
+      {"//server/share/f", L"\\\\?\\UNC\\server\\share\\f"},
+      {"a\\b", L"\\\\?\\" + here + L"\\a\\b"},
+      {"\xD0\x94/f", L"\\\\?\\" + here + L"\\\x0414\\f"},
+      {"\\\\?\\C:\\x/./y", L"\\\\?\\C:\\x/./y"},
+      {deep, L"\\\\?\\" + platform::utf8_to_utf16(deep)},
+  };
+  for (const Case& c : cases) {
+    std::wstring out;
+    EXPECT_EQ(platform::extended_length_path(c.path, out), 0) << c.path;
+    EXPECT_EQ(out, c.extended) << c.path;
+  }
+}
+
+// Past 260 characters, which only the "\\?\" form reaches wherever the system's long-path
+// policy is off.
+TEST(Win32Platform, DeepPathsAreCreatedTimedAndRemoved) {
+  ScopedTempDir dir;
+  std::string path = dir.file("tree");
+  ASSERT_EQ(platform::make_directory(path, platform::DirectoryAccess::Private), 0);
+  for (int i = 0; i < 6; ++i) {
+    path += "\\" + std::string(50, static_cast<char>('a' + i));
+    ASSERT_EQ(platform::make_directory(path, platform::DirectoryAccess::Shared), 0) << path;
+  }
+  ASSERT_GT(path.size(), 300u);
+  std::string file = path + "\\\xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB.txt";
+  std::FILE* out = platform::open_output_file(file);
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(std::fwrite("deep", 1, 4, out), 4u);
+  EXPECT_EQ(std::fclose(out), 0);
+  EXPECT_EQ(read_file(file), "deep");
+  platform::PathKind kind = platform::PathKind::Directory;
+  EXPECT_EQ(platform::query_path(file, kind), 0);
+  EXPECT_EQ(kind, platform::PathKind::Other);
+  std::uint32_t time = dos_date_time(2001, 2, 3, 4, 5, 6);
+  platform::set_file_time(file, time);
+  EXPECT_EQ(file_mtime(file), local_seconds(time));
+
+  EXPECT_EQ(platform::remove_tree(dir.file("tree")), 0);
+  EXPECT_FALSE(path_exists(dir.file("tree")));
 }
 
 }  // namespace

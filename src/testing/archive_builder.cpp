@@ -78,6 +78,25 @@ std::uint32_t dos_date_time(int year, int month, int day, int hour, int minute, 
   return (date << 16) | time;
 }
 
+std::string extra_field_record(unsigned id, const std::string& data) {
+  std::string record;
+  record += static_cast<char>(id & 0xFF);
+  record += static_cast<char>(id >> 8 & 0xFF);
+  record += static_cast<char>(data.size() & 0xFF);
+  record += static_cast<char>(data.size() >> 8 & 0xFF);
+  return record + data;
+}
+
+std::string unicode_path_field(const std::string& made_for, const std::string& name) {
+  uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(made_for.data()),
+                    static_cast<uInt>(made_for.size()));
+  std::string data(1, '\x01');
+  for (int i = 0; i < 4; ++i) {
+    data += static_cast<char>(crc >> (8 * i) & 0xFF);
+  }
+  return extra_field_record(0x7075, data + name);
+}
+
 ArchiveEntry unix_file(const std::string& name, const std::string& data, unsigned mode) {
   ArchiveEntry entry;
   entry.name = name;
@@ -113,9 +132,12 @@ bool write_archive(const std::string& path, const std::vector<ArchiveEntry>& ent
     unsigned long made_by = entry.unix_mode != 0 ? k_made_on_unix : k_made_on_fat;
     int method = entry.method == ArchiveMethod::Deflated ? Z_DEFLATED : 0;
     int level = entry.method == ArchiveMethod::Deflated ? Z_DEFAULT_COMPRESSION : 0;
-    if (zipOpenNewFileInZip4_64(archive, entry.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
-                                method, level, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY,
-                                nullptr, 0, made_by, 0, 0) != ZIP_OK) {
+    const void* extra = entry.extra_field.empty() ? nullptr : entry.extra_field.data();
+    uInt extra_size = static_cast<uInt>(entry.extra_field.size());
+    if (zipOpenNewFileInZip4_64(archive, entry.name.c_str(), &info, extra, extra_size, extra,
+                                extra_size, nullptr, method, level, 0, -MAX_WBITS, DEF_MEM_LEVEL,
+                                Z_DEFAULT_STRATEGY, nullptr, 0, made_by, entry.flags,
+                                0) != ZIP_OK) {
       ok = false;
       break;
     }
@@ -142,7 +164,7 @@ std::int64_t local_seconds(std::uint32_t dos_date_time) {
 
 std::int64_t file_mtime(const std::string& path) {
   std::error_code error;
-  fs::file_time_type time = fs::last_write_time(path, error);
+  fs::file_time_type time = fs::last_write_time(fs::u8path(path), error);
   if (error) {
     return -1;
   }
@@ -153,7 +175,7 @@ std::int64_t file_mtime(const std::string& path) {
 bool set_file_mtime(const std::string& path, std::int64_t seconds) {
   std::error_code error;
   fs::file_time_type time{std::chrono::seconds(seconds) + file_clock_offset()};
-  fs::last_write_time(path, time, error);
+  fs::last_write_time(fs::u8path(path), time, error);
   return !error;
 }
 
@@ -163,8 +185,8 @@ std::vector<std::string> compare_trees(const std::string& expected_root,
   std::vector<std::string> differences;
   std::set<std::string> ignored(comparison.ignored.begin(), comparison.ignored.end());
   std::vector<std::string> expected_names;
-  fs::path expected_base(expected_root);
-  fs::path actual_base(actual_root);
+  fs::path expected_base = fs::u8path(expected_root);
+  fs::path actual_base = fs::u8path(actual_root);
   std::error_code error;
   for (fs::recursive_directory_iterator it(expected_base, error), end; !error && it != end;
        it.increment(error)) {

@@ -24,7 +24,18 @@ struct ArchiveEntry {
   // 0: the entry is made on FAT (host 0) with no Unix mode. Otherwise the entry is made on Unix
   // (host 3) and these are its Unix type and permission bits (e.g. 0100755, 040755, 0120777).
   unsigned unix_mode = 0;
+  // General-purpose flag bits besides those minizip sets itself (0x800: the name is UTF-8).
+  unsigned long flags = 0;
+  // Extra-field records, written into the local and the central header alike.
+  std::string extra_field;
 };
+
+// One extra-field record: `id`, the size of `data`, `data`.
+std::string extra_field_record(unsigned id, const std::string& data);
+
+// Info-ZIP's Unicode path extra field (0x7075): version 1, the CRC-32 of `made_for` (the header
+// name it belongs to) and `name`, the UTF-8 name.
+std::string unicode_path_field(const std::string& made_for, const std::string& name);
 
 // A plain file entry made on Unix with mode `mode` (permission bits only).
 ArchiveEntry unix_file(const std::string& name, const std::string& data, unsigned mode = 0644);

@@ -79,7 +79,7 @@ std::vector<std::string> tree_listing(const std::string& path) {
   std::vector<std::string> names;
   std::error_code error;
   namespace fs = std::filesystem;
-  fs::path root(path);
+  fs::path root = fs::u8path(path);
   for (fs::recursive_directory_iterator it(root, error), end; !error && it != end;
        it.increment(error)) {
     std::string name = it->path().lexically_relative(root).generic_string();

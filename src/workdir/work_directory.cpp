@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "common/environment.hpp"
-#include "common/messages.hpp"
+#include "console/messages.hpp"
 #include "platform/platform.hpp"
 #include "workdir/path.hpp"
 

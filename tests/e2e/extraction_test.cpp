@@ -63,13 +63,16 @@ class Extraction : public ::testing::Test {
         {"empty.txt", "", 0644},
         {"include/aux.h", "#define AUX 1\n", 0644, true},
         {"nul.txt", "n", 0644, true},
+        // Names in other scripts.
+        {"Дир/файл.txt", "cyrillic\n", 0644},
+        {"目录/文件.bin", "cjk\n", 0644},
     };
     std::int64_t time = 1500000000;
     for (const File& file : files) {
       if (file.device_name && !on_linux()) {
         continue;
       }
-      fs::path path = fs::path(m_payload) / file.name;
+      fs::path path = fs::u8path(m_payload) / fs::u8path(file.name);
       fs::create_directories(path.parent_path());
       ASSERT_TRUE(write_file(path.string(), file.data)) << file.name;
       if (on_linux()) {

@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/platform.hpp"
+#include "testing/archive_builder.hpp"
 #include "testing/artifacts.hpp"
 #include "testing/package_builder.hpp"
 #include "testing/process_runner.hpp"
@@ -106,6 +108,22 @@ class PackageRun : public ::testing::Test {
     ASSERT_TRUE(build_package(
         stub_artifact(), m_payload, with_tool(command_template),
         extra_tool ? std::optional<std::string>(with_tool(*extra_tool)) : std::nullopt, m_package));
+  }
+
+  // The same from an archive of the sample payload and `more` entries. Every file of the payload
+  // is made on Unix with mode 0755.
+  void build_with(const std::string& command_template, const std::vector<ArchiveEntry>& more) {
+    std::vector<ArchiveEntry> entries;
+    for (const std::string& name : tree_listing(m_payload)) {
+      if (name.back() != '/') {
+        entries.push_back(unix_file(name, read_file(in(m_payload, name)), 0755));
+      }
+    }
+    entries.insert(entries.end(), more.begin(), more.end());
+    std::string archive = m_dir.file("payload.zip");
+    ASSERT_TRUE(write_archive(archive, entries));
+    ASSERT_TRUE(build_package_from_zip(stub_artifact(), archive, with_tool(command_template),
+                                       std::nullopt, m_package));
   }
 
   std::string with_tool(const std::string& text) const {
@@ -293,32 +311,87 @@ TEST_F(PackageRun, StartDirectoryRemovedDuringTheCommand) {
   EXPECT_EQ(tree_listing(m_temp), std::vector<std::string>{});
 }
 
-// Blanks anywhere in the work directory, the program path or the start directory keep the
-// command runnable.
-TEST_F(PackageRun, DirectoriesWithBlanks) {
-  build(k_sample_template);
-  std::string given = m_dir.file("my work");
-  std::string temp = m_dir.file("temp of J Doe");
-  std::string start = m_dir.file("start here");
-  ASSERT_TRUE(make(given));
-  ASSERT_TRUE(make(temp));
-  ASSERT_TRUE(make(start));
+// Blanks, Cyrillic and CJK anywhere in the work directory, TEMP, the program path or the start
+// directory keep the command runnable and reach the tool as they are; so do entry names in those
+// scripts. An entry whose path passes 260 characters is extracted with its time and removed by the
+// ending with the rest.
+TEST_F(PackageRun, DirectoriesWithBlanksAndOtherScripts) {
+  std::vector<std::string> data_files = {"device_info/json/Дир/файл.json",
+                                         "device_info/json/目录/文件.json"};
+  for (const std::string& name : data_files) {
+    fs::path path = fs::u8path(m_payload) / fs::u8path(name);
+    fs::create_directories(path.parent_path());
+    ASSERT_TRUE(write_file(path.string(), "{}\n")) << name;
+  }
+  data_files.push_back("device_info/json/sample_device.json");
+  std::sort(data_files.begin(), data_files.end());
+  // 254 bytes in components of 55; the generator's folder scan cannot reach that deep on Windows,
+  // so the package is made from an archive.
+  ArchiveEntry deep = unix_file("lib", "deep\n");
+  for (char c = 'a'; c < 'e'; ++c) {
+    deep.name += "/" + std::string(55, c);
+  }
+  deep.name += "/" + std::string(22, 'f') + ".txt";
+  deep.time = dos_date_time(2019, 8, 7, 6, 5, 4);
+  build_with(k_sample_template, {deep});
+  std::string package = m_package;
 
-  ProcessResult in_given = run_in(start, {"--sfx-extract-dir", given, "-y"});
-  EXPECT_EQ(in_given.status, 0) << in_given.out << in_given.err;
-  std::string directory = in(given, "fw_update-dir");
-  EXPECT_EQ(reported(in_given.out, "directory"), directory);
-  EXPECT_EQ(reported_arguments(in_given.out),
-            (std::vector<std::string>{"--ssl-certificate", in(directory, "ca-bundle.crt"),
-                                      "--current-dir", start_dir_seen(start), "-y"}));
-  EXPECT_EQ(tree_listing(given), std::vector<std::string>{});
+  struct Case {
+    const char* given;
+    const char* temp;
+    const char* start;
+  } cases[] = {
+      {"my work", "temp of J Doe", "start here"},
+      {"рабочая папка", "Временные файлы", "Дир"},
+      {"工作 目录", "临时文件", "开始"},
+  };
+  for (const Case& c : cases) {
+    std::string given = m_dir.file(c.given);
+    std::string temp = m_dir.file(c.temp);
+    std::string start = m_dir.file(c.start);
+    ASSERT_TRUE(make(given)) << c.given;
+    ASSERT_TRUE(make(temp)) << c.temp;
+    ASSERT_TRUE(make(start)) << c.start;
+    // The package runs from a folder of the same script.
+    m_package = in(start, fs::u8path(package).filename().string());
+    std::error_code error;
+    fs::copy_file(fs::u8path(package), fs::u8path(m_package), error);
+    ASSERT_FALSE(error) << c.start << ": " << error.message();
+    std::string directory = in(given, "fw_update-dir");
 
-  ScopedEnvironment temp_variable("TEMP", temp);
-  ProcessResult in_temp = run_in(start, {});
-  EXPECT_EQ(in_temp.status, 0) << in_temp.out << in_temp.err;
-  EXPECT_EQ(reported(in_temp.out, "directory").rfind(in(temp, "sfxter_"), 0), 0u) << in_temp.out;
-  EXPECT_NE(reported(in_temp.out, "certificate").find("] found: "), std::string::npos);
-  EXPECT_EQ(tree_listing(temp), std::vector<std::string>{});
+    ProcessResult extracted = run({"--sfx-extract-dir", given, "--sfx-extract-only"});
+    EXPECT_EQ(extracted.status, 0) << extracted.out << extracted.err;
+    EXPECT_EQ(extracted.out, "Extracting to " + directory + " ... Done\n");
+    EXPECT_EQ(read_file(in(directory, deep.name)), "deep\n") << c.given;
+    EXPECT_EQ(file_mtime(in(directory, deep.name)), local_seconds(deep.time)) << c.given;
+    EXPECT_EQ(platform::remove_tree(directory), 0) << c.given;
+
+    ProcessResult in_given = run_in(start, {"--sfx-extract-dir", given, "-y"});
+    EXPECT_EQ(in_given.status, 0) << in_given.out << in_given.err;
+    EXPECT_EQ(in_given.err, "") << c.given;
+    EXPECT_EQ(reported(in_given.out, "directory"), directory);
+    EXPECT_EQ(reported_arguments(in_given.out),
+              (std::vector<std::string>{"--ssl-certificate", in(directory, "ca-bundle.crt"),
+                                        "--current-dir", start_dir_seen(start), "-y"}));
+    EXPECT_NE(reported(in_given.out, "certificate").find("] found: "), std::string::npos)
+        << in_given.out;
+    std::vector<std::string> seen;
+    for (std::string::size_type at = in_given.out.find("\ndata file: "); at != std::string::npos;
+         at = in_given.out.find("\ndata file: ", at + 1)) {
+      seen.push_back(reported(in_given.out, "data file", at + 1));
+    }
+    EXPECT_EQ(seen, data_files) << c.given;
+    EXPECT_EQ(tree_listing(given), std::vector<std::string>{}) << c.given;
+
+    ScopedEnvironment temp_variable("TEMP", temp);
+    ProcessResult in_temp = run_in(start, {});
+    EXPECT_EQ(in_temp.status, 0) << in_temp.out << in_temp.err;
+    EXPECT_EQ(in_temp.err, "") << c.temp;
+    EXPECT_EQ(reported(in_temp.out, "directory").rfind(in(temp, "sfxter_"), 0), 0u) << in_temp.out;
+    EXPECT_EQ(reported(in_temp.out, "TEMP"), temp);
+    EXPECT_NE(reported(in_temp.out, "certificate").find("] found: "), std::string::npos);
+    EXPECT_EQ(tree_listing(temp), std::vector<std::string>{}) << c.temp;
+  }
 }
 
 // On Linux the shell would read '$', '`', '"' and '\' in directory names; the stub quotes them.

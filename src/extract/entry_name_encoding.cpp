@@ -1,0 +1,153 @@
+#include "extract/entry_name_encoding.hpp"
+
+#include <zlib.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+
+constexpr unsigned k_unicode_path_field = 0x7075;
+constexpr unsigned k_unicode_path_version = 1;
+
+// CP437's characters 0x80 to 0xFF.
+constexpr std::uint16_t k_cp437_high[128] = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,  //
+    0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,  //
+    0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,  //
+    0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192,  //
+    0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA,  //
+    0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,  //
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556,  //
+    0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510,  //
+    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,  //
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567,  //
+    0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B,  //
+    0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,  //
+    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4,  //
+    0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229,  //
+    0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,  //
+    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,  //
+};
+
+unsigned byte_at(const std::string& text, std::size_t at) {
+  return static_cast<unsigned char>(text[at]);
+}
+
+unsigned little_endian(const std::string& text, std::size_t at, int bytes) {
+  unsigned value = 0;
+  for (int i = bytes - 1; i >= 0; --i) {
+    value = value << 8 | byte_at(text, at + static_cast<std::size_t>(i));
+  }
+  return value;
+}
+
+bool is_valid_utf8(const std::string& text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    unsigned lead = byte_at(text, i);
+    std::size_t length = 0;
+    std::uint32_t code = 0;
+    std::uint32_t minimum = 0;
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+      code = lead & 0x1F;
+      minimum = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      code = lead & 0x0F;
+      minimum = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      code = lead & 0x07;
+      minimum = 0x10000;
+    } else {
+      return false;
+    }
+    if (text.size() - i < length) {
+      return false;
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+      unsigned next = byte_at(text, i + k);
+      if ((next & 0xC0) != 0x80) {
+        return false;
+      }
+      code = code << 6 | (next & 0x3F);
+    }
+    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+      return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+void append_utf8(std::string& out, std::uint32_t code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | code >> 6);
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | code >> 12);
+    out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+std::string cp437_to_utf8(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() * 2);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    unsigned byte = byte_at(text, i);
+    append_utf8(out, byte < 0x80 ? byte : k_cp437_high[byte - 0x80]);
+  }
+  return out;
+}
+
+// The name of a version-1 Unicode path field in `extra_field` that was made from `stored` (its
+// CRC-32 matches), into `name`. Returns false when there is none or it belongs to another name.
+bool unicode_path_name(const std::string& stored, const std::string& extra_field,
+                       std::string& name) {
+  std::size_t at = 0;
+  while (extra_field.size() - at >= 4) {
+    unsigned id = little_endian(extra_field, at, 2);
+    std::size_t size = little_endian(extra_field, at + 2, 2);
+    at += 4;
+    if (size > extra_field.size() - at) {
+      return false;
+    }
+    if (id == k_unicode_path_field && size >= 5 &&
+        byte_at(extra_field, at) == k_unicode_path_version) {
+      uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(stored.data()),
+                        static_cast<uInt>(stored.size()));
+      if (little_endian(extra_field, at + 1, 4) != static_cast<unsigned>(crc)) {
+        return false;
+      }
+      name = extra_field.substr(at + 5, size - 5);
+      return true;
+    }
+    at += size;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string decoded_entry_name(const std::string& stored, unsigned long flags,
+                               const std::string& extra_field, LegacyNameRule rule) {
+  if ((flags & k_entry_flag_utf8) != 0) {
+    return stored;
+  }
+  std::string name;
+  if (unicode_path_name(stored, extra_field, name)) {
+    return name;
+  }
+  if (is_valid_utf8(stored) || rule == LegacyNameRule::KeepBytes) {
+    return stored;
+  }
+  return cp437_to_utf8(stored);
+}

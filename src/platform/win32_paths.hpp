@@ -1,0 +1,21 @@
+#pragma once
+
+// Text and path conversions of the Windows platform layer, declared for its tests. win32.cpp
+// uses them where a path may pass 260 characters: it calls the wide-character functions with
+// the "\\?\" form of the path, which no length limit or system policy applies to.
+
+#include <string>
+
+namespace platform {
+
+// `text`, UTF-8, in UTF-16. Bytes that are not UTF-8 become U+FFFD.
+std::wstring utf8_to_utf16(const std::string& text);
+
+// The "\\?\" form of `path` (UTF-8) into `out`: made full against the current directory first
+// ('/' turned into '\', "." and ".." taken out, as any Windows call would read the path), then
+// "\\?\" put in front of a drive path and "\\?\UNC\" in place of the "\\" of a network path. A
+// path that starts with "\\?\" already is kept as it is, a device path ("\\.\") is only made
+// full. Returns 0 or an errno value.
+[[nodiscard]] int extended_length_path(const std::string& path, std::wstring& out);
+
+}  // namespace platform
