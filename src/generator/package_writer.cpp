@@ -295,6 +295,10 @@ bool write_package(const PackageRequest& request, std::string& error) {
                   fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                       fs::perms::others_read | fs::perms::others_exec,
                   failure);
+  if (failure) {
+    error = "cannot make " + partial.path() + " executable: " + failure.message();
+    return false;
+  }
   fs::rename(partial.path(), request.output_path, failure);
   if (failure) {
     error =

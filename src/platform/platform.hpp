@@ -73,6 +73,9 @@ std::string executable_path(int capacity);
 // needs `capacity` bytes or more (terminating NUL included), or another errno value.
 [[nodiscard]] int full_path(const std::string& path, int capacity, std::string& out);
 
+// Waits `milliseconds`.
+void sleep_milliseconds(int milliseconds);
+
 // This process's id.
 int process_id();
 

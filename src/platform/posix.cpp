@@ -425,6 +425,12 @@ std::string executable_path(int capacity) {
   return std::string(buffer.data(), static_cast<std::size_t>(length));
 }
 
+void sleep_milliseconds(int milliseconds) {
+  struct timespec delay = {milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+  while (nanosleep(&delay, &delay) != 0 && errno == EINTR) {
+  }
+}
+
 int set_current_directory(const std::string& path) { return chdir(path.c_str()) == 0 ? 0 : errno; }
 
 int full_path(const std::string& path, int capacity, std::string& out) {

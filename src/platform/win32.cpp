@@ -239,6 +239,8 @@ std::string executable_path(int capacity) {
   return std::string(buffer.data());
 }
 
+void sleep_milliseconds(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
+
 int set_current_directory(const std::string& path) {
   return SetCurrentDirectoryA(path.c_str()) ? 0 : last_errno();
 }
@@ -377,11 +379,14 @@ void set_file_time(const std::string& path, std::uint32_t dos_date_time) {
     return;
   }
   FILETIME creation, last_access, last_write, local;
-  GetFileTime(file, &creation, &last_access, &last_write);
-  DosDateTimeToFileTime(static_cast<WORD>(dos_date_time >> 16),
-                        static_cast<WORD>(dos_date_time & 0xffff), &local);
-  LocalFileTimeToFileTime(&local, &last_write);
-  SetFileTime(file, &last_write, &last_access, &last_write);
+  // An invalid DOS date (month 0, day 32, ...) converts to nothing: the file keeps its own time
+  // rather than whatever the uninitialised value would say.
+  if (GetFileTime(file, &creation, &last_access, &last_write) &&
+      DosDateTimeToFileTime(static_cast<WORD>(dos_date_time >> 16),
+                            static_cast<WORD>(dos_date_time & 0xffff), &local) &&
+      LocalFileTimeToFileTime(&local, &last_write)) {
+    SetFileTime(file, &last_write, &last_access, &last_write);
+  }
   CloseHandle(file);
 }
 

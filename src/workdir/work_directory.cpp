@@ -26,6 +26,9 @@ bool read_temp_directory(std::string& value) {
   return true;
 }
 
+constexpr int k_removal_retries = 10;
+constexpr int k_removal_retry_ms = 200;
+
 // On Linux a backslash is an ordinary character of a directory name.
 bool is_path_separator(char c) { return c == '/' || c == native_separator(); }
 
@@ -112,5 +115,14 @@ int remove_directory_tree(const std::string& path) {
   if (kind != platform::PathKind::Directory) {
     return ENOTDIR;
   }
-  return platform::remove_tree(path);
+  error = platform::remove_tree(path);
+  // On Windows a virus scanner may hold a just-extracted program open for a moment, and nothing
+  // can be removed while it does: the removal is tried again for about two seconds.
+  if (platform::platform_kind() == platform::PlatformKind::Windows) {
+    for (int attempt = 0; error != 0 && attempt < k_removal_retries; ++attempt) {
+      platform::sleep_milliseconds(k_removal_retry_ms);
+      error = platform::remove_tree(path);
+    }
+  }
+  return error;
 }

@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
+
+#include "common/stdio_file.hpp"
 
 #include "platform/platform.hpp"
 #include "testing/scoped_temp_dir.hpp"
@@ -38,6 +42,26 @@ TEST(MakeFreshDirectory, ReplacesAnExistingTree) {
   EXPECT_EQ(make_fresh_directory(dir.file("plain")), EEXIST);
   EXPECT_EQ(remove_directory_tree(dir.file("plain")), ENOTDIR);
   EXPECT_EQ(read_file(dir.file("plain")), "user data");
+}
+
+// A file held open for a moment (on Windows, by a virus scanner, say) delays the removal of the
+// tree; it does not leave the tree behind.
+TEST(RemoveDirectoryTree, OutlastsAFileHeldOpenForAMoment) {
+  ScopedTempDir dir;
+  std::string tree = dir.file("tree");
+  ASSERT_EQ(platform::make_directory(tree, platform::DirectoryAccess::Shared), 0);
+  std::string tool = join_path(tree, "tool.exe");
+  ASSERT_TRUE(write_file(tool, "MZ"));
+  StdioFile held = StdioFile::open(tool, "rb");
+  ASSERT_TRUE(held);
+  std::thread release([&held] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    (void)held.close();
+  });
+  int result = remove_directory_tree(tree);
+  release.join();
+  EXPECT_EQ(result, 0) << std::strerror(result);
+  EXPECT_FALSE(path_exists(tree));
 }
 
 TEST(ResolveWorkDirectory, ChecksTheGivenDirectory) {
