@@ -54,7 +54,8 @@ function(sfx_set_gtest_cases target)
   endif()
   foreach(case IN LISTS arg_CASES)
     file(APPEND "${script}"
-         "if(NOT \"${case}\" IN_LIST ${target}_TESTS)\n"
+         "list(FIND ${target}_TESTS \"${case}\" index)\n"
+         "if(index EQUAL -1)\n"
          "  message(SEND_ERROR \"${target} has no test case ${case}\")\n"
          "endif()\n"
          "set_tests_properties(\"${case}\" PROPERTIES ${properties})\n")
