@@ -9,10 +9,10 @@
 #   sfx_add_gtest_cases(<target> LABELS <label>...)
 #     Registers the cases of <target> with the labels <label>... (plus "wine" in the cross
 #     build) and a timeout of SFX_CASE_TIMEOUT seconds.
-#   sfx_set_gtest_cases(<target> CASES <Suite.Case>... [TIMEOUT <seconds>] [LABELS <label>...]
-#                       [RESOURCE_LOCK <name>...])
-#     Gives the named cases of <target> another timeout, more labels, or locks. A name that
-#     the executable does not list is an error when CTest reads the tests.
+#   sfx_set_gtest_cases(<target> CASES <Suite.Case>... [TIMEOUT <seconds>] [LABELS <label>...])
+#     Gives the named cases of <target> another timeout or more labels (name a case once: the
+#     last call's labels win). A name that the executable does not list is an error when CTest
+#     reads the tests.
 
 include(GoogleTest)
 
@@ -41,16 +41,13 @@ function(sfx_add_gtest_cases target)
 endfunction()
 
 function(sfx_set_gtest_cases target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "TIMEOUT" "CASES;LABELS;RESOURCE_LOCK")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "TIMEOUT" "CASES;LABELS")
   get_property(labels TARGET ${target} PROPERTY SFX_CASE_LABELS)
   get_property(script TARGET ${target} PROPERTY SFX_CASE_SCRIPT)
   list(APPEND labels ${arg_LABELS})
   set(properties "LABELS \"${labels}\"")
   if(arg_TIMEOUT)
     string(APPEND properties " TIMEOUT ${arg_TIMEOUT}")
-  endif()
-  if(arg_RESOURCE_LOCK)
-    string(APPEND properties " RESOURCE_LOCK \"${arg_RESOURCE_LOCK}\"")
   endif()
   foreach(case IN LISTS arg_CASES)
     file(APPEND "${script}"
