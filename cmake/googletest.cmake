@@ -3,8 +3,7 @@
 #   native:  Debian's libgtest-dev / libgmock-dev libraries;
 #   Windows: no mingw build of GoogleTest is packaged, so it is compiled here from the
 #            sources that libgtest-dev ships in /usr/src/googletest.
-# Register each test executable with a plain add_test(NAME x COMMAND <target>) rather than
-# gtest_discover_tests: under Wine, discovery would start every executable at build time.
+# cmake/test_registration.cmake registers the cases of each test executable with CTest.
 
 if(WIN32)
   set(SFX_GOOGLETEST_SOURCE_DIR "/usr/src/googletest" CACHE PATH
