@@ -17,11 +17,9 @@ void init_process_context(SfxOptions& options) {
   if (!module_name.empty()) {
     options.self_path = module_name;
   }
-  options.extract_dir_given = false;
-  options.extract_only = false;
-  options.show_help = false;
-  options.show_version = false;
-  options.skip_extra_tools = false;
+  // Every flag starts cleared, whatever the record held.
+  options.extract_dir_given = options.extract_only = false;
+  options.show_help = options.show_version = options.skip_extra_tools = false;
   options.no_extract_list = false;
 }
 

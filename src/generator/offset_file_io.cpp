@@ -84,12 +84,7 @@ int ZCALLBACK error_region(voidpf, voidpf stream) { return std::ferror(region_of
 }  // namespace
 
 void fill_region_functions(zlib_filefunc64_def& functions, FileRegion& region) {
-  functions.zopen64_file = open_region;
-  functions.zread_file = read_region;
-  functions.zwrite_file = write_region;
-  functions.ztell64_file = tell_region;
-  functions.zseek64_file = seek_region;
-  functions.zclose_file = close_region;
-  functions.zerror_file = error_region;
-  functions.opaque = &region;
+  // In the order ioapi.h declares them: open, read, write, tell, seek, close, error, opaque.
+  functions = zlib_filefunc64_def{open_region, read_region,  write_region, tell_region,
+                                  seek_region, close_region, error_region, &region};
 }

@@ -94,21 +94,21 @@ EntryNameVerdict check_entry_name(const char* name, unsigned long stored_length,
 }
 
 const char* refusal_reason(EntryNameVerdict verdict) {
-  switch (verdict) {
-    case EntryNameVerdict::Accepted:
-      return "";
-    case EntryNameVerdict::TooLong:
-      return "the name has 256 bytes or more";
-    case EntryNameVerdict::HasNul:
-      return "the name holds a NUL byte";
-    case EntryNameVerdict::Absolute:
-      return "the name is an absolute path";
-    case EntryNameVerdict::DriveLetter:
-      return "the name carries a drive letter";
-    case EntryNameVerdict::ClimbsOut:
-      return "the name climbs out with \"..\"";
-    case EntryNameVerdict::DeviceName:
-      return "the name is a Windows device name";
+  static const struct {
+    EntryNameVerdict verdict;
+    const char* reason;
+  } k_reasons[] = {
+      {EntryNameVerdict::TooLong, "the name has 256 bytes or more"},
+      {EntryNameVerdict::HasNul, "the name holds a NUL byte"},
+      {EntryNameVerdict::Absolute, "the name is an absolute path"},
+      {EntryNameVerdict::DriveLetter, "the name carries a drive letter"},
+      {EntryNameVerdict::ClimbsOut, "the name climbs out with \"..\""},
+      {EntryNameVerdict::DeviceName, "the name is a Windows device name"},
+  };
+  for (const auto& entry : k_reasons) {
+    if (entry.verdict == verdict) {
+      return entry.reason;
+    }
   }
   return "";
 }
