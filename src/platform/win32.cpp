@@ -194,7 +194,14 @@ int write_standard_stream(StandardStream stream, const char* data, std::size_t s
   // A console takes UTF-16 whatever its output code page is, which stays the user's. What the
   // stream holds still goes first.
   std::fflush(file);
-  std::wstring text = utf8_to_utf16(std::string(data, size));
+  // Line ends as the stream's text mode writes them, so the console sees what it always saw.
+  std::wstring text;
+  for (wchar_t c : utf8_to_utf16(std::string(data, size))) {
+    if (c == L'\n') {
+      text += L'\r';
+    }
+    text += c;
+  }
   std::size_t done = 0;
   while (done < text.size()) {
     // In pieces the console surely takes, never splitting a surrogate pair.
