@@ -187,6 +187,22 @@ TEST_F(ArchiveExtractionTest, OverwritesFilesAndSetsEntryTimes) {
   }
 }
 
+// A DOS date that names no day (month 13, day 0) converts to no time on Windows: the file keeps
+// the time it got when it was written, rather than an uninitialised one.
+TEST_F(ArchiveExtractionTest, InvalidEntryTimeKeepsTheFilesOwnTime) {
+  ArchiveEntry odd = unix_file("odd.txt", "odd");
+  odd.time = (40u << 25) | (13u << 21) | (0u << 16) | (31u << 11) | (63u << 5) | 31u;
+  std::int64_t before = file_mtime(m_target);
+  Extraction extraction = extract({odd});
+  EXPECT_EQ(extraction.result, k_extract_ok) << extraction.out;
+  EXPECT_EQ(read_file(in_target("odd.txt")), "odd");
+  if (platform::platform_kind() == platform::PlatformKind::Windows) {
+    std::int64_t written = file_mtime(in_target("odd.txt"));
+    EXPECT_GE(written, before - 2) << written;
+    EXPECT_LE(written, before + 86400) << written;
+  }
+}
+
 TEST_F(ArchiveExtractionTest, EmptyArchiveWritesNothing) {
   Extraction extraction = extract({});
   EXPECT_EQ(extraction.result, k_extract_ok);
