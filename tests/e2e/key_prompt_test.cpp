@@ -74,12 +74,16 @@ class KeyPromptTest : public ::testing::Test {
   }
 
   // Builds a package whose command is the shell script `script`; returns its path.
-  std::string build_script_package(const std::string& script) {
+  // A package whose command is `script`, with `ballast` more files to unpack before it runs.
+  std::string build_script_package(const std::string& script, int ballast = 0) {
     std::string payload = m_dir.file("payload");
     std::string package = m_dir.file("pkg");
     (void)platform::remove_tree(payload);
     EXPECT_EQ(platform::make_directory(payload, platform::DirectoryAccess::Shared), 0);
     EXPECT_TRUE(write_file(payload + "/tool.sh", "#!/bin/sh\n" + script + "\n"));
+    for (int i = 0; i < ballast; ++i) {
+      EXPECT_TRUE(write_file(payload + "/ballast" + std::to_string(i), std::to_string(i)));
+    }
     EXPECT_EQ(platform::set_file_mode(payload + "/tool.sh", 0755), 0);
     EXPECT_TRUE(build_package(stub_artifact(), payload, "tool.sh", std::nullopt, package));
     return package;
@@ -202,8 +206,11 @@ TEST_F(KeyPromptTest, LateCursorAnswerNeverReachesTheCommand) {
   std::string typed_file = m_dir.file("typed");
   std::string status_file = m_dir.file("status");
   std::string typescript = m_dir.file("typescript");
-  std::string package = build_script_package("IFS= read -r line; printf '%s' \"$line\" > " +
-                                             quote_for_shell(typed_file) + "; exit 7");
+  // The unpacking of many files gives the "user" time to see the question and stop the output
+  // before the stub reaches its version line, also on a busy machine.
+  std::string package = build_script_package(
+      "IFS= read -r line; printf '%s' \"$line\" > " + quote_for_shell(typed_file) + "; exit 7",
+      1000);
   std::string run = quote_for_shell(package) + " -v --sfx-no-pause --sfx-extract-dir " +
                     quote_for_shell(m_dir.path()) + "; " + record_status(status_file);
   std::string terminal =
