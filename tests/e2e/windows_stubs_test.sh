@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# The two Windows stubs: each carries the application manifest it should (the plain stub asks to
+# run as its invoker, the elevated one for administrator rights), and a package made with either
+# runs under Wine with its command's status. Wine grants the elevated stub what it asks for, so
+# what the manifest says is read back from the executable itself.
+#
+#   windows_stubs_test.sh STUB_EXE ADMIN_STUB_EXE GENERATOR_EXE PAYLOAD_TOOL_EXE
+#
+# Exit status: 0 passed, 1 failed.
+set -euo pipefail
+
+if (($# != 4)); then
+  echo "usage: $0 STUB_EXE ADMIN_STUB_EXE GENERATOR_EXE PAYLOAD_TOOL_EXE" >&2
+  exit 2
+fi
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+wine_run="$repo/scripts/wine-run"
+work=$(mktemp -d "${TMPDIR:-/tmp}/sfx_windows_stubs.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+failed=0
+fail() {
+  echo "FAILED: $*"
+  failed=1
+}
+
+# The execution level the embedded manifest asks for.
+execution_level() {
+  grep -ao 'requestedExecutionLevel level="[A-Za-z]*"' "$1" | sed 's/.*level="\(.*\)"/\1/' |
+    sort -u | tr '\n' ' '
+}
+
+mkdir -p "$work/payload"
+cp "$4" "$work/payload/tool.exe"
+for case in "$1:asInvoker" "$2:requireAdministrator"; do
+  stub=${case%:*}
+  expected=${case##*:}
+  level=$(execution_level "$stub")
+  [[ $level == "$expected " ]] || fail "$(basename "$stub") asks for [$level], expected [$expected]"
+
+  package="$work/pkg_$expected.exe"
+  (cd "$work" && "$wine_run" "$3" --stub "$stub" --dir payload \
+     --command 'tool.exe --exit-status 4 %argv%' -o "pkg_$expected.exe") >"$work/gen.log" 2>&1 ||
+    fail "the generator did not build a package with $(basename "$stub"): $(cat "$work/gen.log")"
+  status=0
+  (cd "$work" && "$wine_run" "pkg_$expected.exe" --sfx-no-pause) >"$work/run.log" 2>&1 </dev/null ||
+    status=$?
+  ((status == 4)) || fail "the package of $(basename "$stub") ended with $status, not 4: $(cat "$work/run.log")"
+done
+((failed == 0)) && echo "passed"
+exit "$failed"
