@@ -42,7 +42,7 @@ for file in usr/bin/vek_fwsfx_gen \
             usr/share/sfxkit/stubs/windows-x86_64/sfx_stub.exe \
             usr/share/sfxkit/stubs/windows-x86_64/sfx_stub_admin.exe \
             usr/share/man/man1/vek_fwsfx_gen.1 usr/share/man/man7/sfxkit-package.7 \
-            usr/share/doc/sfxkit/README.md; do
+            usr/share/doc/sfxkit/README.md usr/lib/cmake/sfxkit/sfxkitConfig.cmake; do
   [[ -f $work/root/$file ]] || fail "the package lacks /$file"
 done
 
