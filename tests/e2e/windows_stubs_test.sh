@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The two Windows stubs: each carries the application manifest it should (the plain stub asks to
-# run as its invoker, the elevated one for administrator rights), and a package made with either
-# runs under Wine with its command's status. Wine grants the elevated stub what it asks for, so
+# The two Windows stubs and the Windows generator: each stub carries the application manifest it
+# should (the plain stub asks to run as its invoker, the elevated one for administrator rights);
+# vek_fwsfx_gen.exe builds a package with either from a folder, --info --verify reads it back, and
+# the package runs under Wine with its command's status. Wine grants the elevated stub what it asks for, so
 # what the manifest says is read back from the executable itself.
 #
 #   windows_stubs_test.sh STUB_EXE ADMIN_STUB_EXE GENERATOR_EXE PAYLOAD_TOOL_EXE
@@ -41,6 +42,9 @@ for case in "$1:asInvoker" "$2:requireAdministrator"; do
   (cd "$work" && "$wine_run" "$3" --stub "$stub" --dir payload \
      --command 'tool.exe --exit-status 4 %argv%' -o "pkg_$expected.exe") >"$work/gen.log" 2>&1 ||
     fail "the generator did not build a package with $(basename "$stub"): $(cat "$work/gen.log")"
+  (cd "$work" && "$wine_run" "$3" --info "pkg_$expected.exe" --verify) >"$work/info.log" 2>&1 ||
+    fail "pkg_$expected.exe does not verify under Wine: $(cat "$work/info.log")"
+  grep -q '^verified:' "$work/info.log" || fail "no verification line: $(cat "$work/info.log")"
   status=0
   (cd "$work" && "$wine_run" "pkg_$expected.exe" --sfx-no-pause) >"$work/run.log" 2>&1 </dev/null ||
     status=$?
