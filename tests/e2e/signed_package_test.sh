@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# A package signed with Authenticode after it was built still runs: the signature goes at the end
+# of the file, after the trailer, where the stub never reads. The test makes a throwaway
+# certificate, signs a package with osslsigncode, verifies the signature and runs the signed
+# package under Wine.
+#
+#   signed_package_test.sh STUB_EXE GENERATOR_EXE PAYLOAD_TOOL_EXE
+#
+# Exit status: 0 passed, 1 failed, 77 skipped (osslsigncode or openssl missing).
+set -euo pipefail
+
+if (($# != 3)); then
+  echo "usage: $0 STUB_EXE GENERATOR_EXE PAYLOAD_TOOL_EXE" >&2
+  exit 2
+fi
+for tool in osslsigncode openssl; do
+  if ! command -v "$tool" >/dev/null 2>&1; then
+    echo "SKIPPED: $tool is not installed (scripts/bootstrap installs it)"
+    exit 77
+  fi
+done
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+wine_run="$repo/scripts/wine-run"
+work=$(mktemp -d "${TMPDIR:-/tmp}/sfx_signed.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+failed=0
+fail() {
+  echo "FAILED: $*"
+  failed=1
+}
+
+cd "$work"
+mkdir payload
+cp "$3" payload/tool.exe
+"$wine_run" "$2" --stub "$1" --dir payload --command 'tool.exe --exit-status 6 %argv%' \
+  -o pkg.exe >gen.log 2>&1 || { cat gen.log; echo "FAILED: the generator"; exit 1; }
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=sfxkit test signer" \
+  -addext "extendedKeyUsage=codeSigning" -keyout key.pem -out cert.pem >openssl.log 2>&1 ||
+  { cat openssl.log; echo "FAILED: openssl"; exit 1; }
+osslsigncode sign -certs cert.pem -key key.pem -n "sfxkit test package" -in pkg.exe \
+  -out signed.exe >sign.log 2>&1 || { cat sign.log; echo "FAILED: osslsigncode sign"; exit 1; }
+osslsigncode verify -CAfile cert.pem -in signed.exe >verify.log 2>&1 ||
+  fail "the signature does not verify: $(cat verify.log)"
+cmp -s pkg.exe signed.exe && fail "signing changed nothing"
+status=0
+"$wine_run" signed.exe --sfx-no-pause >run.log 2>&1 </dev/null || status=$?
+((status == 6)) || fail "the signed package ended with $status, not 6: $(cat run.log)"
+((failed == 0)) && echo "passed"
+exit "$failed"
