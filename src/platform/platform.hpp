@@ -5,8 +5,9 @@
 // one) that the caller may hand to strerror. Nothing here prints or decides policy.
 // posix.cpp and win32.cpp implement it; the build compiles exactly one of them.
 // Text is UTF-8 on Windows too: the programs' manifest makes UTF-8 their code page. There,
-// make_directory, open_output_file, query_path, set_file_time and remove_tree also take paths past
-// 260 characters, whatever the system's long-path policy.
+// make_directory, open_output_file, create_exclusive_file, open_file_for_reading, query_path,
+// set_file_time and remove_tree also take paths past 260 characters, whatever the system's
+// long-path policy.
 
 #include <cstddef>
 #include <cstdint>
