@@ -98,7 +98,9 @@ int unpack_payload(Run& run, Next& next) {
     print_plain("Extracting to %s ...", run.extraction_dir.c_str());
   }
 
-  int result = extract_archive(run.payload.archive_path.c_str(), run.extraction_dir);
+  int result = extract_archive(run.payload.archive, run.extraction_dir);
+  // Nothing reads the archive any more; Windows removes no open file.
+  (void)run.payload.archive.close();
   if (result == k_extract_not_an_archive || result == k_extract_no_space) {
     if (run.options.extract_only) {
       print_plain("\n");
@@ -184,9 +186,11 @@ int return_to_start_directory(const Run& run, int status) {
 // The ending: back to the start directory, removal of what the run created, the key wait.
 int end_run(Run& run, int status) {
   status = return_to_start_directory(run, status);
+  (void)run.payload.archive.close();
   if (!run.options.extract_dir_given) {
     (void)remove_directory_tree(run.work_dir);
   } else {
+    // Only a name this run created; removing a name never follows a link.
     if (run.payload.archive_written) {
       (void)platform::remove_file(run.payload.archive_path);
     }

@@ -17,13 +17,10 @@
 #include "extract/entry_names.hpp"
 #include "package/empty_archive.hpp"
 #include "package/entry_rules.hpp"
+#include "package/zip_end_record.hpp"
 #include "platform/platform.hpp"
 
 namespace {
-
-// The retry name holds at most this many bytes of the archive path, then ".zip".
-constexpr std::size_t k_retry_path_bytes = 255;
-constexpr std::size_t k_retry_name_size = 272;
 
 // Closes the archive when the extraction leaves, however it leaves.
 class OpenArchive {
@@ -59,17 +56,98 @@ std::uint32_t dos_date_of(const Info& info, long) {
   return static_cast<std::uint32_t>(info.dos_date);
 }
 
-// Opens `path` as an archive. Returns true when it is one: `archive` holds its handle, or null
+// minizip's view of the open archive file. Every read names its position, so nothing depends on
+// the file's own position, and the file is never opened again by name.
+struct ArchiveStream {
+  const platform::FileHandle* file = nullptr;
+  std::uint64_t size = 0;
+  std::uint64_t position = 0;
+  bool failed = false;
+};
+
+ArchiveStream& stream_of(voidpf stream) { return *static_cast<ArchiveStream*>(stream); }
+
+// Reads up to `size` bytes at `offset`; returns how many came (fewer only at the end or after a
+// failure, which is noted).
+std::size_t read_stream_at(ArchiveStream& stream, std::uint64_t offset, void* buffer,
+                           std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    std::size_t count = 0;
+    if (platform::read_file_at(*stream.file, offset + done, static_cast<char*>(buffer) + done,
+                               size - done, count) != 0) {
+      stream.failed = true;
+      break;
+    }
+    if (count == 0) {
+      break;
+    }
+    done += count;
+  }
+  return done;
+}
+
+voidpf ZCALLBACK open_stream(voidpf opaque, const void*, int) { return opaque; }
+
+uLong ZCALLBACK read_stream(voidpf, voidpf stream, void* buffer, uLong size) {
+  ArchiveStream& archive = stream_of(stream);
+  std::size_t count = read_stream_at(archive, archive.position, buffer, size);
+  archive.position += count;
+  return static_cast<uLong>(count);
+}
+
+uLong ZCALLBACK write_stream(voidpf, voidpf, const void*, uLong) { return 0; }
+
+ZPOS64_T ZCALLBACK tell_stream(voidpf, voidpf stream) { return stream_of(stream).position; }
+
+long ZCALLBACK seek_stream(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
+  ArchiveStream& archive = stream_of(stream);
+  // minizip passes backward moves as the two's complement of the distance; unsigned arithmetic
+  // wraps them into place.
+  switch (origin) {
+    case ZLIB_FILEFUNC_SEEK_SET:
+      archive.position = offset;
+      return 0;
+    case ZLIB_FILEFUNC_SEEK_CUR:
+      archive.position += offset;
+      return 0;
+    case ZLIB_FILEFUNC_SEEK_END:
+      archive.position = archive.size + offset;
+      return 0;
+    default:
+      return -1;
+  }
+}
+
+int ZCALLBACK close_stream(voidpf, voidpf) { return 0; }
+
+int ZCALLBACK error_stream(voidpf, voidpf stream) { return stream_of(stream).failed ? 1 : 0; }
+
+// The reader that the package format's checks take.
+ArchiveReader reader_of(ArchiveStream& stream) {
+  return [&stream](std::uint64_t offset, void* buffer, std::size_t size) {
+    return read_stream_at(stream, offset, buffer, size) == size;
+  };
+}
+
+// Opens `stream` as an archive. Returns true when it is one: `archive` holds its handle, or null
 // for an archive without entries.
-bool open_archive(const char* path, unzFile& archive) {
-  archive = unzOpen64(path);
+bool open_archive(ArchiveStream& stream, unzFile& archive) {
+  zlib_filefunc64_def functions;
+  functions.zopen64_file = open_stream;
+  functions.zread_file = read_stream;
+  functions.zwrite_file = write_stream;
+  functions.ztell64_file = tell_stream;
+  functions.zseek64_file = seek_stream;
+  functions.zclose_file = close_stream;
+  functions.zerror_file = error_stream;
+  functions.opaque = &stream;
+  archive = unzOpen2_64("", &functions);
   if (archive != nullptr) {
     return true;
   }
   // An archive without entries, which minizip cannot open, is extracted as what it is: nothing.
-  StdioFile file = StdioFile::open(path, "rb");
-  return file && platform::seek_file(file.get(), 0, SEEK_END) == 0 &&
-         is_empty_archive(file.get(), 0, platform::tell_file(file.get()));
+  return is_empty_archive(reader_of(stream), stream.size);
 }
 
 // Where the last component of `path` starts: just behind its last separator, or 0.
@@ -351,32 +429,60 @@ int extract_all_entries(unzFile archive) {
 
 namespace {
 
-// The sum of the entries' uncompressed sizes as the central directory records them, leaving the
-// archive at its first entry. False when the directory cannot be walked; the extraction then
-// finds out for itself.
-bool total_size(unzFile archive, std::uint64_t& total) {
+// Walks the central directory the way the extraction goes through it: as many entries as the end
+// record counts for minizip. Notes where they stand in `walk` and adds up their uncompressed
+// sizes in `total`, leaving the archive at its first entry. False when minizip cannot walk it; the
+// extraction then finds out for itself.
+bool walk_directory(unzFile archive, DirectoryWalk& walk, std::uint64_t& total) {
+  walk = DirectoryWalk{};
   total = 0;
-  int step = unzGoToFirstFile(archive);
-  while (step == UNZ_OK) {
+  unz_global_info64 global;
+  std::memset(&global, 0, sizeof global);
+  if (unzGetGlobalInfo64(archive, &global) != UNZ_OK) {
+    return false;
+  }
+  for (ZPOS64_T i = 0; i < global.number_entry; ++i) {
+    if ((i == 0 ? unzGoToFirstFile(archive) : unzGoToNextFile(archive)) != UNZ_OK) {
+      return false;
+    }
     unz_file_info64 info;
     std::memset(&info, 0, sizeof info);
     if (unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
-      break;
+      return false;
     }
+    if (i == 0) {
+      walk.first_offset = static_cast<std::uint64_t>(unzGetOffset64(archive));
+    }
+    ++walk.entries;
+    walk.bytes += k_central_header_size + static_cast<std::uint64_t>(info.size_filename) +
+                  static_cast<std::uint64_t>(info.size_file_extra) +
+                  static_cast<std::uint64_t>(info.size_file_comment);
     total += static_cast<std::uint64_t>(info.uncompressed_size);
-    step = unzGoToNextFile(archive);
   }
-  return step == UNZ_END_OF_LIST_OF_FILE && unzGoToFirstFile(archive) == UNZ_OK;
+  return unzGoToFirstFile(archive) == UNZ_OK;
 }
 
-// Whether what the archive unpacks to fits where it goes. Filling the disk half-way would leave
-// a broken payload and a full disk; a clear refusal up front leaves neither.
-bool fits(unzFile archive, const std::string& target_dir) {
+// Whether the entries minizip walks fill the central directory that the end record describes.
+// An end record that counts too few entries would leave the rest of the payload behind without a
+// word. Prints the problem when they do not.
+bool fills_directory(ArchiveStream& stream, const DirectoryWalk& walk) {
+  ZipEndRecord record;
+  DirectoryFill fill = read_zip_end_record(reader_of(stream), stream.size, record)
+                           ? compare_directory_walk(record, walk)
+                           : DirectoryFill::Mismatch;
+  if (fill == DirectoryFill::Exact) {
+    return true;
+  }
+  print_plain("%s\n", directory_fill_problem(fill));
+  return false;
+}
+
+// Whether `needed` bytes fit where the archive unpacks to. Filling the disk half-way would leave a
+// broken payload and a full disk; a clear refusal up front leaves neither.
+bool fits(std::uint64_t needed, const std::string& target_dir) {
   constexpr std::uint64_t k_megabyte = 1024 * 1024;
-  std::uint64_t needed = 0;
   platform::FileSystemInfo info;
-  if (!total_size(archive, needed) || platform::file_system_info(target_dir, info) != 0 ||
-      needed <= info.free_bytes) {
+  if (platform::file_system_info(target_dir, info) != 0 || needed <= info.free_bytes) {
     return true;
   }
   std::uint64_t available = info.free_bytes;
@@ -388,21 +494,18 @@ bool fits(unzFile archive, const std::string& target_dir) {
 
 }  // namespace
 
-int extract_archive(const char* archive_path, const std::string& target_dir) {
-  if (archive_path == nullptr) {
+int extract_archive(const platform::FileHandle& archive_file, const std::string& target_dir) {
+  if (!archive_file.is_open()) {
     return k_extract_not_an_archive;
   }
-  char retry_name[k_retry_name_size];
-  std::memset(retry_name, 0, sizeof retry_name);
-  std::size_t length = std::strlen(archive_path);
-  std::memcpy(retry_name, archive_path, length < k_retry_path_bytes ? length : k_retry_path_bytes);
-
+  ArchiveStream stream;
+  stream.file = &archive_file;
+  if (platform::file_size(archive_file, stream.size) != 0) {
+    return k_extract_not_an_archive;
+  }
   unzFile handle = nullptr;
-  if (!open_archive(archive_path, handle)) {
-    std::strcat(retry_name, ".zip");
-    if (!open_archive(retry_name, handle)) {
-      return k_extract_not_an_archive;
-    }
+  if (!open_archive(stream, handle)) {
+    return k_extract_not_an_archive;
   }
   OpenArchive archive(handle);
 
@@ -414,8 +517,15 @@ int extract_archive(const char* archive_path, const std::string& target_dir) {
   if (archive.get() == nullptr) {
     return k_extract_ok;
   }
-  if (!fits(archive.get(), target_dir)) {
-    return k_extract_no_space;
+  DirectoryWalk walk;
+  std::uint64_t needed = 0;
+  if (walk_directory(archive.get(), walk, needed)) {
+    if (!fills_directory(stream, walk)) {
+      return k_extract_incomplete;
+    }
+    if (!fits(needed, target_dir)) {
+      return k_extract_no_space;
+    }
   }
   return extract_all_entries(archive.get());
 }

@@ -4,20 +4,27 @@
 
 #include <string>
 
+#include "platform/platform.hpp"
+
 inline constexpr int k_extract_ok = 0;
-// The path is null, or neither it nor it with ".zip" appended opens as a ZIP archive.
+// The file is not open, or not a ZIP archive.
 inline constexpr int k_extract_not_an_archive = 1;
 // The archive opened, but an entry could not be extracted completely (damaged data, a failed
-// write, a refused entry name, ...); the extraction stopped there after printing why.
+// write, a refused entry name, ...), or its central directory holds other entries than its end
+// record tells; the extraction stopped there after printing why.
 inline constexpr int k_extract_incomplete = 2;
 // The archive's entries need clearly more room than the extraction directory's file system has
 // left; nothing was extracted.
 inline constexpr int k_extract_no_space = 3;
 
-// Opens `archive_path` (or it with ".zip" appended), changes into `target_dir` and extracts every
-// entry there, leaving the process in `target_dir`. Returns one of the codes above; before it
-// writes anything it compares the entries' total size with the free space and prints
-// "-E- Not enough space in DIR: N MB needed, M MB free" when they cannot fit. When
-// `target_dir` cannot be entered it prints "Error changing into %s, aborting\n" and ends the
-// process with status -1.
-[[nodiscard]] int extract_archive(const char* archive_path, const std::string& target_dir);
+// Reads the open `archive_file` as a ZIP archive, with positioned reads only (the file is never
+// opened again by name, so nobody can put another file under its name meanwhile), changes into
+// `target_dir` and extracts every entry there, leaving the process in `target_dir`. Returns one
+// of the codes above. Before it writes anything it checks that the entries minizip walks fill the
+// central directory that the end record describes (else it prints the problem and returns
+// k_extract_incomplete), and compares the entries' total size with the free space, printing
+// "-E- Not enough space in DIR: N MB needed, M MB free" when they cannot fit. When `target_dir`
+// cannot be entered it prints "Error changing into %s, aborting\n" and ends the process with
+// status -1.
+[[nodiscard]] int extract_archive(const platform::FileHandle& archive_file,
+                                  const std::string& target_dir);

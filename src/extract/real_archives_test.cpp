@@ -115,7 +115,7 @@ class RealArchivesTest : public ::testing::Test {
   // Extracts the archive and compares the result with the source tree.
   void expect_same_tree(const TreeComparison& comparison, const std::string& label) {
     ::testing::internal::CaptureStdout();
-    int result = extract_archive(m_archive.c_str(), m_target);
+    int result = extract_archive_file(m_archive, m_target);
     std::string out = ::testing::internal::GetCapturedStdout();
     ASSERT_EQ(platform::set_current_directory(m_dir.path()), 0);
     EXPECT_EQ(result, k_extract_ok) << label;
@@ -231,7 +231,7 @@ with zipfile.ZipFile(sys.argv[2], 'w', zipfile.ZIP_DEFLATED) as z:
 )";
   ASSERT_EQ(run_python(script), 0);
   ::testing::internal::CaptureStdout();
-  int result = extract_archive(m_archive.c_str(), m_target);
+  int result = extract_archive_file(m_archive, m_target);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(result, k_extract_ok);
   EXPECT_EQ(tree_listing(m_target), (Names{"r/", "r/other.txt", "r/same.txt"}));
@@ -243,7 +243,7 @@ with zipfile.ZipFile(sys.argv[2], 'w', zipfile.ZIP_DEFLATED) as z:
 TEST_F(RealArchivesTest, PythonEmptyArchive) {
   ASSERT_EQ(run_python("import sys, zipfile\nzipfile.ZipFile(sys.argv[2], 'w').close()\n"), 0);
   ::testing::internal::CaptureStdout();
-  int result = extract_archive(m_archive.c_str(), m_target);
+  int result = extract_archive_file(m_archive, m_target);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(result, k_extract_ok);
   EXPECT_EQ(tree_listing(m_target), Names{});
@@ -302,7 +302,7 @@ TEST_F(RealArchivesTest, EntriesThatCannotBeUnpackedStopTheExtraction) {
                             quote_for_shell(m_archive) + " third.txt"),
               0);
     ::testing::internal::CaptureStdout();
-    int result = extract_archive(m_archive.c_str(), m_target);
+    int result = extract_archive_file(m_archive, m_target);
     std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(result, k_extract_incomplete) << c.command;
     EXPECT_EQ(out, c.out) << c.command;

@@ -9,6 +9,8 @@
 #include "common/path_text.hpp"
 #include "generator/offset_file_io.hpp"
 #include "package/empty_archive.hpp"
+#include "package/zip_end_record.hpp"
+#include "platform/platform.hpp"
 
 namespace {
 
@@ -96,11 +98,10 @@ bool check_archive(std::FILE* file, std::int64_t begin, std::int64_t end, Archiv
     error = "not a ZIP archive";
     return false;
   }
-  // minizip reports an empty archive's first entry as damaged rather than as the end of the list.
-  if (global.number_entry == 0) {
-    return true;
-  }
-  int step = unzGoToFirstFile(zip.get());
+  // minizip reports an empty archive's first entry as damaged rather than as the end of the list;
+  // with no entry counted nothing is walked, and the comparison with the directory below decides.
+  DirectoryWalk walk;
+  int step = global.number_entry == 0 ? UNZ_END_OF_LIST_OF_FILE : unzGoToFirstFile(zip.get());
   while (step == UNZ_OK) {
     unz_file_info64 info;
     char name[1024] = {};
@@ -109,6 +110,12 @@ bool check_archive(std::FILE* file, std::int64_t begin, std::int64_t end, Archiv
       error = "cannot read the archive's directory";
       return false;
     }
+    if (walk.entries == 0) {
+      walk.first_offset = static_cast<std::uint64_t>(unzGetOffset64(zip.get()));
+    }
+    ++walk.entries;
+    walk.bytes +=
+        k_central_header_size + info.size_filename + info.size_file_extra + info.size_file_comment;
     ++summary.entry_count;
     summary.total_size += info.uncompressed_size;
     if (rules.use == EntryRules::Use::Apply &&
@@ -128,6 +135,20 @@ bool check_archive(std::FILE* file, std::int64_t begin, std::int64_t end, Archiv
   if (summary.entry_count != global.number_entry) {
     error = "the archive's directory lists " + std::to_string(summary.entry_count) +
             " entries, its end record " + std::to_string(global.number_entry);
+    return false;
+  }
+  // The stub extracts only what the end record counts: an archive whose directory holds more
+  // would lose entries there.
+  ArchiveReader read = [file, begin](std::uint64_t offset, void* buffer, std::size_t size) {
+    return platform::seek_file(file, begin + static_cast<std::int64_t>(offset), SEEK_SET) == 0 &&
+           std::fread(buffer, 1, size, file) == size;
+  };
+  ZipEndRecord record;
+  DirectoryFill fill = read_zip_end_record(read, static_cast<std::uint64_t>(end - begin), record)
+                           ? compare_directory_walk(record, walk)
+                           : DirectoryFill::Mismatch;
+  if (fill != DirectoryFill::Exact) {
+    error = directory_fill_problem(fill);
     return false;
   }
   return true;

@@ -362,6 +362,8 @@ CliResult run_cli(const std::vector<std::string>& arguments) {
 // A package the generator makes is one that the stub it is packed with extracts, and --verify
 // tells, for any package, whether its own stub would extract it.
 TEST_F(GeneratorTest, AppliesTheEntryRulesOfItsStub) {
+  const std::string more_entries =
+      "the archive's directory holds more entries than its end record counts";
   std::string windows_stub = dir.file("windows_stub.exe");
   ASSERT_TRUE(write_file(windows_stub, "MZ" + k_stub));
   struct Case {
@@ -370,6 +372,8 @@ TEST_F(GeneratorTest, AppliesTheEntryRulesOfItsStub) {
     // Empty when the stub extracts the archive.
     std::string windows_refusal;
     std::string linux_refusal;
+    // Applied to the archive's bytes after they were written.
+    void (*damage)(std::string& archive) = nullptr;
   } cases[] = {
       {"plain", {unix_file("a/b.txt", "x")}, "", ""},
       {"no entries", {}, "", ""},
@@ -381,10 +385,34 @@ TEST_F(GeneratorTest, AppliesTheEntryRulesOfItsStub) {
        {unix_file("include/aux.h", "x")},
        "the Windows stub would refuse entry include/aux.h: the name is a Windows device name",
        ""},
+      // The stub would extract only the entries the end record counts.
+      {"end record counts one of two",
+       {unix_file("a.txt", "a"), unix_file("b.txt", "b")},
+       more_entries,
+       more_entries,
+       [](std::string& archive) { set_end_record_count(archive, 1); }},
+      {"zip64 end record counts none of two",
+       {unix_file("a.txt", "a"), unix_file("b.txt", "b")},
+       more_entries,
+       more_entries,
+       [](std::string& archive) {
+         add_zip64_end_record(archive);
+         set_end_record_count(archive, 0);
+       }},
+      {"zip64 end record",
+       {unix_file("a.txt", "a"), unix_file("b.txt", "b")},
+       "",
+       "",
+       [](std::string& archive) { add_zip64_end_record(archive); }},
   };
   std::string zip = dir.file("input.zip");
   for (const Case& c : cases) {
     ASSERT_TRUE(write_archive(zip, c.entries)) << c.what;
+    if (c.damage != nullptr) {
+      std::string bytes = read_file(zip);
+      c.damage(bytes);
+      ASSERT_TRUE(write_file(zip, bytes)) << c.what;
+    }
     for (const std::string* stub_path : {&windows_stub, &stub}) {
       const std::string& refusal = stub_path == &windows_stub ? c.windows_refusal : c.linux_refusal;
       SCOPED_TRACE(std::string(c.what) + " with " + *stub_path);

@@ -6,19 +6,17 @@
 
 namespace {
 
-constexpr std::int64_t k_end_record_size = 22;
-constexpr std::int64_t k_comment_limit = 0xffff;
+constexpr std::uint64_t k_end_record_size = 22;
+constexpr std::uint64_t k_comment_limit = 0xffff;
 
 }  // namespace
 
-bool is_empty_archive(std::FILE* file, std::int64_t begin, std::int64_t end) {
-  std::int64_t size = end - begin;
-  if (size < k_end_record_size || size > k_end_record_size + k_comment_limit ||
-      platform::seek_file(file, begin, SEEK_SET) != 0) {
+bool is_empty_archive(const ArchiveReader& read, std::uint64_t archive_size) {
+  if (archive_size < k_end_record_size || archive_size > k_end_record_size + k_comment_limit) {
     return false;
   }
   unsigned char record[k_end_record_size];
-  if (std::fread(record, 1, sizeof record, file) != sizeof record) {
+  if (!read(0, record, sizeof record)) {
     return false;
   }
   static const unsigned char signature[] = {'P', 'K', 5, 6};
@@ -31,5 +29,17 @@ bool is_empty_archive(std::FILE* file, std::int64_t begin, std::int64_t end) {
       return false;
     }
   }
-  return size - k_end_record_size == (record[20] | record[21] << 8);
+  return archive_size - k_end_record_size ==
+         static_cast<std::uint64_t>(record[20] | record[21] << 8);
+}
+
+bool is_empty_archive(std::FILE* file, std::int64_t begin, std::int64_t end) {
+  if (end < begin) {
+    return false;
+  }
+  ArchiveReader read = [file, begin](std::uint64_t offset, void* buffer, std::size_t size) {
+    return platform::seek_file(file, begin + static_cast<std::int64_t>(offset), SEEK_SET) == 0 &&
+           std::fread(buffer, 1, size, file) == size;
+  };
+  return is_empty_archive(read, static_cast<std::uint64_t>(end - begin));
 }

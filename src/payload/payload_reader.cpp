@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <vector>
 
 #include "console/messages.hpp"
 #include "common/stdio_file.hpp"
@@ -15,8 +16,8 @@
 
 namespace {
 
-// The size of the copy buffer.
-constexpr std::size_t k_copy_buffer_size = 1024;
+// The size of the copy buffer: the archive goes straight to the file, without stdio's buffer.
+constexpr std::size_t k_copy_buffer_size = 64 * 1024;
 
 }  // namespace
 
@@ -149,34 +150,43 @@ int read_payload(const std::string& self_path, const std::string& work_dir, Payl
     return k_payload_file_error;
   }
 
+  // The name may be taken already: left over from an earlier run, or planted by someone else in a
+  // shared folder (a file to be swapped after the copy, a link to a file of the user's). It is
+  // removed, never followed or written through, and the archive is created anew and read back
+  // through the descriptor that created it.
   result.archive_path = join_path(work_dir, "archive.zip");
-  StdioFile archive = StdioFile::open(result.archive_path, "wb");
-  if (!archive) {
+  int error = platform::remove_tree(result.archive_path);
+  if (error != 0 && error != ENOENT && error != ENOTDIR) {
+    print_error("Failed to remove %s: %s\n", result.archive_path.c_str(), std::strerror(error));
+    return k_payload_archive_error;
+  }
+  if (platform::create_exclusive_file(result.archive_path, result.archive) != 0) {
     print_error("Failed to open file %s\n", result.archive_path.c_str());
     return k_payload_archive_error;
   }
   result.archive_written = true;
 
-  char buffer[k_copy_buffer_size];
+  std::vector<char> buffer(k_copy_buffer_size);
   std::uint32_t copied = 0;
   while (copied < archive_length) {
-    std::size_t read = std::fread(buffer, 1, k_copy_buffer_size, stub.get());
+    std::size_t wanted = std::min<std::size_t>(buffer.size(), archive_length - copied);
+    std::size_t read = std::fread(buffer.data(), 1, wanted, stub.get());
     if (read == 0) {
       break;
     }
-    std::size_t wanted = std::min<std::size_t>(read, archive_length - copied);
-    std::size_t written = std::fwrite(buffer, 1, wanted, archive.get());
-    if (written < wanted) {
-      print_error("Failed to write on file %s, might be out of space\n",
-                  result.archive_path.c_str());
-      return k_payload_archive_error;
+    std::size_t written = 0;
+    while (written < read) {
+      std::size_t count = 0;
+      if (platform::write_file(result.archive, buffer.data() + written, read - written, count) !=
+              0 ||
+          count == 0) {
+        print_error("Failed to write on file %s, might be out of space\n",
+                    result.archive_path.c_str());
+        return k_payload_archive_error;
+      }
+      written += count;
     }
-    copied += static_cast<std::uint32_t>(written);
-  }
-  // The last buffered bytes reach the disk only here, so a full disk may show up only now.
-  if (archive.close() != 0) {
-    print_error("Failed to write on file %s, might be out of space\n", result.archive_path.c_str());
-    return k_payload_archive_error;
+    copied += static_cast<std::uint32_t>(read);
   }
   if (copied < archive_length) {
     print_error("File %s ended after %u of the archive's %u bytes\n", self_path.c_str(),

@@ -8,12 +8,18 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.hpp"
+
 // What the reader hands to the run. The caller sets `archive_written` to false before the call.
 struct PayloadResult {
-  // The archive file was opened for writing (also when the copy then failed).
+  // The reader created the archive file (also when the copy then failed): the name is the run's
+  // to remove.
   bool archive_written = false;
   // The work directory joined with "archive.zip".
   std::string archive_path;
+  // The archive file as the reader created and wrote it, still open: the extraction reads this
+  // very file, never a file found under its name later.
+  platform::FileHandle archive;
   // The command section's text up to its first NUL.
   std::string command_template;
   // The extra tool section's command, when the package has one: zero entries or one.
@@ -25,12 +31,16 @@ inline constexpr int k_payload_ok = 0;
 inline constexpr int k_payload_file_error = -2;
 // The command section or the archive length cannot be read in full.
 inline constexpr int k_payload_read_error = -3;
-// The archive file cannot be created or written.
+// The archive file cannot be created or written, or whatever has its name cannot be removed.
 inline constexpr int k_payload_archive_error = -4;
 // The stub's file ended before the whole archive was copied.
 inline constexpr int k_payload_short_copy = -5;
 
 // Reads the payload of `self_path` and writes its archive as "archive.zip" into `work_dir`.
+// Whatever has that name already (a file, a folder, a symbolic link, perhaps another user's) is
+// removed without following it, and the file is created new, for the current user only, and
+// kept open in `result.archive`. A name that cannot be removed fails with
+// "-E- Failed to remove PATH: REASON" and k_payload_archive_error.
 // Appends the extra-tool command, if any, to `result.extra_tool_commands`. Prints its own "-E- " message
 // on every failure and returns one of the negative codes above; 0 on success.
 // A package of 2 GiB or more, which the layout's 32-bit positions cannot address, is refused with

@@ -8,12 +8,15 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "extract/archive_extraction.hpp"
 #include "platform/platform.hpp"
+#include "testing/archive_builder.hpp"
 #include "testing/package_builder.hpp"
 #include "testing/scoped_temp_dir.hpp"
 #include "workdir/path.hpp"
@@ -255,23 +258,86 @@ TEST_F(PayloadReaderTest, MissingStubAndMissingWorkDirectory) {
   EXPECT_EQ(result.command_template, "tool %argv%");
 }
 
-// A full disk, for real: archive.zip is a link to /dev/full, where every write fails with ENOSPC.
-TEST_F(PayloadReaderTest, FullDiskDuringTheCopy) {
-  if (is_windows()) {
-    GTEST_SKIP() << "needs /dev/full";
-  }
-  std::error_code failure;
-  std::filesystem::create_symlink("/dev/full", archive_path(), failure);
-  ASSERT_FALSE(failure) << failure.message();
-  // A large archive fails while copying; a small one only when its buffered bytes are flushed.
-  for (std::size_t size : {20000u, 100u}) {
-    SCOPED_TRACE(size);
-    std::string archive = filler(size, 5);
-    EXPECT_EQ(read(k_image + archive + make_trailer(trailer_for(archive))),
-              k_payload_archive_error);
-    EXPECT_EQ(err, "-E- Failed to write on file " + archive_path() + ", might be out of space\n");
+// archive.zip may be there before the run: left over, or planted by someone else in a shared
+// folder, to be swapped after the copy or to have the copy written through a link into one of the
+// user's files. Whatever it is, it is removed without being followed, and the archive is a new
+// file that only the user may read and write. (A full disk during the copy is tested end to end.)
+TEST_F(PayloadReaderTest, ArchiveNameTakenAlreadyIsRemovedNotFollowed) {
+  const std::string victim = dir.file("victim.txt");
+  const std::string victim_dir = dir.file("victim_dir");
+  const std::string nowhere = dir.file("nowhere");
+  ASSERT_TRUE(write_file(victim, "the user's own data"));
+  ASSERT_EQ(platform::make_directory(victim_dir, platform::DirectoryAccess::Shared), 0);
+  ASSERT_TRUE(write_file(victim_dir + "/inside.txt", "inside"));
+  struct Case {
+    const char* label;
+    // Needs symbolic links, which the Windows tests cannot make.
+    bool link;
+    std::function<void()> plant;
+  } cases[] = {
+      {"a file anyone may write", false,
+       [&] {
+         ASSERT_TRUE(write_file(archive_path(), "planted, to be rewritten after the copy"));
+         ASSERT_EQ(platform::set_file_mode(archive_path(), 0666), 0);
+       }},
+      {"a folder with a file", false,
+       [&] {
+         ASSERT_EQ(platform::make_directory(archive_path(), platform::DirectoryAccess::Shared), 0);
+         ASSERT_TRUE(write_file(archive_path() + "/inside.txt", "x"));
+       }},
+      {"a link to the user's file", true,
+       [&] { std::filesystem::create_symlink(victim, archive_path()); }},
+      {"a link to nowhere", true,
+       [&] { std::filesystem::create_symlink(nowhere, archive_path()); }},
+      {"a link to the user's folder", true,
+       [&] { std::filesystem::create_directory_symlink(victim_dir, archive_path()); }},
+  };
+  const std::string content = k_image + k_archive + make_trailer(trailer_for(k_archive));
+  for (const Case& c : cases) {
+    if (c.link && is_windows()) {
+      continue;
+    }
+    SCOPED_TRACE(c.label);
+    result = PayloadResult{};
+    (void)platform::remove_tree(archive_path());
+    c.plant();
+    EXPECT_EQ(read(content), k_payload_ok) << err;
+    EXPECT_EQ(err, "");
     EXPECT_TRUE(result.archive_written);
+    EXPECT_TRUE(result.archive.is_open());
+    EXPECT_FALSE(std::filesystem::is_symlink(std::filesystem::symlink_status(archive_path())));
+    EXPECT_EQ(read_file(archive_path()), k_archive);
+    if (!is_windows()) {
+      EXPECT_EQ(std::filesystem::status(archive_path()).permissions() & std::filesystem::perms::all,
+                std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    }
+    EXPECT_EQ(read_file(victim), "the user's own data");
+    EXPECT_EQ(tree_listing(victim_dir), std::vector<std::string>{"inside.txt"});
+    EXPECT_FALSE(path_exists(nowhere));
   }
+}
+
+// The extraction reads the very file the reader wrote, through its open descriptor: another
+// archive put under its name afterwards is never opened.
+TEST_F(PayloadReaderTest, ExtractionReadsTheFileWrittenNotTheName) {
+  ASSERT_TRUE(write_archive(dir.file("original.zip"), {unix_file("who.txt", "original")}));
+  ASSERT_TRUE(write_archive(dir.file("impostor.zip"), {unix_file("who.txt", "impostor")}));
+  std::string archive = read_file(dir.file("original.zip"));
+  ASSERT_EQ(read(k_image + archive + make_trailer(trailer_for(archive))), k_payload_ok) << err;
+  std::error_code failure;
+  std::filesystem::rename(dir.file("impostor.zip"), archive_path(), failure);
+  // Windows does not even let the name go while the reader's file is open.
+  if (!is_windows()) {
+    ASSERT_FALSE(failure) << failure.message();
+  }
+  std::string target = dir.file("target");
+  ASSERT_EQ(platform::make_directory(target, platform::DirectoryAccess::Shared), 0);
+  testing::internal::CaptureStdout();
+  int extracted = extract_archive(result.archive, target);
+  std::string out = testing::internal::GetCapturedStdout();
+  ASSERT_EQ(platform::set_current_directory(dir.path()), 0);
+  EXPECT_EQ(extracted, k_extract_ok) << out;
+  EXPECT_EQ(read_file(target + "/who.txt"), "original");
 }
 
 // Positions are signed 32-bit values: the largest package still works, one byte more is refused.
@@ -292,6 +358,7 @@ TEST_F(PayloadReaderTest, PackagesOf2GiBOrMoreAreRefused) {
 
   ASSERT_EQ(std::fwrite("x", 1, 1, file.get()), 1u);
   ASSERT_EQ(std::fclose(file.release()), 0);
+  result = PayloadResult{};
   (void)platform::remove_file(archive_path());
   EXPECT_EQ(read_existing(dir.path()), k_payload_file_error);
   EXPECT_EQ(err, "-E- Package file '" + package_path() +

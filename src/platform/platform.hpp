@@ -5,8 +5,9 @@
 // one) that the caller may hand to strerror. Nothing here prints or decides policy.
 // posix.cpp and win32.cpp implement it; the build compiles exactly one of them.
 // Text is UTF-8 on Windows too: the programs' manifest makes UTF-8 their code page. There,
-// make_directory, open_output_file, query_path, set_file_time and remove_tree also take paths past
-// 260 characters, whatever the system's long-path policy.
+// make_directory, open_output_file, create_exclusive_file, open_file_for_reading, query_path,
+// set_file_time and remove_tree also take paths past 260 characters, whatever the system's
+// long-path policy.
 
 #include <cstddef>
 #include <cstdint>
@@ -104,6 +105,64 @@ enum class PathKind { Directory, Other };
 // fopen's "wb". On Windows this works for paths past 260 characters too. Returns the stream, or
 // null with errno set.
 std::FILE* open_output_file(const std::string& path);
+
+// An open file of the operating system's: a descriptor on Linux, a HANDLE on Windows, kept as an
+// integer so that this header needs no system header. The owner closes it when it goes; the file
+// functions below take it.
+class FileHandle {
+ public:
+  FileHandle() = default;
+  ~FileHandle() { (void)close(); }
+  FileHandle(FileHandle&& other) noexcept : m_native(other.m_native) { other.m_native = k_closed; }
+  FileHandle& operator=(FileHandle&& other) noexcept {
+    std::intptr_t native = other.m_native;
+    other.m_native = m_native;
+    m_native = native;
+    return *this;
+  }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+
+  bool is_open() const { return m_native != k_closed; }
+  std::intptr_t native() const { return m_native; }
+  // Takes over the open file `native`, closing the one held before.
+  void reset(std::intptr_t native) {
+    (void)close();
+    m_native = native;
+  }
+  // Closes the file. Returns 0 (also when none is open) or an errno value.
+  [[nodiscard]] int close();
+
+ private:
+  // -1 is no descriptor, and no HANDLE either (INVALID_HANDLE_VALUE).
+  static constexpr std::intptr_t k_closed = -1;
+  std::intptr_t m_native = k_closed;
+};
+
+// Creates the file `path`, which must not exist yet, for reading and writing, readable and
+// writable by the current user only, and opens it into `file`. Whatever has that name already (a
+// file, a folder, a symbolic link, on Windows a reparse point) makes it fail with EEXIST; a link
+// is never followed. The file stays closed to programs this process starts. Returns 0 or an errno
+// value.
+[[nodiscard]] int create_exclusive_file(const std::string& path, FileHandle& file);
+
+// Opens the existing file `path` for reading into `file`. Returns 0 or an errno value.
+[[nodiscard]] int open_file_for_reading(const std::string& path, FileHandle& file);
+
+// Reads up to `size` bytes at `offset` of `file` into `buffer`, whatever the file's position,
+// which it does not use. Sets `read` to the number of bytes read (fewer near the file's end, 0
+// at or past it). Returns 0 or an errno value.
+[[nodiscard]] int read_file_at(const FileHandle& file, std::uint64_t offset, void* buffer,
+                               std::size_t size, std::size_t& read);
+
+// Writes up to `size` bytes from `data` at the position of `file`, which moves past them. Sets
+// `written` to the number written, which may be fewer. Returns 0 or an errno value (ENOSPC for a
+// full disk).
+[[nodiscard]] int write_file(const FileHandle& file, const void* data, std::size_t size,
+                             std::size_t& written);
+
+// The size of the open `file` in bytes. Returns 0 and sets `size`, or an errno value.
+[[nodiscard]] int file_size(const FileHandle& file, std::uint64_t& size);
 
 // Asks the file system what `path` names. Returns 0 and sets `kind`, or an errno value (ENOENT
 // when nothing of that name exists).

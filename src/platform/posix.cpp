@@ -506,6 +506,74 @@ int make_directory(const std::string& path, DirectoryAccess access) {
 
 std::FILE* open_output_file(const std::string& path) { return std::fopen(path.c_str(), "wb"); }
 
+int FileHandle::close() {
+  if (!is_open()) {
+    return 0;
+  }
+  int descriptor = static_cast<int>(m_native);
+  m_native = k_closed;
+  // Linux releases the descriptor even when close reports an error; it is never retried.
+  return ::close(descriptor) == 0 ? 0 : errno;
+}
+
+int create_exclusive_file(const std::string& path, FileHandle& file) {
+  int descriptor =
+      open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+  if (descriptor < 0) {
+    return errno;
+  }
+  file.reset(descriptor);
+  return 0;
+}
+
+int open_file_for_reading(const std::string& path, FileHandle& file) {
+  int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0) {
+    return errno;
+  }
+  file.reset(descriptor);
+  return 0;
+}
+
+int read_file_at(const FileHandle& file, std::uint64_t offset, void* buffer, std::size_t size,
+                 std::size_t& read) {
+  read = 0;
+  if (offset > static_cast<std::uint64_t>(INT64_MAX)) {
+    return EINVAL;
+  }
+  ssize_t count = 0;
+  do {
+    count = pread(static_cast<int>(file.native()), buffer, size, static_cast<off_t>(offset));
+  } while (count < 0 && errno == EINTR);
+  if (count < 0) {
+    return errno;
+  }
+  read = static_cast<std::size_t>(count);
+  return 0;
+}
+
+int write_file(const FileHandle& file, const void* data, std::size_t size, std::size_t& written) {
+  written = 0;
+  ssize_t count = 0;
+  do {
+    count = write(static_cast<int>(file.native()), data, size);
+  } while (count < 0 && errno == EINTR);
+  if (count < 0) {
+    return errno;
+  }
+  written = static_cast<std::size_t>(count);
+  return 0;
+}
+
+int file_size(const FileHandle& file, std::uint64_t& size) {
+  struct stat info {};
+  if (fstat(static_cast<int>(file.native()), &info) != 0) {
+    return errno;
+  }
+  size = static_cast<std::uint64_t>(info.st_size);
+  return 0;
+}
+
 int query_path(const std::string& path, PathKind& kind) {
   struct stat info {};
   if (stat(path.c_str(), &info) != 0) {

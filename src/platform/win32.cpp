@@ -333,6 +333,88 @@ std::FILE* open_output_file(const std::string& path) {
   return file;
 }
 
+int FileHandle::close() {
+  if (!is_open()) {
+    return 0;
+  }
+  HANDLE handle = reinterpret_cast<HANDLE>(m_native);
+  m_native = k_closed;
+  return CloseHandle(handle) ? 0 : last_errno();
+}
+
+int create_exclusive_file(const std::string& path, FileHandle& file) {
+  std::wstring wide;
+  int error = extended_length_path(path, wide);
+  if (error != 0) {
+    return error;
+  }
+  // CREATE_NEW fails on any existing name, and with FILE_FLAG_OPEN_REPARSE_POINT a link or
+  // junction is never gone through. While the file is open nobody else may write, rename or delete
+  // it (only reading is shared), and the handle is not inherited by the programs this process
+  // starts.
+  HANDLE handle =
+      CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return last_errno();
+  }
+  file.reset(reinterpret_cast<std::intptr_t>(handle));
+  return 0;
+}
+
+int open_file_for_reading(const std::string& path, FileHandle& file) {
+  std::wstring wide;
+  int error = extended_length_path(path, wide);
+  if (error != 0) {
+    return error;
+  }
+  HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return last_errno();
+  }
+  file.reset(reinterpret_cast<std::intptr_t>(handle));
+  return 0;
+}
+
+int read_file_at(const FileHandle& file, std::uint64_t offset, void* buffer, std::size_t size,
+                 std::size_t& read) {
+  read = 0;
+  // The offset goes with the call, so the handle's own position does not matter.
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset & 0xffffffffu);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD wanted = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+  DWORD count = 0;
+  if (!ReadFile(reinterpret_cast<HANDLE>(file.native()), buffer, wanted, &count, &at)) {
+    DWORD code = GetLastError();
+    return code == ERROR_HANDLE_EOF ? 0 : errno_from_win32(code);
+  }
+  read = count;
+  return 0;
+}
+
+int write_file(const FileHandle& file, const void* data, std::size_t size, std::size_t& written) {
+  written = 0;
+  DWORD wanted = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+  DWORD count = 0;
+  if (!WriteFile(reinterpret_cast<HANDLE>(file.native()), data, wanted, &count, nullptr)) {
+    return last_errno();
+  }
+  written = count;
+  return 0;
+}
+
+int file_size(const FileHandle& file, std::uint64_t& size) {
+  LARGE_INTEGER length;
+  if (!GetFileSizeEx(reinterpret_cast<HANDLE>(file.native()), &length)) {
+    return last_errno();
+  }
+  size = static_cast<std::uint64_t>(length.QuadPart);
+  return 0;
+}
+
 int query_path(const std::string& path, PathKind& kind) {
   std::wstring wide;
   int error = extended_length_path(path, wide);

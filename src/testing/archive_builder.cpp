@@ -15,6 +15,8 @@
 #include <iterator>
 #include <set>
 
+#include "extract/archive_extraction.hpp"
+#include "platform/platform.hpp"
 #include "testing/scoped_temp_dir.hpp"
 
 namespace {
@@ -111,6 +113,68 @@ ArchiveEntry unix_directory(const std::string& name, unsigned mode) {
   entry.unix_mode = 040000 | mode;
   entry.method = ArchiveMethod::Stored;
   return entry;
+}
+
+namespace {
+
+std::uint64_t read_little_endian(const std::string& bytes, std::size_t at, int count) {
+  std::uint64_t value = 0;
+  for (int i = count - 1; i >= 0; --i) {
+    value = value << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+  }
+  return value;
+}
+
+void put_little_endian(std::string& bytes, std::size_t at, std::uint64_t value, int count) {
+  for (int i = 0; i < count; ++i) {
+    bytes[at + static_cast<std::size_t>(i)] = static_cast<char>(value >> (8 * i) & 0xff);
+  }
+}
+
+std::string little_endian(std::uint64_t value, int count) {
+  std::string bytes(static_cast<std::size_t>(count), '\0');
+  put_little_endian(bytes, 0, value, count);
+  return bytes;
+}
+
+}  // namespace
+
+void add_zip64_end_record(std::string& archive) {
+  std::size_t end = archive.rfind(std::string("PK\5\6", 4));
+  std::uint64_t entries = read_little_endian(archive, end + 10, 2);
+  std::uint64_t size = read_little_endian(archive, end + 12, 4);
+  std::uint64_t offset = read_little_endian(archive, end + 16, 4);
+  std::string zip64 = std::string("PK\6\6", 4) + little_endian(44, 8) + little_endian(45, 2) +
+                      little_endian(45, 2) + little_endian(0, 4) + little_endian(0, 4) +
+                      little_endian(entries, 8) + little_endian(entries, 8) +
+                      little_endian(size, 8) + little_endian(offset, 8);
+  std::string locator =
+      std::string("PK\6\7", 4) + little_endian(0, 4) + little_endian(end, 8) + little_endian(1, 4);
+  put_little_endian(archive, end + 8, 0xffff, 2);
+  put_little_endian(archive, end + 10, 0xffff, 2);
+  put_little_endian(archive, end + 12, 0xffffffff, 4);
+  put_little_endian(archive, end + 16, 0xffffffff, 4);
+  archive.insert(end, zip64 + locator);
+}
+
+void set_end_record_count(std::string& archive, std::uint64_t count) {
+  std::size_t zip64 = archive.rfind(std::string("PK\6\6", 4));
+  if (zip64 != std::string::npos) {
+    put_little_endian(archive, zip64 + 24, count, 8);
+    put_little_endian(archive, zip64 + 32, count, 8);
+    return;
+  }
+  std::size_t end = archive.rfind(std::string("PK\5\6", 4));
+  put_little_endian(archive, end + 8, count, 2);
+  put_little_endian(archive, end + 10, count, 2);
+}
+
+int extract_archive_file(const std::string& archive_path, const std::string& target_dir) {
+  platform::FileHandle file;
+  if (platform::open_file_for_reading(archive_path, file) != 0) {
+    return k_extract_not_an_archive;
+  }
+  return extract_archive(file, target_dir);
 }
 
 bool write_archive(const std::string& path, const std::vector<ArchiveEntry>& entries) {

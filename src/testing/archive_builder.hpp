@@ -47,6 +47,19 @@ ArchiveEntry unix_directory(const std::string& name, unsigned mode = 0755);
 // when minizip reported success for every step.
 bool write_archive(const std::string& path, const std::vector<ArchiveEntry>& entries);
 
+// Gives the archive `archive` (the bytes of one without a comment) a zip64 end record and its
+// locator in front of the end record, which then holds the values that tell a reader to look
+// there (0xffff entries, 0xffffffff size and offset), as zip64 writers do.
+void add_zip64_end_record(std::string& archive);
+
+// Sets the entry count of the archive's end record to `count`: both 16-bit counts, or, in a zip64
+// archive, both 64-bit counts of the zip64 end record. The central directory stays as it is.
+void set_end_record_count(std::string& archive, std::uint64_t count);
+
+// Opens the file `archive_path` and extracts it with `extract_archive` into `target_dir`; an
+// archive file that cannot be opened is not an archive (k_extract_not_an_archive).
+int extract_archive_file(const std::string& archive_path, const std::string& target_dir);
+
 // The moment a DOS date and time stands for, read as local time, in seconds since 1970.
 std::int64_t local_seconds(std::uint32_t dos_date_time);
 

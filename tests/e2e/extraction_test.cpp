@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -143,6 +146,15 @@ void break_stored_data(std::string& archive) {
   }
 }
 
+// The end record counts one entry of the archive's three.
+void under_count_entries(std::string& archive) { set_end_record_count(archive, 1); }
+
+// The same in a zip64 end record, which counts none.
+void under_count_zip64_entries(std::string& archive) {
+  add_zip64_end_record(archive);
+  set_end_record_count(archive, 0);
+}
+
 // The payload command "marker" touches `mark` when it runs (on Linux).
 std::string marker_script(const std::string& mark) {
   return "#!/bin/sh\ntouch " + quote_for_shell(mark) + "\n";
@@ -188,6 +200,18 @@ std::vector<FailingPayload> failing_payloads(const std::string& marker) {
        "error opening device_info\n",
        {"fw_update-dir/", "fw_update-dir/device_info/", "fw_update-dir/device_info/json/",
         "fw_update-dir/marker"}},
+      // The extraction would stop after the entries counted and run the command on the rest
+      // missing; it writes nothing.
+      {"end record under-counts",
+       {entry("marker", marker), entry("data.bin", "payload data"), entry("after.txt", "a")},
+       under_count_entries,
+       "the archive's directory holds more entries than its end record counts\n",
+       {"fw_update-dir/", "fw_update-dir/device_info/", "fw_update-dir/device_info/json/"}},
+      {"zip64 end record under-counts",
+       {entry("marker", marker), entry("data.bin", "payload data"), entry("after.txt", "a")},
+       under_count_zip64_entries,
+       "the archive's directory holds more entries than its end record counts\n",
+       {"fw_update-dir/", "fw_update-dir/device_info/", "fw_update-dir/device_info/json/"}},
   };
   if (!on_linux()) {
     // Windows would open the device instead of a file; Linux writes such names as they are.
@@ -270,6 +294,113 @@ TEST_F(Extraction, IncompleteExtractionNeverRunsTheCommand) {
       EXPECT_FALSE(path_exists(m_dir.file("marked"))) << payload.label;
     }
   }
+}
+
+// A given directory may be shared: whatever someone left at the names the run uses is never
+// followed, written through or run. A link at archive.zip is removed, not the file it points to;
+// an "archive.zip.zip" beside it is never opened, not even when the payload is damaged.
+TEST_F(Extraction, NamesPlantedInTheGivenDirectoryAreNeverUsed) {
+  const std::string victim = m_dir.file("victim.txt");
+  const std::string archive_name = join_path(m_given, "archive.zip");
+  const std::string stray = join_path(m_given, "archive.zip.zip");
+  struct Case {
+    const char* label;
+    // Needs symbolic links, which the Windows tests cannot make.
+    bool link;
+    std::function<void()> plant;
+    // A package whose archive is no ZIP at all.
+    bool damaged;
+    int status;
+    std::string err;
+    Names left;
+  } cases[] = {
+      {"a link to the user's file at archive.zip",
+       true,
+       [&] { fs::create_symlink(victim, archive_name); },
+       false,
+       0,
+       "",
+       {}},
+      {"a file anyone may write at archive.zip",
+       false,
+       [&] {
+         ASSERT_TRUE(write_file(archive_name, "planted"));
+         ASSERT_EQ(platform::set_file_mode(archive_name, 0666), 0);
+       },
+       false,
+       0,
+       "",
+       {}},
+      {"a stray archive.zip.zip beside a damaged payload",
+       false,
+       [&] {
+         ASSERT_TRUE(write_archive(stray, {entry("marker", marker_script(m_dir.file("marked")))}));
+       },
+       true,
+       252,
+       "-E- No valid attachment found\n",
+       {"archive.zip.zip"}},
+  };
+  // A command that runs on either platform, and says so.
+  std::string good_archive = m_dir.file("good.zip");
+  std::string good_template = on_linux() ? "tell %argv%" : "tell.cmd %argv%";
+  ASSERT_TRUE(write_archive(good_archive, {entry("tell", "#!/bin/sh\necho marker ran\n"),
+                                           entry("tell.cmd", "@echo marker ran\r\n")}));
+  std::string damaged_archive = m_dir.file("damaged.zip");
+  ASSERT_TRUE(write_file(damaged_archive, "no ZIP archive at all, not even a damaged one"));
+  for (const Case& c : cases) {
+    if (c.link && !on_linux()) {
+      continue;
+    }
+    ASSERT_TRUE(write_file(victim, "the user's own data")) << c.label;
+    c.plant();
+    ASSERT_TRUE(assemble_package(stub_artifact(), c.damaged ? damaged_archive : good_archive,
+                                 c.damaged ? k_marking_template : good_template, std::nullopt,
+                                 m_package))
+        << c.label;
+    ProcessResult result =
+        run_process(m_package, {"--sfx-extract-dir", m_given, "--sfx-no-pause"}, m_scratch);
+    EXPECT_EQ(result.status, c.status) << c.label << ": " << result.err;
+    EXPECT_EQ(result.err, c.err) << c.label;
+    EXPECT_EQ(result.out.find("marker ran") != std::string::npos, c.status == 0)
+        << c.label << ": " << result.out;
+    EXPECT_EQ(read_file(victim), "the user's own data") << c.label;
+    EXPECT_EQ(tree_listing(m_given), c.left) << c.label;
+    EXPECT_FALSE(path_exists(m_dir.file("marked"))) << c.label;
+    (void)platform::remove_tree(stray);
+  }
+}
+
+// The run of another user, who cannot remove a file at archive.zip in a shared sticky folder,
+// stops there: nothing of that file is read, written or run.
+TEST_F(Extraction, ArchiveNameThatCannotBeRemovedEndsTheRun) {
+  if (!on_linux() ||
+      platform::run_shell("command -v setpriv >/dev/null && [ \"$(id -u)\" = 0 ]") != 0) {
+    GTEST_SKIP() << "needs root and setpriv to run the stub as a second user";
+  }
+  std::string shared = m_dir.file("shared");
+  std::string planted = join_path(shared, "archive.zip");
+  ASSERT_EQ(platform::make_directory(shared, platform::DirectoryAccess::Shared), 0);
+  ASSERT_EQ(platform::run_shell("chmod 1777 " + quote_for_shell(shared)), 0);
+  // Someone else's file, which anyone may write, in a folder where only its owner may remove it.
+  ASSERT_TRUE(write_file(planted, "another user's file"));
+  ASSERT_EQ(platform::set_file_mode(planted, 0666), 0);
+  std::string archive = m_dir.file("payload.zip");
+  ASSERT_TRUE(
+      write_archive(archive, {entry("marker", marker_script(join_path(shared, "marked")))}));
+  ASSERT_TRUE(build_package_from_zip(stub_artifact(), archive, k_marking_template, std::nullopt,
+                                     m_package));
+  for (const std::string& path : {m_dir.path(), m_scratch, m_package}) {
+    ASSERT_EQ(platform::set_file_mode(path, 0755), 0) << path;
+  }
+  ProcessResult result = run_process("setpriv",
+                                     {"--reuid=54321", "--regid=54321", "--clear-groups", m_package,
+                                      "--sfx-extract-dir", shared, "--sfx-no-pause"},
+                                     m_scratch);
+  EXPECT_EQ(result.status, 252) << result.out << result.err;
+  EXPECT_EQ(result.err, "-E- Failed to remove " + planted + ": " + std::strerror(EPERM) + "\n");
+  EXPECT_EQ(read_file(planted), "another user's file");
+  EXPECT_EQ(tree_listing(shared), Names{"archive.zip"});
 }
 
 // Entries whose recorded sizes add up to far more than any disk holds: the run says so before it
