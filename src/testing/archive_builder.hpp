@@ -74,8 +74,8 @@ struct TreeComparison {
 
 // Compares the tree `actual_root` with `expected_root`: the same names, the same kinds, the same
 // bytes, and what `comparison` asks for. A symbolic link in `expected_root` is expected as a
-// regular file holding the link's text, with mode 0644 (masked with the umask). Returns a description of each difference;
-// empty when the trees match.
+// regular file holding the link's text, with mode 0644 (masked with the umask). Returns a
+// description of each difference; empty when the trees match.
 std::vector<std::string> compare_trees(const std::string& expected_root,
                                        const std::string& actual_root,
                                        const TreeComparison& comparison);
