@@ -29,6 +29,8 @@ struct Run {
   platform::ConsoleCursor cursor;
   std::string temp_files_dir;
   std::string work_dir;
+  // Held on a temporary work directory until the ending has removed it.
+  WorkDirectoryLock work_dir_lock;
   std::string extraction_dir;
   PayloadResult payload;
   // The extra-tool commands as the expansion left them: ready to show and to run.
@@ -46,7 +48,7 @@ int make_work_directory_absolute(Run& run) {
     print_error("Failed to get the full path of %s: %s\n", run.work_dir.c_str(),
                 std::strerror(error));
     if (!run.options.extract_dir_given) {
-      (void)remove_directory_tree(run.work_dir);
+      (void)remove_work_directory(run.work_dir, run.work_dir_lock);
     }
     return k_exit_stub_failure;
   }
@@ -188,7 +190,7 @@ int end_run(Run& run, int status) {
   status = return_to_start_directory(run, status);
   (void)run.payload.archive.close();
   if (!run.options.extract_dir_given) {
-    (void)remove_directory_tree(run.work_dir);
+    (void)remove_work_directory(run.work_dir, run.work_dir_lock);
   } else {
     // Only a name this run created; removing a name never follows a link.
     if (run.payload.archive_written) {
@@ -220,8 +222,8 @@ int run_stub(int argc, const char* const* argv) {
   }
   WorkDirectoryMode mode = run.options.extract_dir_given ? WorkDirectoryMode::Given
                                                          : WorkDirectoryMode::Temporary;
-  if (resolve_work_directory(mode, run.options.extract_dir, run.temp_files_dir, run.work_dir) !=
-      0) {
+  if (resolve_work_directory(mode, run.options.extract_dir, run.temp_files_dir, run.work_dir,
+                             run.work_dir_lock) != 0) {
     print_info("Please consider using the following options:\n");
     print_help(run.options);
     if (run.options.show_version) {

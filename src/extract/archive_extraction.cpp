@@ -278,7 +278,7 @@ int make_directory_path(const std::string& path) {
   return 1;
 }
 
-int extract_current_entry(unzFile archive) {
+int extract_current_entry(unzFile archive, unsigned creation_mask) {
   // One zeroed byte beyond what minizip may fill: a name that fills the buffer comes back
   // without its NUL.
   char stored_name[k_entry_name_limit + 1];
@@ -327,8 +327,8 @@ int extract_current_entry(unzFile archive) {
   unsigned long made_by = static_cast<unsigned long>(info.version);
   unsigned long attributes = static_cast<unsigned long>(info.external_fa);
   if (last == path.size()) {
-    return extract_directory_entry(path, shown,
-                                   entry_mode(made_by, attributes, EntryKind::Directory));
+    return extract_directory_entry(
+        path, shown, entry_mode(made_by, attributes, EntryKind::Directory, creation_mask));
   }
 
   // Without a password minizip hands out encrypted bytes as they are, and data of a method it
@@ -387,7 +387,8 @@ int extract_current_entry(unzFile archive) {
     return k_entry_write_failed;
   }
   set_file_time(path, dos_date_of(info, 0));
-  result = apply_mode(path, shown, entry_mode(made_by, attributes, EntryKind::File));
+  result =
+      apply_mode(path, shown, entry_mode(made_by, attributes, EntryKind::File, creation_mask));
   if (result != 0) {
     (void)unzCloseCurrentFile(archive);
     return result;
@@ -400,7 +401,7 @@ int extract_current_entry(unzFile archive) {
   return result;
 }
 
-int extract_all_entries(unzFile archive) {
+int extract_all_entries(unzFile archive, unsigned creation_mask) {
   unz_global_info64 global;
   std::memset(&global, 0, sizeof global);
   bool complete = true;
@@ -410,7 +411,7 @@ int extract_all_entries(unzFile archive) {
     complete = false;
   }
   for (ZPOS64_T i = 0; i < global.number_entry;) {
-    if (extract_current_entry(archive) != 0) {
+    if (extract_current_entry(archive, creation_mask) != 0) {
       complete = false;
       break;
     }
@@ -527,5 +528,5 @@ int extract_archive(const platform::FileHandle& archive_file, const std::string&
       return k_extract_no_space;
     }
   }
-  return extract_all_entries(archive.get());
+  return extract_all_entries(archive.get(), platform::file_creation_mask());
 }

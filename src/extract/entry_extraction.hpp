@@ -24,16 +24,18 @@ inline constexpr int k_entry_refused = -1000;
 inline constexpr int k_entry_not_created = -1001;
 
 // Extracts the entries of `archive` one after the other, from the current one, into the current
-// directory, and stops at the first that cannot be extracted completely. Returns k_extract_ok when
-// every entry was extracted, else k_extract_incomplete (after the reason was printed).
-[[nodiscard]] int extract_all_entries(unzFile archive);
+// directory, and stops at the first that cannot be extracted completely. `creation_mask` is the
+// process's umask, read once for the extraction. Returns k_extract_ok when every entry was
+// extracted, else k_extract_incomplete (after the reason was printed).
+[[nodiscard]] int extract_all_entries(unzFile archive, unsigned creation_mask);
 
 // Extracts the entry `archive` stands at into the current directory: a directory entry (name
 // ending in '/' or '\') becomes a directory, with missing parents; a file entry is written under
 // its relative name, with missing directories created, and gets the entry's time and permission
-// bits. Returns 0 to go on, or, after printing why, the code that stops the extraction: one of
-// minizip's error codes, a negative read result, or one of the k_entry_ codes.
-[[nodiscard]] int extract_current_entry(unzFile archive);
+// bits (entry_mode with `creation_mask`). Returns 0 to go on, or, after printing why, the code
+// that stops the extraction: one of minizip's error codes, a negative read result, or one of the
+// k_entry_ codes.
+[[nodiscard]] int extract_current_entry(unzFile archive, unsigned creation_mask);
 
 // Creates the directory `path` with every missing parent. A single trailing '/' is ignored.
 // Returns 1 when done, 0 for an empty path or when a component cannot be created because its

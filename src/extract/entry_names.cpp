@@ -7,6 +7,7 @@ namespace {
 constexpr unsigned k_host_unix = 3;
 constexpr unsigned long k_type_mask = 0170000;
 constexpr unsigned long k_type_symlink = 0120000;
+constexpr unsigned k_group_other_write = 0022;
 
 }  // namespace
 
@@ -39,15 +40,16 @@ std::string printable_name(const char* name) {
 }
 
 unsigned entry_mode(unsigned long version_made_by, unsigned long external_attributes,
-                    EntryKind kind) {
+                    EntryKind kind, unsigned creation_mask) {
   unsigned mode = kind == EntryKind::Directory ? 0755 : 0644;
   unsigned long unix_mode = (external_attributes >> 16) & 0xffff;
   if (((version_made_by >> 8) & 0xff) == k_host_unix && unix_mode != 0) {
     if (kind == EntryKind::File && (unix_mode & k_type_mask) == k_type_symlink) {
-      return 0644;
+      unix_mode = 0644;
     }
     mode = static_cast<unsigned>(unix_mode & 0777);
   }
+  mode &= ~(creation_mask | k_group_other_write);
   if (kind == EntryKind::Directory) {
     mode |= 0700;
   }

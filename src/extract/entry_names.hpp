@@ -19,7 +19,9 @@ enum class EntryKind { File, Directory };
 // `version_made_by` is 3) with a mode in the high 16 bits of `external_attributes` keeps its rwx
 // bits for user, group and other (no set-id or sticky bits); other entries get 0644, directories
 // 0755. A symbolic-link entry, which is written as a regular file holding the link text, gets
-// 0644. Directories always keep rwx for their owner, so that the files below them can be written
-// and the tree can be removed again.
+// 0644. The bits are then masked with `creation_mask` (the process's umask), and write permission
+// for group and others is never given: nobody else may swap an extracted program. Directories
+// always keep rwx for their owner, so that the files below them can be written and the tree can
+// be removed again.
 unsigned entry_mode(unsigned long version_made_by, unsigned long external_attributes,
-                    EntryKind kind);
+                    EntryKind kind, unsigned creation_mask);

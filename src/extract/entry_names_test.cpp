@@ -33,32 +33,48 @@ TEST(EntryNames, PermissionBitsFromUnixHostsOnly) {
     unsigned long made_by;
     unsigned long unix_mode;
     EntryKind kind;
+    unsigned umask;
     unsigned mode;
   } cases[] = {
-      {unix_host, 0100755, EntryKind::File, 0755},
-      {unix_host, 0100600, EntryKind::File, 0600},
-      {unix_host, 0100444, EntryKind::File, 0444},
-      {unix_host, 0104755, EntryKind::File, 0755},  // set-user-id dropped
-      {unix_host, 0102750, EntryKind::File, 0750},  // set-group-id dropped
-      {unix_host, 0101777, EntryKind::File, 0777},  // sticky dropped
-      {unix_host, 0100000, EntryKind::File, 0000},
-      {unix_host, 0120777, EntryKind::File, 0644},  // a link becomes a plain file
-      {unix_host, 0, EntryKind::File, 0644},        // Unix host without a mode
-      {unix_host, 040755, EntryKind::Directory, 0755},
-      {unix_host, 040750, EntryKind::Directory, 0750},
-      {unix_host, 040555, EntryKind::Directory, 0755},  // the owner keeps write and search
-      {unix_host, 041777, EntryKind::Directory, 0777},
-      {unix_host, 0, EntryKind::Directory, 0755},
-      {fat_host, 0100700, EntryKind::File, 0644},
-      {fat_host, 0, EntryKind::File, 0644},
-      {fat_host, 0, EntryKind::Directory, 0755},
-      {ntfs_host, 0100700, EntryKind::File, 0644},
+      {unix_host, 0100755, EntryKind::File, 0, 0755},
+      {unix_host, 0100600, EntryKind::File, 0, 0600},
+      {unix_host, 0100444, EntryKind::File, 0, 0444},
+      {unix_host, 0104755, EntryKind::File, 0, 0755},  // set-user-id dropped
+      {unix_host, 0102750, EntryKind::File, 0, 0750},  // set-group-id dropped
+      {unix_host, 0101777, EntryKind::File, 0, 0755},  // sticky and write for others dropped
+      {unix_host, 0100000, EntryKind::File, 0, 0000},
+      {unix_host, 0120777, EntryKind::File, 0, 0644},  // a link becomes a plain file
+      {unix_host, 0, EntryKind::File, 0, 0644},        // Unix host without a mode
+      {unix_host, 040755, EntryKind::Directory, 0, 0755},
+      {unix_host, 040750, EntryKind::Directory, 0, 0750},
+      {unix_host, 040555, EntryKind::Directory, 0, 0755},  // the owner keeps write and search
+      {fat_host, 0100700, EntryKind::File, 0, 0644},
+      {fat_host, 0, EntryKind::File, 0, 0644},
+      {fat_host, 0, EntryKind::Directory, 0, 0755},
+      {ntfs_host, 0100700, EntryKind::File, 0, 0644},
+      // Nobody but the owner may write, whatever the entry and the umask say; read and execute
+      // bits stay as the entry says, masked with the umask.
+      {unix_host, 041777, EntryKind::Directory, 0, 0755},
+      {unix_host, 040777, EntryKind::Directory, 022, 0755},
+      {unix_host, 040777, EntryKind::Directory, 002, 0755},
+      {unix_host, 040777, EntryKind::Directory, 077, 0700},
+      {unix_host, 040775, EntryKind::Directory, 027, 0750},
+      {unix_host, 040000, EntryKind::Directory, 077, 0700},
+      {unix_host, 0100777, EntryKind::File, 0, 0755},
+      {unix_host, 0100666, EntryKind::File, 002, 0644},
+      {unix_host, 0100777, EntryKind::File, 077, 0700},
+      {unix_host, 0100751, EntryKind::File, 027, 0750},
+      {unix_host, 0100755, EntryKind::File, 0222, 0555},
+      {unix_host, 0120777, EntryKind::File, 077, 0600},
+      {fat_host, 0, EntryKind::File, 077, 0600},
+      {fat_host, 0, EntryKind::Directory, 027, 0750},
   };
   for (const Case& c : cases) {
     // The FAT attribute byte in the low bits must not matter.
     unsigned long attributes = c.unix_mode << 16 | 0x20;
-    EXPECT_EQ(entry_mode(c.made_by, attributes, c.kind), c.mode)
-        << std::oct << "made by 0" << c.made_by << ", mode 0" << c.unix_mode;
+    EXPECT_EQ(entry_mode(c.made_by, attributes, c.kind, c.umask), c.mode)
+        << std::oct << "made by 0" << c.made_by << ", mode 0" << c.unix_mode << ", umask 0"
+        << c.umask;
   }
 }
 

@@ -183,9 +183,37 @@ struct FileSystemInfo {
 [[nodiscard]] int remove_file(const std::string& path);
 
 // Deletes `path` with everything below it. Never follows a symbolic link (or junction): a link is
-// removed, not what it points to. Goes on past entries it cannot remove and returns the first
-// errno value it met, or 0.
+// removed, not what it points to. A directory that denies its owner reading, writing or entering
+// (mode 000, 100, 300, ...) is opened up for the owner first. Goes on past entries it cannot
+// remove and returns the first errno value it met, or 0.
 [[nodiscard]] int remove_tree(const std::string& path);
+
+// Deletes everything inside the directory `path` but its entry `kept_name`, like remove_tree does
+// below `path`; `path` itself stays. Returns the first errno value met, or 0.
+[[nodiscard]] int remove_tree_contents(const std::string& path, const std::string& kept_name);
+
+// Deletes the empty directory `path`. Returns 0 or an errno value (ENOTEMPTY when it holds
+// anything).
+[[nodiscard]] int remove_directory(const std::string& path);
+
+// Asks whether `path` itself, a symbolic link (or junction) not followed, is a directory that
+// belongs to the current user (Linux: its owner is the effective user; Windows: its owner is the
+// process's user or the owner it gives new objects). Returns 0 and sets `own`, or an errno value
+// (ENOENT when nothing of that name exists).
+[[nodiscard]] int query_own_directory(const std::string& path, bool& own);
+
+// Opens the file `path`, creating it for the current user alone when it is missing and never
+// through a symbolic link, and locks it for this open alone without waiting: Linux flock, Windows
+// an open that shares nothing but deletion. The lock lasts until `unlock_file`, or until the
+// process ends however it ends; programs this process starts do not inherit it. Returns 0 and
+// sets `handle`, EWOULDBLOCK when somebody holds the lock already, or another errno value.
+[[nodiscard]] int lock_file(const std::string& path, std::intptr_t& handle);
+
+// Releases the lock `handle` that lock_file took and closes its file.
+void unlock_file(std::intptr_t handle);
+
+// The process's file-creation mask (the umask on Linux; 0 where the platform has none).
+unsigned file_creation_mask();
 
 // 64-bit positioning of a stdio stream; `origin` is SEEK_SET, SEEK_CUR or SEEK_END. Returns 0 or
 // an errno value.

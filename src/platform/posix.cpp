@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -238,8 +239,9 @@ int decode_wait_status(int wait_status) {
 
 int remove_below(int parent_fd, const char* name);
 
-// Removes every entry of the open directory `dir_fd`. Returns the first errno value met, or 0.
-int remove_entries(int dir_fd) {
+// Removes every entry of the open directory `dir_fd` but `kept_name` (none when null). Returns the
+// first errno value met, or 0.
+int remove_entries(int dir_fd, const char* kept_name) {
   int dup_fd = dup(dir_fd);
   if (dup_fd < 0) {
     return errno;
@@ -252,7 +254,8 @@ int remove_entries(int dir_fd) {
   }
   std::vector<std::string> names;
   while (dirent* entry = readdir(dir)) {
-    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0 &&
+        (kept_name == nullptr || std::strcmp(entry->d_name, kept_name) != 0)) {
       names.emplace_back(entry->d_name);
     }
   }
@@ -276,16 +279,22 @@ int remove_below(int parent_fd, const char* name) {
   if (!S_ISDIR(info.st_mode)) {
     return unlinkat(parent_fd, name, 0) == 0 ? 0 : errno;
   }
+  // A directory that denies us reading, writing or entering would keep its entries, and one
+  // that denies reading cannot even be opened: its owner gets rwx first. glibc changes the mode
+  // without following a link (through /proc); where that is not possible, a directory that can
+  // be opened still gets rwx through its descriptor.
+  bool opened_up = (info.st_mode & S_IRWXU) == S_IRWXU ||
+                   fchmodat(parent_fd, name, (info.st_mode & 07777) | S_IRWXU,
+                            AT_SYMLINK_NOFOLLOW) == 0;
   int fd = openat(parent_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   int first_error = 0;
   if (fd < 0) {
     first_error = errno;
   } else {
-    // A directory without write or search permission for us would keep its entries.
-    if ((info.st_mode & S_IRWXU) != S_IRWXU) {
-      fchmod(fd, info.st_mode | S_IRWXU);
+    if (!opened_up) {
+      fchmod(fd, (info.st_mode & 07777) | S_IRWXU);
     }
-    first_error = remove_entries(fd);
+    first_error = remove_entries(fd, nullptr);
     close(fd);
   }
   if (unlinkat(parent_fd, name, AT_REMOVEDIR) != 0 && first_error == 0) {
@@ -590,6 +599,63 @@ int remove_tree(const std::string& path) {
     return ENOENT;
   }
   return remove_below(AT_FDCWD, path.c_str());
+}
+
+int remove_tree_contents(const std::string& path, const std::string& kept_name) {
+  Fd dir(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (dir.get() < 0) {
+    return errno;
+  }
+  return remove_entries(dir.get(), kept_name.c_str());
+}
+
+int remove_directory(const std::string& path) { return rmdir(path.c_str()) == 0 ? 0 : errno; }
+
+int query_own_directory(const std::string& path, bool& own) {
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0) {
+    return errno;
+  }
+  own = S_ISDIR(info.st_mode) && info.st_uid == geteuid();
+  return 0;
+}
+
+int lock_file(const std::string& path, std::intptr_t& handle) {
+  // Close-on-exec: the stub holds the lock itself until its ending has removed the directory, so
+  // the command needs no copy, and a copy left in a process that outlives the run would only be
+  // a descriptor leaked into it.
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC,
+                0600);
+  if (fd < 0) {
+    return errno;
+  }
+  struct stat info {};
+  int error = 0;
+  if (fstat(fd, &info) != 0) {
+    error = errno;
+  } else if (!S_ISREG(info.st_mode)) {
+    error = EINVAL;
+  } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    error = errno == EAGAIN ? EWOULDBLOCK : errno;
+  }
+  if (error != 0) {
+    close(fd);
+    return error;
+  }
+  handle = fd;
+  return 0;
+}
+
+void unlock_file(std::intptr_t handle) {
+  // Closing the last descriptor of the open file releases its flock.
+  close(static_cast<int>(handle));
+}
+
+unsigned file_creation_mask() {
+  // The mask can only be read by setting it; it is put back at once.
+  mode_t mask = umask(077);
+  umask(mask);
+  return static_cast<unsigned>(mask);
 }
 
 int seek_file(std::FILE* file, std::int64_t offset, int origin) {

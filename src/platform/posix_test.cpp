@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <ctime>
 #include <string>
 
@@ -26,6 +27,28 @@ TEST(PosixPlatform, RemoveTreeNeverFollowsLinks) {
   EXPECT_EQ(read_file(dir.file("outside/precious")), "keep");
   EXPECT_EQ(platform::remove_tree(dir.file("tree")), ENOENT);
   EXPECT_EQ(platform::remove_tree(""), ENOENT);
+}
+
+// The work directory's lock: one holder at a time, in this process too; the commands the run
+// starts get no copy of it; a link at its name is never followed.
+TEST(PosixPlatform, LockFileIsHeldByOneOpenAndNotInherited) {
+  ScopedTempDir dir;
+  std::intptr_t held = -1;
+  ASSERT_EQ(platform::lock_file(dir.file("lock"), held), 0);
+  std::intptr_t second = -1;
+  EXPECT_EQ(platform::lock_file(dir.file("lock"), second), EWOULDBLOCK);
+  EXPECT_EQ(platform::run_shell("flock -n lock true"), 1);
+  EXPECT_EQ(platform::run_shell("[ ! -e /proc/$$/fd/" + std::to_string(held) + " ]"), 0);
+  EXPECT_EQ(platform::run_shell("[ \"$(stat -c %a lock)\" = 600 ]"), 0);
+  platform::unlock_file(held);
+  EXPECT_EQ(platform::run_shell("flock -n lock true"), 0);
+  ASSERT_EQ(platform::lock_file(dir.file("lock"), held), 0);
+  platform::unlock_file(held);
+
+  ASSERT_EQ(platform::run_shell("ln -s target link && mkdir folder"), 0);
+  EXPECT_EQ(platform::lock_file(dir.file("link"), held), ELOOP);
+  EXPECT_FALSE(path_exists(dir.file("target")));
+  EXPECT_EQ(platform::lock_file(dir.file("folder"), held), EISDIR);
 }
 
 TEST(PosixPlatform, RunShellReportsExitCodesAndSignals) {

@@ -5,6 +5,7 @@
 // which works whether or not the system's long-path policy is on.
 
 #include <windows.h>
+#include <aclapi.h>
 #include <conio.h>
 #include <fcntl.h>
 #include <io.h>
@@ -70,7 +71,7 @@ BOOL WINAPI ignore_console_interrupts(DWORD event) {
 
 int remove_tree_entry(const std::wstring& path, DWORD attributes);
 
-int remove_directory_entries(const std::wstring& path) {
+int remove_directory_entries(const std::wstring& path, const wchar_t* kept_name) {
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) {
@@ -78,7 +79,8 @@ int remove_directory_entries(const std::wstring& path) {
   }
   int first_error = 0;
   do {
-    if (std::wcscmp(found.cFileName, L".") == 0 || std::wcscmp(found.cFileName, L"..") == 0) {
+    if (std::wcscmp(found.cFileName, L".") == 0 || std::wcscmp(found.cFileName, L"..") == 0 ||
+        (kept_name != nullptr && _wcsicmp(found.cFileName, kept_name) == 0)) {
       continue;
     }
     int error = remove_tree_entry(path + L"\\" + found.cFileName, found.dwFileAttributes);
@@ -101,7 +103,7 @@ int remove_tree_entry(const std::wstring& path, DWORD attributes) {
   }
   int first_error = 0;
   if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    first_error = remove_directory_entries(path);
+    first_error = remove_directory_entries(path, nullptr);
   }
   if (!RemoveDirectoryW(path.c_str()) && first_error == 0) {
     first_error = last_errno();
@@ -450,6 +452,114 @@ int remove_tree(const std::string& path) {
   }
   return remove_tree_entry(wide, attributes);
 }
+
+int remove_tree_contents(const std::string& path, const std::string& kept_name) {
+  std::wstring wide;
+  int error = extended_length_path(path, wide);
+  if (error != 0) {
+    return error;
+  }
+  while (wide.size() > 4 && wide.back() == L'\\' && wide[wide.size() - 2] != L':') {
+    wide.pop_back();
+  }
+  return remove_directory_entries(wide, utf8_to_utf16(kept_name).c_str());
+}
+
+int remove_directory(const std::string& path) {
+  std::wstring wide;
+  int error = extended_length_path(path, wide);
+  if (error != 0) {
+    return error;
+  }
+  return RemoveDirectoryW(wide.c_str()) ? 0 : last_errno();
+}
+
+int query_own_directory(const std::string& path, bool& own) {
+  std::wstring wide;
+  int error = extended_length_path(path, wide);
+  if (error != 0) {
+    return error;
+  }
+  DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    return last_errno();
+  }
+  own = false;
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return 0;
+  }
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  DWORD result = GetNamedSecurityInfoW(wide.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                                       &owner, nullptr, nullptr, nullptr, &descriptor);
+  if (result != ERROR_SUCCESS) {
+    return errno_from_win32(result);
+  }
+  // A member of the administrators' group gives new objects to that group, not to itself.
+  HANDLE token = nullptr;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    for (TOKEN_INFORMATION_CLASS kind : {TokenUser, TokenOwner}) {
+      DWORD size = 0;
+      GetTokenInformation(token, kind, nullptr, 0, &size);
+      std::vector<unsigned char> buffer(size);
+      if (size == 0 || !GetTokenInformation(token, kind, buffer.data(), size, &size)) {
+        continue;
+      }
+      PSID sid = kind == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid
+                                   : reinterpret_cast<TOKEN_OWNER*>(buffer.data())->Owner;
+      if (owner != nullptr && EqualSid(owner, sid)) {
+        own = true;
+      }
+    }
+    CloseHandle(token);
+  }
+  LocalFree(descriptor);
+  return 0;
+}
+
+LockFileOpening lock_file_opening() {
+  LockFileOpening opening;
+  opening.access = GENERIC_READ | GENERIC_WRITE;
+  // Nobody else may open the file while the lock is held, not even to read it; deleting it is
+  // allowed so that the ending can remove it before it lets go.
+  opening.share = FILE_SHARE_DELETE;
+  opening.disposition = OPEN_ALWAYS;
+  // A reparse point of the name is opened itself, never followed.
+  opening.flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+  opening.inheritable = false;
+  return opening;
+}
+
+int lock_file(const std::string& path, std::intptr_t& handle) {
+  std::wstring wide;
+  int error = extended_length_path(path, wide);
+  if (error != 0) {
+    return error;
+  }
+  LockFileOpening opening = lock_file_opening();
+  SECURITY_ATTRIBUTES security{};
+  security.nLength = sizeof security;
+  security.bInheritHandle = opening.inheritable ? TRUE : FALSE;
+  HANDLE file = CreateFileW(wide.c_str(), opening.access, opening.share, &security,
+                            opening.disposition, opening.flags, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    DWORD code = GetLastError();
+    return code == ERROR_SHARING_VIOLATION ? EWOULDBLOCK : errno_from_win32(code);
+  }
+  // A reparse point opened as itself is no lock file.
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
+    CloseHandle(file);
+    return EINVAL;
+  }
+  handle = reinterpret_cast<std::intptr_t>(file);
+  return 0;
+}
+
+void unlock_file(std::intptr_t handle) { CloseHandle(reinterpret_cast<HANDLE>(handle)); }
+
+unsigned file_creation_mask() { return 0; }
 
 int seek_file(std::FILE* file, std::int64_t offset, int origin) {
   return _fseeki64(file, offset, origin) == 0 ? 0 : errno;

@@ -1,6 +1,7 @@
 #pragma once
 
-// Text and path conversions of the Windows platform layer, declared for its tests. win32.cpp
+// Text and path conversions of the Windows platform layer, and how it opens a lock file, declared
+// for its tests. win32.cpp
 // uses them where a path may pass 260 characters: it calls the wide-character functions with
 // the "\\?\" form of the path, which no length limit or system policy applies to.
 
@@ -17,5 +18,18 @@ std::wstring utf8_to_utf16(const std::string& text);
 // path that starts with "\\?\" already is kept as it is, a device path ("\\.\") is only made
 // full. Returns 0 or an errno value.
 [[nodiscard]] int extended_length_path(const std::string& path, std::wstring& out);
+
+// How lock_file opens its file: the arguments of CreateFileW (DWORD values) and whether the handle
+// is inherited by the programs the process starts.
+struct LockFileOpening {
+  unsigned long access = 0;
+  unsigned long share = 0;
+  unsigned long disposition = 0;
+  unsigned long flags = 0;
+  bool inheritable = true;
+};
+
+// The opening lock_file uses.
+LockFileOpening lock_file_opening();
 
 }  // namespace platform

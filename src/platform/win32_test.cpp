@@ -27,6 +27,37 @@ TEST(Win32Platform, RemoveTreeTakesReadOnlyFiles) {
   EXPECT_FALSE(path_exists(dir.file("tree")));
 }
 
+// The work directory's lock: nobody else may open the file while it is held, not even this
+// process a second time; it may be deleted, so that the ending removes it before letting go. The
+// handle is not inherited by commands, and a reparse point of the name is opened itself. Wine does
+// not show inheritance or reparse points, so the way the file is opened is checked as well.
+TEST(Win32Platform, LockFileSharesNothingButDeletion) {
+  platform::LockFileOpening opening = platform::lock_file_opening();
+  EXPECT_EQ(opening.access, 0xC0000000ul);  // GENERIC_READ | GENERIC_WRITE
+  EXPECT_EQ(opening.share, 0x4ul);          // FILE_SHARE_DELETE
+  EXPECT_EQ(opening.disposition, 4ul);      // OPEN_ALWAYS
+  EXPECT_EQ(opening.flags & 0x00200000ul, 0x00200000ul);  // FILE_FLAG_OPEN_REPARSE_POINT
+  EXPECT_FALSE(opening.inheritable);
+
+  ScopedTempDir dir;
+  std::string lock = dir.file("lock");
+  std::intptr_t held = -1;
+  ASSERT_EQ(platform::lock_file(lock, held), 0);
+  std::intptr_t second = -1;
+  EXPECT_EQ(platform::lock_file(lock, second), EWOULDBLOCK);
+  std::FILE* reader = std::fopen(lock.c_str(), "rb");
+  EXPECT_EQ(reader, nullptr);
+  if (reader != nullptr) {
+    std::fclose(reader);
+  }
+  EXPECT_EQ(platform::remove_file(lock), 0);
+  platform::unlock_file(held);
+  EXPECT_FALSE(path_exists(lock));
+  ASSERT_EQ(platform::lock_file(lock, held), 0);
+  platform::unlock_file(held);
+  EXPECT_NE(platform::lock_file(dir.path(), held), 0);
+}
+
 TEST(Win32Platform, FullPathUsesBackslashes) {
   std::string out;
   ASSERT_EQ(platform::full_path("C:/Temp/./work/../x", 1024, out), 0);

@@ -72,6 +72,12 @@ std::string octal(unsigned mode) {
   return text;
 }
 
+// The permission bits an extraction gives an entry made from `source`: masked with the umask,
+// never write for group or others.
+unsigned extracted_mode(const fs::path& source) {
+  return permission_bits(source) & ~(platform::file_creation_mask() | 0022u);
+}
+
 }  // namespace
 
 std::uint32_t dos_date_time(int year, int month, int day, int hour, int minute, int second) {
@@ -272,9 +278,9 @@ std::vector<std::string> compare_trees(const std::string& expected_root,
       if (!fs::is_directory(actual_status)) {
         differences.push_back(name + ": not a directory");
       } else if (comparison.modes && comparison.directory_modes &&
-                 permission_bits(it->path()) != permission_bits(actual)) {
+                 (extracted_mode(it->path()) | 0700u) != permission_bits(actual)) {
         differences.push_back(name + ": mode " + octal(permission_bits(actual)) + ", expected " +
-                              octal(permission_bits(it->path())));
+                              octal(extracted_mode(it->path()) | 0700u));
       }
       continue;
     }
@@ -287,9 +293,10 @@ std::vector<std::string> compare_trees(const std::string& expected_root,
       if (read_file(actual.string()) != target) {
         differences.push_back(name + ": does not hold the link text " + target);
       }
-      if (comparison.modes && permission_bits(actual) != 0644) {
-        differences.push_back(name + ": mode " + octal(permission_bits(actual)) +
-                              ", expected 0644 for a link");
+      unsigned link_mode = 0644u & ~platform::file_creation_mask();
+      if (comparison.modes && permission_bits(actual) != link_mode) {
+        differences.push_back(name + ": mode " + octal(permission_bits(actual)) + ", expected " +
+                              octal(link_mode) + " for a link");
       }
       continue;
     }
@@ -302,9 +309,9 @@ std::vector<std::string> compare_trees(const std::string& expected_root,
         differences.push_back(name + ": modification time off by " + std::to_string(delta) + " s");
       }
     }
-    if (comparison.modes && permission_bits(it->path()) != permission_bits(actual)) {
+    if (comparison.modes && extracted_mode(it->path()) != permission_bits(actual)) {
       differences.push_back(name + ": mode " + octal(permission_bits(actual)) + ", expected " +
-                            octal(permission_bits(it->path())));
+                            octal(extracted_mode(it->path())));
     }
   }
   if (error) {

@@ -76,7 +76,8 @@ struct TreeComparison {
   bool mtimes = true;
   int mtime_slack = 1;
   // Compare permission bits of files and, with `directory_modes`, of directories (meaningful on
-  // Linux only).
+  // Linux only), as an extraction gives them: masked with the umask, never write for group or
+  // others, directories with rwx for their owner.
   bool modes = false;
   bool directory_modes = true;
   // Names (relative, '/' separated, directories ending in '/') present in `expected_root` that
@@ -86,8 +87,8 @@ struct TreeComparison {
 
 // Compares the tree `actual_root` with `expected_root`: the same names, the same kinds, the same
 // bytes, and what `comparison` asks for. A symbolic link in `expected_root` is expected as a
-// regular file holding the link's text, with mode 0644. Returns a description of each difference;
-// empty when the trees match.
+// regular file holding the link's text, with mode 0644 (masked with the umask). Returns a
+// description of each difference; empty when the trees match.
 std::vector<std::string> compare_trees(const std::string& expected_root,
                                        const std::string& actual_root,
                                        const TreeComparison& comparison);

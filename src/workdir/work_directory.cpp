@@ -43,6 +43,61 @@ std::string without_trailing_separators(const std::string& path) {
   return path.substr(0, end);
 }
 
+// Runs `remove` once and, on Windows, where a virus scanner may hold a just-extracted program open
+// for a moment and nothing can be removed while it does, again for about two seconds.
+template <typename Removal>
+int removed_with_retries(Removal remove) {
+  int error = remove();
+  if (platform::platform_kind() == platform::PlatformKind::Windows) {
+    for (int attempt = 0; error != 0 && attempt < k_removal_retries; ++attempt) {
+      platform::sleep_milliseconds(k_removal_retry_ms);
+      error = remove();
+    }
+  }
+  return error;
+}
+
+// A name for the work directory that another run or another user holds; the next one is tried.
+constexpr int k_name_taken = -1;
+
+// Makes `path` the run's work directory, locked by `lock`: a new directory, or a stale leftover of
+// the user's own, which is emptied. Returns 0, k_name_taken, or the errno value of a failure that
+// another name would meet as well (the temporary directory is missing, say).
+int claim_work_directory(const std::string& path, WorkDirectoryLock& lock) {
+  int error = platform::make_directory(path, platform::DirectoryAccess::Private);
+  if (error != 0 && error != EEXIST) {
+    return error;
+  }
+  bool fresh = error == 0;
+  if (!fresh) {
+    // Somebody else's file, folder or link, planted or not, is never touched.
+    bool own = false;
+    if (platform::query_own_directory(path, own) != 0 || !own) {
+      return k_name_taken;
+    }
+  }
+  // The lock is taken before anything is put into the directory or taken out of it. A run that
+  // finds a directory just made by another run may take it first; the maker then moves on.
+  WorkDirectoryLock candidate;
+  error = candidate.take(join_path(path, k_work_directory_lock_name));
+  if (error != 0) {
+    if (fresh && error != EWOULDBLOCK) {
+      (void)platform::remove_directory(path);
+      return error;
+    }
+    return k_name_taken;
+  }
+  if (!fresh) {
+    // The leftover of a run that ended without its ending (killed, say).
+    if (platform::remove_tree_contents(path, k_work_directory_lock_name) != 0 ||
+        platform::set_file_mode(path, 0700) != 0) {
+      return k_name_taken;
+    }
+  }
+  lock = std::move(candidate);
+  return 0;
+}
+
 int make_directory_once(const std::string& path, platform::DirectoryAccess access) {
   int error = platform::make_directory(path, access);
   if (error != EEXIST) {
@@ -54,10 +109,42 @@ int make_directory_once(const std::string& path, platform::DirectoryAccess acces
 
 }  // namespace
 
+WorkDirectoryLock::WorkDirectoryLock(WorkDirectoryLock&& other) noexcept
+    : m_handle(other.m_handle) {
+  other.m_handle = k_none;
+}
+
+WorkDirectoryLock& WorkDirectoryLock::operator=(WorkDirectoryLock&& other) noexcept {
+  if (this != &other) {
+    release();
+    m_handle = other.m_handle;
+    other.m_handle = k_none;
+  }
+  return *this;
+}
+
+int WorkDirectoryLock::take(const std::string& path) {
+  release();
+  std::intptr_t handle = k_none;
+  int error = platform::lock_file(path, handle);
+  if (error == 0) {
+    m_handle = handle;
+  }
+  return error;
+}
+
+void WorkDirectoryLock::release() {
+  if (m_handle != k_none) {
+    platform::unlock_file(m_handle);
+    m_handle = k_none;
+  }
+}
+
 int resolve_work_directory(WorkDirectoryMode mode, const std::string& given_dir,
-                           std::string& temp_files_dir, std::string& work_dir) {
+                           std::string& temp_files_dir, std::string& work_dir,
+                           WorkDirectoryLock& lock) {
   if (mode == WorkDirectoryMode::Temporary) {
-    return create_temp_work_directory(temp_files_dir, work_dir) == 0 ? 0 : -1;
+    return create_temp_work_directory(temp_files_dir, work_dir, lock) == 0 ? 0 : -1;
   }
   platform::PathKind kind = platform::PathKind::Other;
   int error = platform::query_path(without_trailing_separators(given_dir), kind);
@@ -75,7 +162,8 @@ int resolve_work_directory(WorkDirectoryMode mode, const std::string& given_dir,
   return 0;
 }
 
-int create_temp_work_directory(std::string& temp_files_dir, std::string& work_dir) {
+int create_temp_work_directory(std::string& temp_files_dir, std::string& work_dir,
+                               WorkDirectoryLock& lock) {
   std::string temp;
   if (!read_temp_directory(temp)) {
     print_error("Failed to get TEMP env var\n");
@@ -91,14 +179,23 @@ int create_temp_work_directory(std::string& temp_files_dir, std::string& work_di
   path += user;
   path += "_" + std::to_string(platform::process_id());
   to_native_separators(path);
-  int error = make_directory_once(path, platform::DirectoryAccess::Private);
-  if (error != 0) {
-    print_error("Failed to create temporary directory %s: %s\n", path.c_str(),
-                std::strerror(error));
-    return -1;
+  for (int number = 0; number < k_work_directory_names; ++number) {
+    std::string candidate = number == 0 ? path : path + "_" + std::to_string(number);
+    int error = claim_work_directory(candidate, lock);
+    if (error == 0) {
+      work_dir = candidate;
+      return 0;
+    }
+    if (error != k_name_taken) {
+      print_error("Failed to create temporary directory %s: %s\n", candidate.c_str(),
+                  std::strerror(error));
+      return -1;
+    }
   }
-  work_dir = path;
-  return 0;
+  print_error("Failed to create temporary directory %s: it and %s_1 to _%d are taken by other "
+              "runs or users\n",
+              path.c_str(), path.c_str(), k_work_directory_names - 1);
+  return -1;
 }
 
 int make_fresh_directory(const std::string& path) {
@@ -115,13 +212,25 @@ int remove_directory_tree(const std::string& path) {
   if (kind != platform::PathKind::Directory) {
     return ENOTDIR;
   }
-  error = platform::remove_tree(path);
-  // On Windows a virus scanner may hold a just-extracted program open for a moment, and nothing
-  // can be removed while it does: the removal is tried again for about two seconds.
-  if (platform::platform_kind() == platform::PlatformKind::Windows) {
-    for (int attempt = 0; error != 0 && attempt < k_removal_retries; ++attempt) {
-      platform::sleep_milliseconds(k_removal_retry_ms);
-      error = platform::remove_tree(path);
+  return removed_with_retries([&path] { return platform::remove_tree(path); });
+}
+
+int remove_work_directory(const std::string& work_dir, WorkDirectoryLock& lock) {
+  if (!lock.held()) {
+    return remove_directory_tree(work_dir);
+  }
+  int error = removed_with_retries(
+      [&work_dir] { return platform::remove_tree_contents(work_dir, k_work_directory_lock_name); });
+  // Removed while still locked (Windows lets the file go when the lock does), so that a run
+  // finding the directory now can only take it once it is empty; the last step then leaves it to
+  // that run.
+  int lock_error = platform::remove_file(join_path(work_dir, k_work_directory_lock_name));
+  lock.release();
+  int directory_error =
+      removed_with_retries([&work_dir] { return platform::remove_directory(work_dir); });
+  for (int later : {lock_error, directory_error}) {
+    if (error == 0) {
+      error = later;
     }
   }
   return error;

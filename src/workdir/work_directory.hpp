@@ -3,22 +3,58 @@
 // The run's directory tree: the work directory (fresh under the temporary directory, or given on
 // the command line), its creation, checking and removal.
 
+#include <cstdint>
 #include <string>
 
+// The lock file in a temporary work directory, beside the archive and the extraction directory.
+inline constexpr char k_work_directory_lock_name[] = ".sfx-lock";
+
+// How many names a run tries for its temporary work directory: "sfxter_<user>_<pid>", then the
+// same with "_1", "_2", ... up to one less than this.
+inline constexpr int k_work_directory_names = 1000;
+
+// The lock a run holds on its temporary work directory, from its creation until the ending has
+// removed it, so that no other run takes the directory for a leftover: a locked file inside it.
+// Released when the object goes (or the process ends, however it ends). Empty in Given mode.
+class WorkDirectoryLock {
+ public:
+  WorkDirectoryLock() = default;
+  ~WorkDirectoryLock() { release(); }
+  WorkDirectoryLock(WorkDirectoryLock&& other) noexcept;
+  WorkDirectoryLock& operator=(WorkDirectoryLock&& other) noexcept;
+  WorkDirectoryLock(const WorkDirectoryLock&) = delete;
+  WorkDirectoryLock& operator=(const WorkDirectoryLock&) = delete;
+
+  // Opens (creating it when missing) and locks the file `path`. Returns 0, EWOULDBLOCK when
+  // another run holds it, or another errno value; the object then stays empty.
+  [[nodiscard]] int take(const std::string& path);
+  bool held() const { return m_handle != k_none; }
+  void release();
+
+ private:
+  static constexpr std::intptr_t k_none = -1;
+  std::intptr_t m_handle = k_none;
+};
 
 // Whether the run works in a fresh directory of its own or in one given with "--sfx-extract-dir".
 enum class WorkDirectoryMode { Temporary, Given };
 
 // Where the run works. In Given mode it checks that `given_dir` is a directory and sets both
 // outputs to it; in Temporary mode it creates a fresh work directory under the temporary
-// directory (`create_temp_work_directory`). Returns 0, or -1 after printing why.
+// directory (`create_temp_work_directory`), locked by `lock`. Returns 0, or -1 after printing why.
 [[nodiscard]] int resolve_work_directory(WorkDirectoryMode mode, const std::string& given_dir,
-                                         std::string& temp_files_dir, std::string& work_dir);
+                                         std::string& temp_files_dir, std::string& work_dir,
+                                         WorkDirectoryLock& lock);
 
 // Reads the temporary directory ("TEMP"; on Linux then "TMPDIR", then "/tmp") into
 // `temp_files_dir` and creates "sfxter_" + user name + "_" + process id below it, open to the
-// current user alone, as `work_dir`. Returns 0, or -1 after printing why.
-[[nodiscard]] int create_temp_work_directory(std::string& temp_files_dir, std::string& work_dir);
+// current user alone, as `work_dir`, holding `lock` on it. Two runs with the same process id (in
+// different pid namespaces) or names planted by others must not meet: a name that exists already
+// is taken only when it is the user's own real directory (not a link) and nobody holds its lock,
+// i.e. the leftover of a run that was killed; it is then emptied. Otherwise the next name is
+// tried: "_1", "_2", ... Returns 0, or -1 after printing why.
+[[nodiscard]] int create_temp_work_directory(std::string& temp_files_dir, std::string& work_dir,
+                                             WorkDirectoryLock& lock);
 
 // Creates the directory `path`; when a directory of that name exists already it is removed with
 // everything below it first. Returns 0 or the errno value of the failed creation (EEXIST when a
@@ -29,3 +65,9 @@ enum class WorkDirectoryMode { Temporary, Given };
 // is removed itself). A plain file is left alone (ENOTDIR). Returns 0 or the first errno value
 // met; no caller needs to look at it.
 int remove_directory_tree(const std::string& path);
+
+// Removes the temporary work directory `work_dir` that `lock` locks, with everything below it,
+// and releases the lock. The lock file goes last, once nothing else is left, so that no run can
+// take the directory while it is still being emptied. Without a lock it is remove_directory_tree.
+// Returns 0 or the first errno value met; no caller needs to look at it.
+int remove_work_directory(const std::string& work_dir, WorkDirectoryLock& lock);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "common/stdio_file.hpp"
 
@@ -81,9 +82,16 @@ TEST(ResolveWorkDirectory, ChecksTheGivenDirectory) {
   };
   for (const Case& c : cases) {
     std::string temp_files_dir, work_dir;
+    WorkDirectoryLock lock;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(resolve_work_directory(WorkDirectoryMode::Given, c.given, temp_files_dir, work_dir), c.result) << c.given;
+    EXPECT_EQ(resolve_work_directory(WorkDirectoryMode::Given, c.given, temp_files_dir, work_dir,
+                                     lock),
+              c.result)
+        << c.given;
     EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err) << c.given;
+    // The user's own folder is neither locked nor given a lock file.
+    EXPECT_FALSE(lock.held()) << c.given;
+    EXPECT_FALSE(path_exists(join_path(c.given, k_work_directory_lock_name))) << c.given;
     if (c.result == 0) {
       EXPECT_EQ(temp_files_dir, c.given);
       EXPECT_EQ(work_dir, c.given);
@@ -100,17 +108,22 @@ TEST(CreateTempWorkDirectory, NamesItAfterUserAndProcess) {
                          std::to_string(platform::process_id());
   to_native_separators(expected);
 
-  // A leftover of an earlier run with the same name is replaced by an empty directory.
+  // A leftover of an earlier run with the same name, its lock file included, that nobody holds
+  // (the run was killed) is reused, emptied.
   ASSERT_EQ(platform::make_directory(expected, platform::DirectoryAccess::Shared), 0);
   ASSERT_TRUE(write_file(join_path(expected, "leftover"), "x"));
+  ASSERT_TRUE(write_file(join_path(expected, k_work_directory_lock_name), ""));
 
   std::string temp_files_dir, work_dir;
-  ASSERT_EQ(create_temp_work_directory(temp_files_dir, work_dir), 0);
+  WorkDirectoryLock lock;
+  ASSERT_EQ(create_temp_work_directory(temp_files_dir, work_dir, lock), 0);
   EXPECT_EQ(temp_files_dir, dir.path() + "/");
   EXPECT_EQ(work_dir, expected);
+  EXPECT_TRUE(lock.held());
   EXPECT_TRUE(path_exists(work_dir));
   EXPECT_FALSE(path_exists(join_path(work_dir, "leftover")));
-  EXPECT_EQ(remove_directory_tree(work_dir), 0);
+  EXPECT_EQ(remove_work_directory(work_dir, lock), 0);
+  EXPECT_FALSE(lock.held());
   EXPECT_FALSE(path_exists(work_dir));
 
   // TEMP set to nothing is no temporary directory: Linux goes on to TMPDIR, Windows has none.
@@ -118,7 +131,7 @@ TEST(CreateTempWorkDirectory, NamesItAfterUserAndProcess) {
     ScopedEnvironment empty("TEMP", "");
     ScopedEnvironment tmpdir("TMPDIR", dir.path());
     testing::internal::CaptureStderr();
-    int result = create_temp_work_directory(temp_files_dir, work_dir);
+    int result = create_temp_work_directory(temp_files_dir, work_dir, lock);
     std::string err = testing::internal::GetCapturedStderr();
     if (platform::platform_kind() == platform::PlatformKind::Windows) {
       EXPECT_EQ(result, -1);
@@ -127,15 +140,140 @@ TEST(CreateTempWorkDirectory, NamesItAfterUserAndProcess) {
       EXPECT_EQ(result, 0) << err;
       EXPECT_EQ(temp_files_dir, dir.path());
       EXPECT_EQ(work_dir.rfind(dir.path() + "/sfxter_", 0), 0u) << work_dir;
-      EXPECT_EQ(remove_directory_tree(work_dir), 0);
+      EXPECT_EQ(remove_work_directory(work_dir, lock), 0);
     }
   }
 
   ScopedEnvironment missing("TEMP", dir.file("no/such"));
   testing::internal::CaptureStderr();
-  EXPECT_EQ(create_temp_work_directory(temp_files_dir, work_dir), -1);
+  EXPECT_EQ(create_temp_work_directory(temp_files_dir, work_dir, lock), -1);
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(err.rfind("-E- Failed to create temporary directory ", 0), 0u) << err;
+  EXPECT_FALSE(lock.held());
+}
+
+// Another run with the same process id (in another pid namespace) holds the name, or somebody
+// planted something there: the run takes the next free name and leaves what it found alone.
+TEST(CreateTempWorkDirectory, NameInUseGivesTheNextName) {
+  ScopedTempDir dir;
+  ScopedEnvironment temp("TEMP", dir.path());
+  std::string user;
+  ASSERT_EQ(platform::user_name(user), 0);
+  std::string base = dir.path() + "/sfxter_" + user + "_" + std::to_string(platform::process_id());
+  to_native_separators(base);
+  auto name = [&base](int number) {
+    return number == 0 ? base : base + "_" + std::to_string(number);
+  };
+  bool posix = platform::platform_kind() == platform::PlatformKind::Posix;
+  std::string outside = dir.file("outside");
+  ASSERT_EQ(platform::make_directory(outside, platform::DirectoryAccess::Shared), 0);
+  ASSERT_TRUE(write_file(join_path(outside, "precious"), "keep"));
+
+  enum class Planted { LiveRun, File, LinkToAFolder, LockFileThatIsALink };
+  struct Case {
+    const char* what;
+    std::vector<Planted> planted;  // at the plain name, "_1", ...
+    int number_taken;
+  } cases[] = {
+      {"a live run", {Planted::LiveRun}, 1},
+      {"two live runs", {Planted::LiveRun, Planted::LiveRun}, 2},
+      {"a file", {Planted::File}, 1},
+      {"a file, then a live run", {Planted::File, Planted::LiveRun}, 2},
+      {"a link to a folder", {Planted::LinkToAFolder}, 1},
+      {"a folder whose lock file is a link", {Planted::LockFileThatIsALink}, 1},
+  };
+  for (const Case& c : cases) {
+    bool needs_links = false;
+    for (Planted planted : c.planted) {
+      needs_links = needs_links || planted == Planted::LinkToAFolder ||
+                    planted == Planted::LockFileThatIsALink;
+    }
+    if (needs_links && !posix) {
+      continue;
+    }
+    std::vector<WorkDirectoryLock> live(c.planted.size());
+    std::string temp_files_dir, work_dir;
+    for (std::size_t i = 0; i < c.planted.size(); ++i) {
+      std::string at = name(static_cast<int>(i));
+      switch (c.planted[i]) {
+        case Planted::LiveRun:
+          ASSERT_EQ(create_temp_work_directory(temp_files_dir, work_dir, live[i]), 0) << c.what;
+          ASSERT_EQ(work_dir, at) << c.what;
+          ASSERT_TRUE(write_file(join_path(at, "archive.zip"), "live"));
+          break;
+        case Planted::File:
+          ASSERT_TRUE(write_file(at, "planted"));
+          break;
+        case Planted::LinkToAFolder:
+          ASSERT_EQ(platform::run_shell("ln -s " + outside + " " + at), 0);
+          break;
+        case Planted::LockFileThatIsALink:
+          ASSERT_EQ(platform::make_directory(at, platform::DirectoryAccess::Private), 0);
+          ASSERT_EQ(platform::run_shell("ln -s " + outside + "/precious " +
+                                        join_path(at, k_work_directory_lock_name)),
+                    0);
+          break;
+      }
+    }
+
+    WorkDirectoryLock lock;
+    ASSERT_EQ(create_temp_work_directory(temp_files_dir, work_dir, lock), 0) << c.what;
+    EXPECT_EQ(work_dir, name(c.number_taken)) << c.what;
+    EXPECT_TRUE(lock.held()) << c.what;
+    for (std::size_t i = 0; i < c.planted.size(); ++i) {
+      std::string at = name(static_cast<int>(i));
+      if (c.planted[i] == Planted::LiveRun) {
+        EXPECT_EQ(read_file(join_path(at, "archive.zip")), "live") << c.what;
+      } else if (c.planted[i] == Planted::File) {
+        EXPECT_EQ(read_file(at), "planted") << c.what;
+      }
+    }
+    EXPECT_EQ(tree_listing(outside), std::vector<std::string>{"precious"}) << c.what;
+    EXPECT_EQ(read_file(join_path(outside, "precious")), "keep") << c.what;
+
+    // Each run's ending removes its own directory alone.
+    EXPECT_EQ(remove_work_directory(work_dir, lock), 0) << c.what;
+    EXPECT_FALSE(path_exists(work_dir)) << c.what;
+    for (std::size_t i = 0; i < c.planted.size(); ++i) {
+      std::string at = name(static_cast<int>(i));
+      EXPECT_TRUE(path_exists(at)) << c.what;
+      if (c.planted[i] == Planted::LiveRun) {
+        EXPECT_EQ(remove_work_directory(at, live[i]), 0) << c.what;
+      } else if (c.planted[i] == Planted::File) {
+        EXPECT_EQ(platform::remove_file(at), 0) << c.what;
+      } else {
+        EXPECT_EQ(platform::remove_tree(at), 0) << c.what;
+      }
+    }
+    EXPECT_EQ(tree_listing(dir.path()), (std::vector<std::string>{"outside/", "outside/precious"}))
+        << c.what;
+  }
+
+  // A name that is free again after a run ended is taken again; one whose run was killed too.
+  {
+    WorkDirectoryLock lock;
+    std::string temp_files_dir, work_dir;
+    ASSERT_EQ(create_temp_work_directory(temp_files_dir, work_dir, lock), 0);
+    EXPECT_EQ(work_dir, name(0));
+    lock.release();
+    ASSERT_EQ(create_temp_work_directory(temp_files_dir, work_dir, lock), 0);
+    EXPECT_EQ(work_dir, name(0));
+    EXPECT_EQ(remove_work_directory(work_dir, lock), 0);
+  }
+
+  // Every name taken: a clear failure, nothing touched.
+  for (int number = 0; number < k_work_directory_names; ++number) {
+    ASSERT_TRUE(write_file(name(number), "planted"));
+  }
+  WorkDirectoryLock lock;
+  std::string temp_files_dir, work_dir;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(create_temp_work_directory(temp_files_dir, work_dir, lock), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "-E- Failed to create temporary directory " + base + ": it and " + base +
+                "_1 to _999 are taken by other runs or users\n");
+  EXPECT_FALSE(lock.held());
+  EXPECT_EQ(read_file(name(k_work_directory_names - 1)), "planted");
 }
 
 }  // namespace
