@@ -3,6 +3,8 @@
 // its archive and handed to `extract_all_entries`. After each input nothing may exist outside the
 // extraction folder (an entry that climbed out would show up beside it) and the process must
 // still be in it; then the folder is emptied for the next input.
+// Since the process changes directory at start, give it its corpus folders and -artifact_prefix
+// as absolute paths (scripts/fuzz does).
 
 #include <cstddef>
 #include <cstdint>
