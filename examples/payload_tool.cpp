@@ -10,6 +10,7 @@
 //   --touch FILE             create FILE once everything is shown
 //   --remove-dir DIR         remove DIR with everything in it
 //   --wait-seconds N         wait N seconds before ending
+//   --list-fds               list the open file descriptors (Linux; from /proc/self/fd)
 // Portable C++ only: it is built for every platform the stub runs on.
 
 #include <algorithm>
@@ -70,6 +71,31 @@ void show_data_files(const fs::path& directory) {
   }
 }
 
+// The numbers of the open file descriptors, ascending, without the one that lists them; "(not
+// listed)" where there is no /proc/self/fd.
+std::string open_descriptors() {
+  std::error_code error;
+  fs::path listing("/proc/self/fd");
+  fs::path own = fs::canonical(listing, error);
+  if (error) {
+    return "(not listed)";
+  }
+  std::vector<int> numbers;
+  for (fs::directory_iterator it(listing, error), end; !error && it != end; it.increment(error)) {
+    std::error_code link_error;
+    if (fs::read_symlink(it->path(), link_error) == own) {
+      continue;
+    }
+    numbers.push_back(std::atoi(it->path().filename().string().c_str()));
+  }
+  std::sort(numbers.begin(), numbers.end());
+  std::string text;
+  for (int number : numbers) {
+    text += (text.empty() ? "" : " ") + std::to_string(number);
+  }
+  return text;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -98,6 +124,9 @@ int main(int argc, char** argv) {
   std::string start_dir = value_after(args, "--current-dir", found);
   show("start directory: " + (found ? "[" + start_dir + "]" : std::string("(not given)")));
   show_data_files(fs::path("device_info"));
+  if (std::find(args.begin(), args.end(), "--list-fds") != args.end()) {
+    show("open descriptors: " + open_descriptors());
+  }
 
   int status = std::atoi(value_after(args, "--exit-status", found).c_str());
   std::string remove_dir = value_after(args, "--remove-dir", found);

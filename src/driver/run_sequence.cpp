@@ -212,6 +212,9 @@ int end_run(Run& run, int status) {
 }  // namespace
 
 int run_stub(int argc, const char* const* argv) {
+  // Before anything else can load a library. Where the system cannot restrict the search, the
+  // run goes on with the loader's usual order.
+  (void)platform::restrict_library_search();
   Run run;
   init_process_context(run.options);
   run.payload.archive_written = false;

@@ -25,6 +25,13 @@ enum class PlatformKind { Windows, Posix };
 // The family of the system this build is for.
 PlatformKind platform_kind();
 
+// Lets the process load libraries from the system folder only, so that a library planted beside
+// the package, in the current folder or on PATH is never loaded in place of a system one
+// (Windows: SetDefaultDllDirectories with LOAD_LIBRARY_SEARCH_SYSTEM32). Called first in the
+// run. Returns 0, or ENOSYS where the system lacks the call (Windows 7 without KB2533623) or
+// there is nothing to restrict (Linux).
+[[nodiscard]] int restrict_library_search();
+
 // Where the console's cursor stands, zero-based. `is_console` is false when standard output is
 // not a console or terminal (redirected to a file or a pipe); `row` and `column` are then
 // meaningless. A terminal that this process does not own (a background job), that has keys

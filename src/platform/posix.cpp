@@ -307,6 +307,9 @@ int remove_below(int parent_fd, const char* name) {
 
 PlatformKind platform_kind() { return PlatformKind::Posix; }
 
+// The dynamic loader's search is the system's business (and the stub links only glibc).
+int restrict_library_search() { return ENOSYS; }
+
 ConsoleCursor query_console_cursor() {
   ConsoleCursor cursor;
   if (!isatty(STDOUT_FILENO)) {

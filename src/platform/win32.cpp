@@ -165,6 +165,20 @@ int extended_length_path(const std::string& path, std::wstring& out) {
 
 PlatformKind platform_kind() { return PlatformKind::Windows; }
 
+int restrict_library_search() {
+  // Looked up, not imported: a Windows 7 without KB2533623 lacks it and must still start the
+  // package.
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  FARPROC found = kernel != nullptr ? GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
+  if (found == nullptr) {
+    return ENOSYS;
+  }
+  using SetDefaultDllDirectoriesCall = BOOL(WINAPI*)(DWORD);
+  auto set_default_dll_directories =
+      reinterpret_cast<SetDefaultDllDirectoriesCall>(reinterpret_cast<void (*)()>(found));
+  return set_default_dll_directories(LOAD_LIBRARY_SEARCH_SYSTEM32) ? 0 : last_errno();
+}
+
 ConsoleCursor query_console_cursor() {
   ConsoleCursor cursor;
   CONSOLE_SCREEN_BUFFER_INFO info;

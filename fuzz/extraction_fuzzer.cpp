@@ -1,0 +1,91 @@
+// Fuzzes the extraction: any bytes as archive.zip, extracted entry by entry into a private
+// folder. The process enters that folder once, at start; each input is opened as the stub opens
+// its archive and handed to `extract_all_entries`. After each input nothing may exist outside the
+// extraction folder (an entry that climbed out would show up beside it) and the process must
+// still be in it; then the folder is emptied for the next input.
+// Since the process changes directory at start, give it its corpus folders and -artifact_prefix
+// as absolute paths (scripts/fuzz does).
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "extract/archive_extraction.hpp"
+#include "extract/entry_extraction.hpp"
+#include "private_folder.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Folders {
+  fuzzing::PrivateFolder root;
+  fs::path archive_path = root.path() / "archive.zip";
+  fs::path output_dir = root.path() / "out";
+  std::string expected_listing = "archive.zip/out/";
+};
+
+void fail(const char* what) {
+  std::fprintf(stderr, "fuzz: %s\n", what);
+  std::abort();
+}
+
+Folders& folders() {
+  static Folders* instance = [] {
+    Folders* made = new Folders;
+    fs::create_directory(made->output_dir);
+    // The one change of directory: extraction writes relative to the current directory.
+    fs::current_path(made->output_dir);
+    return made;
+  }();
+  return *instance;
+}
+
+// Closes the archive however the input ends.
+struct ArchiveCloser {
+  unzFile archive;
+  ~ArchiveCloser() {
+    if (archive != nullptr) {
+      (void)unzClose(archive);
+    }
+  }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  (void)folders();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  Folders& f = folders();
+  {
+    std::ofstream out(f.archive_path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    if (!out) {
+      fail("cannot write archive.zip");
+    }
+  }
+  {
+    ArchiveCloser archive{unzOpen64(f.archive_path.c_str())};
+    if (archive.archive != nullptr) {
+      int status = extract_all_entries(archive.archive);
+      if (status != k_extract_ok && status != k_extract_incomplete) {
+        fail("unknown extraction status");
+      }
+    }
+  }
+  std::error_code error;
+  if (fs::current_path(error) != f.output_dir) {
+    fail("the extraction changed the current directory");
+  }
+  if (fuzzing::folder_listing(f.root.path()) != f.expected_listing) {
+    fail("something was created outside the extraction folder");
+  }
+  fuzzing::empty_folder(f.output_dir);
+  return 0;
+}

@@ -1,0 +1,89 @@
+#pragma once
+
+// A folder of the fuzzer's own under the system's temporary folder, made once per process and
+// removed with everything in it when the process ends normally. The targets write and extract
+// only inside it, and check after each input that nothing else appeared there.
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace fuzzing {
+
+namespace fs = std::filesystem;
+
+// Gives the owner rwx on every folder below `path` (entries may carry modes such as 000), so
+// that the folder can be listed and emptied.
+inline void make_removable(const fs::path& path) {
+  std::error_code error;
+  fs::file_status status = fs::symlink_status(path, error);
+  if (error || !fs::is_directory(status)) {
+    return;
+  }
+  fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, error);
+  for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
+    make_removable(it->path());
+  }
+}
+
+// Removes everything inside `path`, keeping `path` itself. Ends the process when something
+// stays: the next input would start from a different state.
+inline void empty_folder(const fs::path& path) {
+  make_removable(path);
+  std::error_code error;
+  for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
+    std::error_code removal;
+    fs::remove_all(it->path(), removal);
+    if (removal) {
+      std::fprintf(stderr, "fuzz: cannot remove %s: %s\n", it->path().c_str(),
+                   removal.message().c_str());
+      std::abort();
+    }
+  }
+}
+
+// The names directly inside `path`, sorted, joined by '/'.
+inline std::string folder_listing(const fs::path& path) {
+  std::string listing;
+  std::error_code error;
+  std::vector<std::string> names;
+  for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
+    names.push_back(it->path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    listing += name + "/";
+  }
+  return listing;
+}
+
+class PrivateFolder {
+ public:
+  PrivateFolder() {
+    std::string pattern = (fs::temp_directory_path() / "sfx-fuzz-XXXXXX").string();
+    if (mkdtemp(&pattern[0]) == nullptr) {
+      std::perror("fuzz: mkdtemp");
+      std::abort();
+    }
+    m_path = pattern;
+  }
+  ~PrivateFolder() {
+    std::error_code error;
+    fs::current_path(fs::temp_directory_path(error), error);
+    make_removable(m_path);
+    fs::remove_all(m_path, error);
+  }
+  PrivateFolder(const PrivateFolder&) = delete;
+  PrivateFolder& operator=(const PrivateFolder&) = delete;
+
+  const fs::path& path() const { return m_path; }
+
+ private:
+  fs::path m_path;
+};
+
+}  // namespace fuzzing
