@@ -13,6 +13,9 @@ inline constexpr int k_extract_incomplete = 2;
 // The archive's entries need clearly more room than the extraction directory's file system has
 // left; nothing was extracted.
 inline constexpr int k_extract_no_space = 3;
+// A request to end the process (platform::termination_requested) came; the extraction stopped
+// between two entries or two pieces of an entry's data, without a message.
+inline constexpr int k_extract_interrupted = 4;
 
 // Opens `archive_path` (or it with ".zip" appended), changes into `target_dir` and extracts every
 // entry there, leaving the process in `target_dir`. Returns one of the codes above; before it

@@ -159,7 +159,11 @@ int read_payload(const std::string& self_path, const std::string& work_dir, Payl
 
   char buffer[k_copy_buffer_size];
   std::uint32_t copied = 0;
+  int signal_number = 0;
   while (copied < archive_length) {
+    if (platform::termination_requested(signal_number)) {
+      return k_payload_interrupted;
+    }
     std::size_t read = std::fread(buffer, 1, k_copy_buffer_size, stub.get());
     if (read == 0) {
       break;
