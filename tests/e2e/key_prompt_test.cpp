@@ -123,9 +123,9 @@ TEST_F(KeyPromptTest, SignalAtThePromptRestoresTheTerminal) {
     const char* signal;
     const char* status;
   } cases[] = {
-      {"Ctrl-C", "C-c", nullptr, "130\n"},
       {"SIGTERM", nullptr, "TERM", "143\n"},
       {"SIGHUP", nullptr, "HUP", "129\n"},
+      {"Ctrl-C", "C-c", nullptr, "130\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
