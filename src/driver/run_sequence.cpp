@@ -37,6 +37,26 @@ struct Run {
   std::vector<ExtraToolCommand> extra_tools;
 };
 
+// The status of a run that a request to end the process stopped outside its command: 128 + the
+// signal's number, as a shell reports a program a signal ended; on Windows, where no such
+// convention exists, the stub's own failure status.
+int terminated_status(int signal_number) {
+  if (platform::platform_kind() == platform::PlatformKind::Windows) {
+    return k_exit_stub_failure;
+  }
+  return 128 + signal_number;
+}
+
+// Whether a request to end the process came; `status` becomes the status it gives the run.
+bool terminated(int& status) {
+  int signal_number = 0;
+  if (!platform::termination_requested(signal_number)) {
+    return false;
+  }
+  status = terminated_status(signal_number);
+  return true;
+}
+
 // "-dir" on the program name, and the work directory as a full path. A full path
 // that does not fit ends the run before anything is left behind. Returns 0, or 252 after printing
 // why.
@@ -103,6 +123,12 @@ int unpack_payload(Run& run, Next& next) {
   int result = extract_archive(run.payload.archive, run.extraction_dir);
   // Nothing reads the archive any more; Windows removes no open file.
   (void)run.payload.archive.close();
+  if (result == k_extract_interrupted) {
+    if (run.options.extract_only) {
+      print_plain("\n");
+    }
+    return k_exit_stub_failure;
+  }
   if (result == k_extract_not_an_archive || result == k_extract_no_space) {
     if (run.options.extract_only) {
       print_plain("\n");
@@ -132,8 +158,13 @@ int unpack_payload(Run& run, Next& next) {
   return k_exit_success;
 }
 
-// Sets "TEMP" and runs the payload's command and then the extra-tool commands.
+// Sets "TEMP" and runs the payload's command and then the extra-tool commands. Once a request to
+// end the process has come, nothing more starts.
 int run_commands(Run& run) {
+  int status = k_exit_success;
+  if (terminated(status)) {
+    return status;
+  }
   if (platform::set_environment_variable("TEMP", run.temp_files_dir) != 0) {
     print_error("Failed to set environment variable\n");
     return k_exit_stub_failure;
@@ -145,7 +176,7 @@ int run_commands(Run& run) {
   ExpansionValues values{run.pass_through_args, options.current_dir, options.device_arg,
                          run.extraction_dir};
   platform::drop_late_cursor_report(run.cursor);
-  int status = launch_command(run.payload, values, run.extra_tools);
+  status = launch_command(run.payload, values, run.extra_tools);
   if (options.show_help && !options.show_version) {
     print_help(options);
   }
@@ -165,6 +196,9 @@ int run_commands(Run& run) {
     return status;
   }
   for (const ExtraToolCommand& tool : run.extra_tools) {
+    if (terminated(status)) {
+      return status;
+    }
     print_plain("\n");
     print_info("Executing cmd : %s\n", tool.display.c_str());
     status = run_shell_command(tool.runnable);
@@ -185,7 +219,9 @@ int return_to_start_directory(const Run& run, int status) {
   return k_exit_return_failed;
 }
 
-// The ending: back to the start directory, removal of what the run created, the key wait.
+// The ending: back to the start directory, removal of what the run created, the key wait. A
+// request to end the process that came outside the command (while the stub copied, extracted or
+// ended) decides the status; there is then no key wait.
 int end_run(Run& run, int status) {
   status = return_to_start_directory(run, status);
   (void)run.payload.archive.close();
@@ -201,10 +237,14 @@ int end_run(Run& run, int status) {
     }
   }
   platform::drop_late_cursor_report(run.cursor);
+  if (terminated(status)) {
+    return status;
+  }
   if (run.console_state == ConsoleState::FreshConsole && !run.options.no_pause) {
     print_plain("Press any key to continue ... (To suppress pause re-run with --sfx-no-pause flag)");
     platform::wait_for_key();
     print_plain("\n");
+    (void)terminated(status);
   }
   return status;
 }
@@ -215,6 +255,8 @@ int run_stub(int argc, const char* const* argv) {
   // Before anything else can load a library. Where the system cannot restrict the search, the
   // run goes on with the loader's usual order.
   (void)platform::restrict_library_search();
+  // From here on an interrupt or a termination request lets the run clean up.
+  platform::watch_for_termination();
   Run run;
   init_process_context(run.options);
   run.payload.archive_written = false;
@@ -238,7 +280,12 @@ int run_stub(int argc, const char* const* argv) {
   if (make_work_directory_absolute(run) != k_exit_success) {
     return k_exit_stub_failure;
   }
-  int status = create_directories(run);
+  // A request that came while the start looked at the terminal: only the work directory is there.
+  int status = k_exit_success;
+  if (terminated(status)) {
+    return end_run(run, status);
+  }
+  status = create_directories(run);
   if (status != k_exit_success) {
     return end_run(run, status);
   }

@@ -196,10 +196,14 @@ int extract_directory_entry(const std::string& path, const char* name, unsigned 
 }
 
 // Streams the open entry's data into `file`, counting the bytes in `copied`. Returns 0, a
-// negative read result or k_entry_write_failed, after printing why.
+// negative read result or k_entry_write_failed, after printing why, or k_entry_interrupted.
 int copy_entry_data(unzFile archive, char* buffer, std::FILE* file, std::uint64_t& copied) {
   copied = 0;
+  int signal_number = 0;
   for (;;) {
+    if (platform::termination_requested(signal_number)) {
+      return k_entry_interrupted;
+    }
     int count = unzReadCurrentFile(archive, buffer, static_cast<unsigned>(k_write_buffer_size));
     if (count < 0) {
       print_plain("error %d with zipfile in unzReadCurrentFile\n", count);
@@ -410,8 +414,16 @@ int extract_all_entries(unzFile archive, unsigned creation_mask) {
     print_plain("error %d with zipfile in unzGetGlobalInfo \n", result);
     complete = false;
   }
+  int signal_number = 0;
   for (ZPOS64_T i = 0; i < global.number_entry;) {
-    if (extract_current_entry(archive, creation_mask) != 0) {
+    if (platform::termination_requested(signal_number)) {
+      return k_extract_interrupted;
+    }
+    result = extract_current_entry(archive, creation_mask);
+    if (result == k_entry_interrupted) {
+      return k_extract_interrupted;
+    }
+    if (result != 0) {
       complete = false;
       break;
     }

@@ -16,6 +16,9 @@ inline constexpr int k_extract_incomplete = 2;
 // The archive's entries need clearly more room than the extraction directory's file system has
 // left; nothing was extracted.
 inline constexpr int k_extract_no_space = 3;
+// A request to end the process (platform::termination_requested) came; the extraction stopped
+// between two entries or two pieces of an entry's data, without a message.
+inline constexpr int k_extract_interrupted = 4;
 
 // Reads the open `archive_file` as a ZIP archive, with positioned reads only (the file is never
 // opened again by name, so nobody can put another file under its name meanwhile), changes into

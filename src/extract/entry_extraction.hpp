@@ -22,11 +22,14 @@ inline constexpr int k_entry_no_memory = -104;
 inline constexpr int k_entry_refused = -1000;
 // The output file, a directory entry or the mode of either could not be created or set.
 inline constexpr int k_entry_not_created = -1001;
+// A request to end the process came while the entry's data was written; nothing is printed.
+inline constexpr int k_entry_interrupted = -1002;
 
 // Extracts the entries of `archive` one after the other, from the current one, into the current
 // directory, and stops at the first that cannot be extracted completely. `creation_mask` is the
 // process's umask, read once for the extraction. Returns k_extract_ok when every entry was
-// extracted, else k_extract_incomplete (after the reason was printed).
+// extracted, else k_extract_incomplete (after the reason was printed), or k_extract_interrupted
+// when a request to end the process stopped it.
 [[nodiscard]] int extract_all_entries(unzFile archive, unsigned creation_mask);
 
 // Extracts the entry `archive` stands at into the current directory: a directory entry (name

@@ -168,7 +168,11 @@ int read_payload(const std::string& self_path, const std::string& work_dir, Payl
 
   std::vector<char> buffer(k_copy_buffer_size);
   std::uint32_t copied = 0;
+  int signal_number = 0;
   while (copied < archive_length) {
+    if (platform::termination_requested(signal_number)) {
+      return k_payload_interrupted;
+    }
     std::size_t wanted = std::min<std::size_t>(buffer.size(), archive_length - copied);
     std::size_t read = std::fread(buffer.data(), 1, wanted, stub.get());
     if (read == 0) {

@@ -35,6 +35,8 @@ inline constexpr int k_payload_read_error = -3;
 inline constexpr int k_payload_archive_error = -4;
 // The stub's file ended before the whole archive was copied.
 inline constexpr int k_payload_short_copy = -5;
+// A request to end the process came during the copy, which stopped there; nothing is printed.
+inline constexpr int k_payload_interrupted = -6;
 
 // Reads the payload of `self_path` and writes its archive as "archive.zip" into `work_dir`.
 // Whatever has that name already (a file, a folder, a symbolic link, perhaps another user's) is
@@ -45,7 +47,8 @@ inline constexpr int k_payload_short_copy = -5;
 // on every failure and returns one of the negative codes above; 0 on success.
 // A package of 2 GiB or more, which the layout's 32-bit positions cannot address, is refused with
 // k_payload_file_error; a stub's file that ends before the whole archive was copied yields
-// k_payload_short_copy with a message naming the file.
+// k_payload_short_copy with a message naming the file. A request to end the process
+// (platform::termination_requested) stops the copy with k_payload_interrupted.
 [[nodiscard]] int read_payload(const std::string& self_path, const std::string& work_dir,
                                PayloadResult& result);
 

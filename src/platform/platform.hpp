@@ -56,8 +56,23 @@ ConsoleCursor query_console_cursor();
 // `cursor.report_late`, which it clears.
 void drop_late_cursor_report(ConsoleCursor& cursor);
 
-// Waits for one key press on the console, without echo; returns at once when there is no console.
+// Waits for one key press on the console, without echo; returns at once when there is no console,
+// and as soon as a termination request comes (`termination_requested`). The console's settings are
+// restored however it returns.
 void wait_for_key();
+
+// From now on, requests to end this process are taken note of instead of ending it at once, so
+// that the run can stop at its next step and still clean up: on Linux SIGINT, SIGTERM, SIGHUP and
+// SIGQUIT (each unless it was ignored when the process started, as for a background job of a
+// shell without job control); on Windows Ctrl-C, Ctrl-Break, the console window closed, log-off
+// and shutdown. A closed pipe no longer ends the process (SIGPIPE is ignored): writes to it fail
+// instead. Called once, first thing in the run. While `run_shell` runs a command, requests go to
+// the command as it describes, and are not taken note of.
+void watch_for_termination();
+
+// Whether a request to end this process came since `watch_for_termination`. When it did, sets
+// `signal_number` to the signal's number on Linux, the console event's code on Windows.
+bool termination_requested(int& signal_number);
 
 enum class StandardStream { Output, Error };
 
@@ -240,9 +255,10 @@ void set_file_time(const std::string& path, std::uint32_t dos_date_time);
 // Runs `command` through the platform's command interpreter (`system` on Windows, /bin/sh -c on
 // Linux), inheriting the console, the environment and the current directory, and waits for it.
 // While it runs, an interrupt from the console goes to the command alone, and a request to
-// terminate this process is passed on to the command instead. Returns the command's exit status
-// (128 + the signal number when a signal ended it on Linux), or -1 when no interpreter could be
-// started.
+// terminate this process is passed on to the command instead. The command starts with the
+// default action for a closed pipe. Returns the command's exit status (128 + the signal number
+// when a signal ended it on Linux), or -1 when no interpreter could be started, or when a request
+// to end this process had come already (`termination_requested`): the command is then not started.
 int run_shell(const std::string& command);
 
 }  // namespace platform

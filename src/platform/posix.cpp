@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,6 +34,16 @@
 namespace platform {
 
 namespace {
+
+// The one process-wide variable outside the run. A signal handler can safely do no more than
+// store into a volatile sig_atomic_t, so the number of the signal that asked the stub to end is
+// kept here until the run looks at its next step (termination_requested); 0 while none came.
+volatile std::sig_atomic_t g_termination_signal = 0;
+
+void note_termination(int signal_number) { g_termination_signal = signal_number; }
+
+// The signals that ask the stub to end and are taken note of instead.
+constexpr int k_termination_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 // Puts a terminal into non-canonical mode without echo for the lifetime of the object.
 class RawTerminal {
@@ -407,10 +418,60 @@ void wait_for_key() {
   if (tty.get() < 0 || !owns_terminal(tty.get())) {
     return;
   }
-  RawTerminal raw(tty.get());
-  char byte = 0;
-  while (read(tty.get(), &byte, 1) < 0 && errno == EINTR) {
+  // The termination signals are let in only while ppoll waits, so a request cannot slip in
+  // between the look at the flag and the wait, which would then go on until a key came.
+  sigset_t held, saved;
+  sigemptyset(&held);
+  for (int signal_number : k_termination_signals) {
+    sigaddset(&held, signal_number);
   }
+  sigprocmask(SIG_BLOCK, &held, &saved);
+  {
+    RawTerminal raw(tty.get());
+    pollfd p{tty.get(), POLLIN, 0};
+    while (g_termination_signal == 0) {
+      if (ppoll(&p, 1, nullptr, &saved) > 0) {
+        // A key, or a terminal that hung up (the read then returns at once).
+        char byte = 0;
+        (void)read(tty.get(), &byte, 1);
+        break;
+      }
+      if (errno != EINTR) {
+        break;
+      }
+    }
+  }
+  sigprocmask(SIG_SETMASK, &saved, nullptr);
+}
+
+void watch_for_termination() {
+  struct sigaction note {};
+  note.sa_handler = note_termination;
+  sigemptyset(&note.sa_mask);
+  // Without SA_RESTART: a wait that a request interrupts returns, so the run can act on it.
+  note.sa_flags = 0;
+  for (int signal_number : k_termination_signals) {
+    struct sigaction current {};
+    // A signal ignored from the start (a background job of a shell without job control) stays
+    // ignored, as it would for any other program.
+    if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
+      continue;
+    }
+    sigaction(signal_number, &note, nullptr);
+  }
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
+}
+
+bool termination_requested(int& signal_number) {
+  int noted = g_termination_signal;
+  if (noted == 0) {
+    return false;
+  }
+  signal_number = noted;
+  return true;
 }
 
 int write_standard_stream(StandardStream stream, const char* data, std::size_t size) {
@@ -726,11 +787,15 @@ int run_shell(const std::string& command) {
   prctl(PR_SET_CHILD_SUBREAPER, 1);
 #endif
 
-  pid_t child = fork();
+  // A request that came just before is the stub's: the command does not start. From here on
+  // SIGINT and SIGQUIT are ignored and the others are held for sigwaitinfo.
+  pid_t child = g_termination_signal == 0 ? fork() : -1;
   if (child == 0) {
     sigaction(SIGINT, &saved_int, nullptr);
     sigaction(SIGQUIT, &saved_quit, nullptr);
     sigaction(SIGCHLD, &saved_child, nullptr);
+    // The stub ignores a closed pipe; the command gets the usual default.
+    sigaction(SIGPIPE, &default_action, nullptr);
     sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
     execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
     _exit(127);

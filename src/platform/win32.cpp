@@ -22,9 +22,33 @@
 #include "platform/platform.hpp"
 #include "platform/win32_paths.hpp"
 
+#include "common/console_events.hpp"
+
 namespace platform {
 
 namespace {
+
+// The one process-wide variable outside the run. Windows calls a console control handler on a
+// thread of its own, at any moment; the handler only stores here the event that asked the stub to
+// end (its code + 1, since Ctrl-C's code is 0), for the run to find at its next step
+// (termination_requested); 0 while none came.
+volatile LONG g_console_event = 0;
+
+// Acts on `event` as respond_to_console_event answers for `phase`.
+BOOL answer_console_event(DWORD event, RunPhase phase) {
+  ConsoleEventResponse response = respond_to_console_event(console_event_from_code(event), phase);
+  if (response.note_request) {
+    InterlockedExchange(&g_console_event, static_cast<LONG>(event) + 1);
+  }
+  if (response.hold_milliseconds > 0) {
+    // The run ends the process while this thread sleeps; returning would end it at once.
+    Sleep(static_cast<DWORD>(response.hold_milliseconds));
+  }
+  return response.handled ? TRUE : FALSE;
+}
+
+// Installed for the whole run by watch_for_termination.
+BOOL WINAPI note_console_event(DWORD event) { return answer_console_event(event, RunPhase::OwnWork); }
 
 // The nearest errno value for a Win32 error code.
 int errno_from_win32(DWORD code) {
@@ -64,9 +88,10 @@ int errno_from_win32(DWORD code) {
 int last_errno() { return errno_from_win32(GetLastError()); }
 
 // While a command runs, Ctrl-C and Ctrl-Break reach the command (it shares the console) and the
-// stub keeps waiting, so that its ending still runs after the command has decided.
-BOOL WINAPI ignore_console_interrupts(DWORD event) {
-  return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? TRUE : FALSE;
+// stub keeps waiting, so that its ending still runs after the command has decided. Installed last,
+// it is asked first and keeps the events from note_console_event.
+BOOL WINAPI leave_console_events_to_command(DWORD event) {
+  return answer_console_event(event, RunPhase::Command);
 }
 
 int remove_tree_entry(const std::wstring& path, DWORD attributes);
@@ -194,7 +219,28 @@ ConsoleCursor query_console_cursor() {
 // A console answers at once; nothing is ever late.
 void drop_late_cursor_report(ConsoleCursor& cursor) { cursor.report_late = false; }
 
-void wait_for_key() { (void)_getch(); }
+void wait_for_key() {
+  // _getch would wait on through a Ctrl-C (which never reaches it as a key): the key is taken only
+  // once there is one, and a termination request ends the wait.
+  while (!_kbhit()) {
+    if (g_console_event != 0) {
+      return;
+    }
+    Sleep(20);
+  }
+  (void)_getch();
+}
+
+void watch_for_termination() { SetConsoleCtrlHandler(note_console_event, TRUE); }
+
+bool termination_requested(int& signal_number) {
+  LONG noted = g_console_event;
+  if (noted == 0) {
+    return false;
+  }
+  signal_number = static_cast<int>(noted - 1);
+  return true;
+}
 
 int write_standard_stream(StandardStream stream, const char* data, std::size_t size) {
   std::FILE* file = stream == StandardStream::Output ? stdout : stderr;
@@ -617,9 +663,10 @@ int set_file_mode(const std::string&, unsigned) { return 0; }
 
 int run_shell(const std::string& command) {
   std::fflush(nullptr);
-  SetConsoleCtrlHandler(ignore_console_interrupts, TRUE);
-  int status = std::system(command.c_str());
-  SetConsoleCtrlHandler(ignore_console_interrupts, FALSE);
+  SetConsoleCtrlHandler(leave_console_events_to_command, TRUE);
+  // A request that came just before is the stub's: the command does not start.
+  int status = g_console_event == 0 ? std::system(command.c_str()) : -1;
+  SetConsoleCtrlHandler(leave_console_events_to_command, FALSE);
   return status;
 }
 

@@ -117,6 +117,51 @@ TEST_F(KeyPromptTest, FreshTerminalWaitsForOneKey) {
   EXPECT_EQ(screen().find(std::string(k_prompt) + "x"), std::string::npos) << "the key was echoed";
 }
 
+// Ctrl-C or a termination request at the prompt ends the wait and the run with 128 + the signal's
+// number, and the terminal's settings are back as they were (echo, canonical mode).
+TEST_F(KeyPromptTest, SignalAtThePromptRestoresTheTerminal) {
+  struct Case {
+    const char* name;
+    // tmux keys, or a signal for kill (sent to the stub alone).
+    const char* keys;
+    const char* signal;
+    const char* status;
+  } cases[] = {
+      {"SIGTERM", nullptr, "TERM", "143\n"},
+      {"SIGHUP", nullptr, "HUP", "129\n"},
+      {"Ctrl-C", "C-c", nullptr, "130\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string status_file = m_dir.file("status");
+    std::string pid_file = m_dir.file("pid");
+    std::string before = m_dir.file("stty_before");
+    std::string after = m_dir.file("stty_after");
+    for (const std::string& file : {status_file, pid_file, before, after}) {
+      (void)platform::remove_file(file);
+    }
+    start("stty -a > " + quote_for_shell(before) + "; sh -c " +
+          quote_for_shell("echo $$ > " + quote_for_shell(pid_file) + "; exec " +
+                          quote_for_shell(stub_artifact()) + " --sfx-extract-dir " +
+                          quote_for_shell(m_dir.path())) +
+          "; " + record_status(status_file) + "; stty -a > " + quote_for_shell(after + ".part") +
+          " && mv " + quote_for_shell(after + ".part") + " " + quote_for_shell(after) + "; sleep 30");
+    ASSERT_TRUE(wait_for_screen(k_prompt)) << screen();
+    if (c.keys != nullptr) {
+      ASSERT_EQ(platform::run_shell("tmux -L " + m_socket + " send-keys " + c.keys), 0);
+    } else {
+      ASSERT_EQ(platform::run_shell("kill -" + std::string(c.signal) + " $(cat " +
+                                    quote_for_shell(pid_file) + ")"),
+                0);
+    }
+    ASSERT_TRUE(wait_for_file(status_file)) << screen();
+    EXPECT_EQ(read_file(status_file), c.status);
+    ASSERT_TRUE(wait_for_file(after)) << screen();
+    EXPECT_EQ(read_file(after), read_file(before));
+    TearDown();
+  }
+}
+
 TEST_F(KeyPromptTest, NoWaitWithNoPauseRedirectedOutputOrATerminalInUse) {
   struct Case {
     const char* name;

@@ -563,4 +563,87 @@ TEST_F(PackageRun, ManyRunsLeaveNothingBehind) {
   EXPECT_EQ(tree_listing(m_temp), std::vector<std::string>{});
 }
 
+// Outside the command the request is the stub's: while it copies the archive out or extracts it,
+// the stub stops at its next piece, cleans up and ends with 128 + the signal's number; the
+// command never runs. A 200 MB entry keeps each phase going long enough to be caught: the copy
+// once archive.zip appears, the extraction once the entry's file appears.
+TEST_F(PackageRun, InterruptedUnpackingLeavesNothingBehind) {
+  if (is_windows()) {
+    GTEST_SKIP() << "signals are a Linux matter; the console events are unit-tested";
+  }
+  ArchiveEntry big = unix_file("big.bin", std::string(1 << 20, 'b'));
+  big.repeat = 200;
+  big.method = ArchiveMethod::Stored;
+  std::string ran = m_dir.file("ran");
+  build_with("T --touch " + quote_for_shell(ran), {big});
+  struct Case {
+    const char* phase;
+    // What shows that the phase is under way, below the work directory.
+    const char* sign;
+    const char* kill;
+    int status;
+  } cases[] = {
+      {"copy", "archive.zip", "kill -TERM $pid", 143},
+      {"copy", "archive.zip", "kill -INT -$pid", 130},
+      {"extraction", "fw_update-dir/big.bin", "kill -HUP $pid", 129},
+      {"extraction", "fw_update-dir/big.bin", "kill -QUIT $pid", 131},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.phase) + ": " + c.kill);
+    std::string out = m_scratch + "/out";
+    // As from a shell with job control (see above; sh ignores SIGQUIT too in the background). The
+    // sign is looked for as fast as the shell can, for as long as the stub runs.
+    std::string script =
+        "env --default-signal=INT,QUIT setsid " + quote_for_shell(m_package) + " </dev/null >" +
+        quote_for_shell(out) + " 2>&1 & pid=$!\n" + "sign=" + quote_for_shell(m_temp) +
+        "/sfxter_$(id -un)_$pid/" + c.sign + "\n" +
+        "until [ -e \"$sign\" ] || ! kill -0 $pid 2>/dev/null; do :; done\n" + c.kill +
+        "\nwait $pid";
+    int status = platform::run_shell(script);
+    std::string output = read_file(out);
+    EXPECT_EQ(status, c.status) << output;
+    EXPECT_FALSE(path_exists(ran)) << "the command ran";
+    EXPECT_EQ(output.find("sfx_payload_tool"), std::string::npos) << output;
+    EXPECT_EQ(tree_listing(m_temp), std::vector<std::string>{});
+    (void)platform::remove_tree(m_temp);
+    ASSERT_TRUE(make(m_temp));
+  }
+}
+
+// A reader that is gone before the stub writes (`pkg -h | head -1`) costs the stub no more than
+// the lines it cannot write: it still runs on, cleans up, and runs the extra tool after a
+// successful command; the command's own writes end it as they would anywhere. The command here
+// waits until its output has nobody to read it.
+TEST_F(PackageRun, ClosedOutputPipeDoesNotEndTheStub) {
+  if (is_windows()) {
+    GTEST_SKIP() << "a closed pipe ends only POSIX programs";
+  }
+  std::string extra_ran = m_dir.file("extra_ran");
+  std::string archive = m_dir.file("pipe.zip");
+  ASSERT_TRUE(write_archive(
+      archive,
+      {unix_file("wait.sh", "#!/bin/sh\ntrap '' PIPE\nwhile printf x 2>/dev/null; do sleep 0.05; done\n",
+                 0755),
+       unix_file("mark.sh", "#!/bin/sh\n: > " + quote_for_shell(extra_ran) + "\n", 0755)}));
+  ASSERT_TRUE(build_package_from_zip(stub_artifact(), archive, "wait.sh %argv%",
+                                     std::string("mark.sh"), m_package));
+  struct Case {
+    const char* argument;
+    bool extra_tool_runs;
+  } cases[] = {{"-h", false}, {"-y", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.argument);
+    (void)platform::remove_file(extra_ran);
+    std::string status_file = m_scratch + "/status";
+    std::string err = m_scratch + "/err";
+    int status = platform::run_shell("{ " + quote_for_shell(m_package) + " " + c.argument +
+                                     " 2>" + quote_for_shell(err) + "; echo $? > " +
+                                     quote_for_shell(status_file) + "; } | true");
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(read_file(status_file), "0\n") << read_file(err);
+    EXPECT_EQ(path_exists(extra_ran), c.extra_tool_runs);
+    EXPECT_EQ(tree_listing(m_temp), std::vector<std::string>{});
+  }
+}
+
 }  // namespace
