@@ -38,10 +38,14 @@ bool check_name(const std::string& name, std::string& error) {
   return true;
 }
 
-// The permission bits a package carries: whether a file may run is all that travels. The rest
-// (owner-only bits, the builder's umask) says nothing about the machine the package runs on, and
-// would make two builds of the same folder differ.
-unsigned normalised_mode(fs::perms permissions, bool is_directory) {
+// The permission bits an entry carries. A reproducible build keeps only whether a file may run:
+// the rest (group bits from the builder's umask, a checkout's modes) would make two builds of
+// the same files differ. Otherwise the bits go in as they are, so that a file kept private in the
+// payload (0600, a key) stays private where it is unpacked, --sfx-extract-dir folders included.
+unsigned entry_mode(fs::perms permissions, bool is_directory, bool reproducible) {
+  if (!reproducible) {
+    return static_cast<unsigned>(permissions & fs::perms::mask) & 0777;
+  }
   const fs::perms exec = fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
   return is_directory || (permissions & exec) != fs::perms::none ? 0755u : 0644u;
 }
@@ -124,9 +128,10 @@ bool walk(Scan& scan, const fs::path& folder, const std::string& prefix) {
     if (!check_name(item.name, scan.error)) {
       return false;
     }
-    item.mode = normalised_mode(status.permissions(), item.is_directory);
-    if (scan.options.fixed_time) {
-      item.dos_date_time = dos_date_time_from_utc(*scan.options.fixed_time);
+    item.mode = entry_mode(status.permissions(), item.is_directory,
+                           scan.options.source_date_epoch.has_value());
+    if (scan.options.source_date_epoch) {
+      item.dos_date_time = dos_date_time_from_utc(*scan.options.source_date_epoch);
     } else {
       // The time of the link's target, like its contents.
       fs::file_time_type time = fs::last_write_time(path, failure);

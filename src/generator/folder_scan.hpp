@@ -18,10 +18,11 @@ struct FolderScanOptions {
   // written, so that a package made inside its own folder does not pack the previous one); empty
   // for none.
   std::string skipped_file;
-  // When set, the time of every entry: this many seconds since 1970, written as UTC, so that the
-  // archive does not depend on the files' times or the time zone. Otherwise each entry carries its
-  // modification time as local time.
-  std::optional<std::int64_t> fixed_time;
+  // SOURCE_DATE_EPOCH: when set, the archive is made reproducible. Every entry's time is this
+  // many seconds since 1970, written as UTC, so that the archive depends neither on the files'
+  // times nor on the time zone; and modes are normalised (see `scan_folder`). Otherwise each entry
+  // carries its modification time as local time and its permission bits as they are.
+  std::optional<std::int64_t> source_date_epoch;
 };
 
 // Lists everything below `folder` as archive items, sorted by name in byte order (a directory's
@@ -29,8 +30,8 @@ struct FolderScanOptions {
 // entry per regular file reading from disk. A symbolic link is stored as a copy of its target
 // under the link's own name (a folder's contents below it); a link leading out of `folder` is
 // refused unless `options` follow such links, and so is a dangling link or a link to a folder that
-// holds it. Modes are normalised: 0755 for folders and for files with an execute bit, 0644 for
-// other files. Returns true, or false with a message in `error` when the folder cannot be read or
+// holds it. With `source_date_epoch` set, modes are normalised: 0755 for folders and for files
+// with an execute bit, 0644 for other files. Returns true, or false with a message in `error` when the folder cannot be read or
 // holds something that cannot be stored: a special file, or a name that holds '\' or ':' or is 256
 // bytes or longer.
 [[nodiscard]] bool scan_folder(const std::string& folder, const FolderScanOptions& options,

@@ -52,9 +52,10 @@ constexpr char k_help[] =
     "  --help                print this help and exit\n"
     "  --version             print the version and exit\n"
     "\n"
-    "Reproducible packages: entries are stored in name order with modes 0755 (folders and\n"
-    "files with an execute bit) or 0644; with SOURCE_DATE_EPOCH set, every entry's time is\n"
-    "that instant (seconds since 1970, written as UTC), so the same inputs give the same bytes.\n"
+    "Reproducible packages: entries are always stored in name order. With SOURCE_DATE_EPOCH\n"
+    "set (seconds since 1970), every entry's time is that instant, written as UTC, and modes\n"
+    "are normalised to 0755 (folders, files with an execute bit) or 0644, so the same inputs\n"
+    "give the same bytes; without it, files keep their own times and modes.\n"
     "\n"
     "Exit status:\n"
     "  0  success (with --verify: the package is sound)\n"
@@ -234,7 +235,7 @@ int build(const CommandLine& line, const GeneratorEnvironment& environment, std:
       return usage_error(err, "SOURCE_DATE_EPOCH must be a number of seconds since 1970, not '" +
                                   *environment.source_date_epoch + "'");
     }
-    request.fixed_time = seconds;
+    request.source_date_epoch = seconds;
   }
   if (line.has("--target")) {
     std::string target = value("--target");

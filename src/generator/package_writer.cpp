@@ -133,7 +133,7 @@ bool prepare_source(const PackageRequest& request, std::vector<ArchiveItem>& ite
       FolderScanOptions options;
       options.outside_links = request.outside_links;
       options.skipped_file = request.output_path;
-      options.fixed_time = request.fixed_time;
+      options.source_date_epoch = request.source_date_epoch;
       return scan_folder(request.source_path, options, items, error) &&
              check_item_names(items, target, error);
     }

@@ -32,8 +32,8 @@ struct PackageRequest {
   std::string output_path;
   // For a folder: what becomes of symbolic links leading out of it (see `scan_folder`).
   OutsideLinks outside_links = OutsideLinks::Refuse;
-  // For a folder: when set, the time of every entry, in seconds since 1970 (SOURCE_DATE_EPOCH).
-  std::optional<std::int64_t> fixed_time;
+  // For a folder: SOURCE_DATE_EPOCH, which makes the archive reproducible (see `scan_folder`).
+  std::optional<std::int64_t> source_date_epoch;
 };
 
 // Writes the package that `request` describes to `output_path`. The package is written beside it
