@@ -17,19 +17,31 @@ std::int64_t dos_date_time_to_local_seconds(std::uint32_t dos_date_time) {
   return static_cast<std::int64_t>(std::mktime(&fields));
 }
 
-std::uint32_t dos_date_time_from_unix(long long unix_seconds) {
-  std::time_t time = static_cast<std::time_t>(unix_seconds);
-  std::tm* local = std::localtime(&time);
-  if (local == nullptr || local->tm_year < 80) {
+namespace {
+
+std::uint32_t from_fields(const std::tm* fields) {
+  if (fields == nullptr || fields->tm_year < 80) {
     return k_earliest_dos_date_time;
   }
-  if (local->tm_year > 207) {
+  if (fields->tm_year > 207) {
     return (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29u;
   }
-  return (static_cast<std::uint32_t>(local->tm_year - 80) << 25) |
-         (static_cast<std::uint32_t>(local->tm_mon + 1) << 21) |
-         (static_cast<std::uint32_t>(local->tm_mday) << 16) |
-         (static_cast<std::uint32_t>(local->tm_hour) << 11) |
-         (static_cast<std::uint32_t>(local->tm_min) << 5) |
-         static_cast<std::uint32_t>(local->tm_sec / 2);
+  return (static_cast<std::uint32_t>(fields->tm_year - 80) << 25) |
+         (static_cast<std::uint32_t>(fields->tm_mon + 1) << 21) |
+         (static_cast<std::uint32_t>(fields->tm_mday) << 16) |
+         (static_cast<std::uint32_t>(fields->tm_hour) << 11) |
+         (static_cast<std::uint32_t>(fields->tm_min) << 5) |
+         static_cast<std::uint32_t>(fields->tm_sec / 2);
+}
+
+}  // namespace
+
+std::uint32_t dos_date_time_from_unix(long long unix_seconds) {
+  std::time_t time = static_cast<std::time_t>(unix_seconds);
+  return from_fields(std::localtime(&time));
+}
+
+std::uint32_t dos_date_time_from_utc(long long unix_seconds) {
+  std::time_t time = static_cast<std::time_t>(unix_seconds);
+  return from_fields(std::gmtime(&time));
 }

@@ -19,3 +19,6 @@ inline constexpr std::uint32_t k_earliest_dos_date_time = (1u << 21) | (1u << 16
 // `unix_seconds` as a DOS date and time in local time; times before 1980 become 1 January 1980,
 // times after 2107 the last second of 2107.
 std::uint32_t dos_date_time_from_unix(long long unix_seconds);
+
+// The same in UTC, whatever the local time zone: the same instant always gives the same fields.
+std::uint32_t dos_date_time_from_utc(long long unix_seconds);

@@ -18,6 +18,17 @@ struct UnzipCloser {
   void operator()(void* zip) const { unzClose(static_cast<unzFile>(zip)); }
 };
 
+ArchiveEntryInfo entry_info(const unz_file_info64& info, const char* name) {
+  return {name,
+          info.uncompressed_size,
+          info.compressed_size,
+          static_cast<std::uint32_t>(info.crc),
+          static_cast<unsigned>(info.compression_method),
+          static_cast<std::uint32_t>(info.dosDate),
+          static_cast<unsigned>(info.version >> 8),
+          static_cast<std::uint32_t>(info.external_fa)};
+}
+
 // Reads the current entry through and lets minizip compare its CRC at the close.
 // minizip compares the CRC only when the whole recorded size was read, so a stream that ends early
 // must be caught by its length.
@@ -117,6 +128,7 @@ bool check_archive(std::FILE* file, std::int64_t begin, std::int64_t end, Archiv
     walk.bytes +=
         k_central_header_size + info.size_filename + info.size_file_extra + info.size_file_comment;
     ++summary.entry_count;
+    summary.entries.push_back(entry_info(info, name));
     summary.total_size += info.uncompressed_size;
     if (rules.use == EntryRules::Use::Apply &&
         !passes_entry_rules(info, name, rules.target, error)) {

@@ -6,13 +6,30 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "package/entry_rules.hpp"
+
+// One entry as the archive's central directory records it.
+struct ArchiveEntryInfo {
+  std::string name;
+  std::uint64_t size = 0;
+  std::uint64_t compressed_size = 0;
+  std::uint32_t crc = 0;
+  unsigned method = 0;
+  std::uint32_t dos_date_time = 0;
+  // The high byte of "version made by" (3: Unix, whose permission bits are the high half of the
+  // external attributes).
+  unsigned made_by_host = 0;
+  std::uint32_t external_attributes = 0;
+};
 
 struct ArchiveSummary {
   std::uint64_t entry_count = 0;
   // The sum of the entries' uncompressed sizes.
   std::uint64_t total_size = 0;
+  // The entries walked, in the directory's order.
+  std::vector<ArchiveEntryInfo> entries;
 };
 
 enum class ArchiveCheck { ListOnly, ReadEveryEntry };

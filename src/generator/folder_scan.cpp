@@ -38,48 +38,148 @@ bool check_name(const std::string& name, std::string& error) {
   return true;
 }
 
-}  // namespace
+// The permission bits an entry carries. A reproducible build keeps only whether a file may run:
+// the rest (group bits from the builder's umask, a checkout's modes) would make two builds of
+// the same files differ. Otherwise the bits go in as they are, so that a file kept private in the
+// payload (0600, a key) stays private where it is unpacked, --sfx-extract-dir folders included.
+unsigned entry_mode(fs::perms permissions, bool is_directory, bool reproducible) {
+  if (!reproducible) {
+    return static_cast<unsigned>(permissions & fs::perms::mask) & 0777;
+  }
+  const fs::perms exec = fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
+  return is_directory || (permissions & exec) != fs::perms::none ? 0755u : 0644u;
+}
 
-bool scan_folder(const std::string& folder, std::vector<ArchiveItem>& items, std::string& error) {
-  items.clear();
+bool lies_within(const fs::path& path, const fs::path& root) {
+  fs::path relative = path.lexically_relative(root);
+  return !relative.empty() && *relative.begin() != "..";
+}
+
+struct Scan {
+  const FolderScanOptions& options;
+  fs::path root;
+  // The real paths of the folders being walked, outermost first: a link to one of them would
+  // lead into a loop.
+  std::vector<fs::path> open_folders;
+  std::vector<ArchiveItem>& items;
+  std::string& error;
+};
+
+bool is_skipped(const Scan& scan, const fs::path& path) {
   std::error_code failure;
-  if (!fs::is_directory(folder, failure)) {
-    error = "cannot read the folder " + folder + ": not a directory";
+  return !scan.options.skipped_file.empty() &&
+         fs::equivalent(path, scan.options.skipped_file, failure) && !failure;
+}
+
+// Checks the symbolic link `path` before it is stored as a copy of its target.
+bool check_link(const Scan& scan, const fs::path& path, std::string& error) {
+  std::error_code failure;
+  fs::path written = fs::read_symlink(path, failure);
+  std::string shown = path.string() + " -> " + written.string();
+  failure.clear();
+  fs::path target = fs::canonical(path, failure);
+  if (failure) {
+    error = "cannot store the symbolic link " + shown + ": its target cannot be read (" +
+            failure.message() + ")";
     return false;
   }
-  fs::path root(folder);
-  fs::recursive_directory_iterator it(root, fs::directory_options::none, failure);
-  for (; !failure && it != fs::recursive_directory_iterator(); it.increment(failure)) {
-    const fs::directory_entry& entry = *it;
-    std::string name = entry.path().lexically_relative(root).generic_string();
-    fs::file_status status = entry.symlink_status(failure);
+  if (scan.options.outside_links == OutsideLinks::Refuse && !lies_within(target, scan.root)) {
+    error = "cannot store the symbolic link " + shown +
+            ": it leads out of the folder (--follow-links stores its target)";
+    return false;
+  }
+  return true;
+}
+
+bool walk(Scan& scan, const fs::path& folder, const std::string& prefix) {
+  std::error_code failure;
+  for (fs::directory_iterator it(folder, failure), end; !failure && it != end;
+       it.increment(failure)) {
+    const fs::path& path = it->path();
+    std::string name = prefix + path.filename().generic_string();
+    fs::file_status status = it->symlink_status(failure);
     if (failure) {
       break;
+    }
+    bool is_link = fs::is_symlink(status);
+    if (is_link) {
+      if (!check_link(scan, path, scan.error)) {
+        return false;
+      }
+      status = fs::status(path, failure);
+      if (failure) {
+        break;
+      }
     }
     ArchiveItem item;
     if (fs::is_directory(status)) {
       item.is_directory = true;
       item.name = name + "/";
     } else if (fs::is_regular_file(status)) {
+      if (is_skipped(scan, path)) {
+        continue;
+      }
       item.name = name;
-      item.source_path = entry.path().string();
+      item.source_path = path.string();
     } else {
-      error = "cannot store " + entry.path().string() + ": not a regular file or directory";
+      scan.error = "cannot store " + path.string() + ": not a regular file or directory";
       return false;
     }
-    if (!check_name(item.name, error)) {
+    if (!check_name(item.name, scan.error)) {
       return false;
     }
-    item.mode = static_cast<unsigned>(status.permissions() & fs::perms::mask) & 0777;
-    fs::file_time_type time = entry.last_write_time(failure);
-    if (failure) {
-      break;
+    item.mode = entry_mode(status.permissions(), item.is_directory,
+                           scan.options.source_date_epoch.has_value());
+    if (scan.options.source_date_epoch) {
+      item.dos_date_time = dos_date_time_from_utc(*scan.options.source_date_epoch);
+    } else {
+      // The time of the link's target, like its contents.
+      fs::file_time_type time = fs::last_write_time(path, failure);
+      if (failure) {
+        break;
+      }
+      item.dos_date_time = dos_date_time_from_unix(unix_seconds(time));
     }
-    item.dos_date_time = dos_date_time_from_unix(unix_seconds(time));
-    items.push_back(std::move(item));
+    scan.items.push_back(std::move(item));
+    if (fs::is_directory(status)) {
+      fs::path real = fs::canonical(path, failure);
+      if (failure) {
+        break;
+      }
+      if (std::find(scan.open_folders.begin(), scan.open_folders.end(), real) !=
+          scan.open_folders.end()) {
+        scan.error = "cannot store " + path.string() +
+                     (is_link ? " -> " + fs::read_symlink(path, failure).string() : "") +
+                     ": a symbolic link to a folder that holds it would never end";
+        return false;
+      }
+      scan.open_folders.push_back(real);
+      if (!walk(scan, path, name + "/")) {
+        return false;
+      }
+      scan.open_folders.pop_back();
+    }
   }
   if (failure) {
-    error = "cannot read the folder " + folder + ": " + failure.message();
+    scan.error = "cannot read the folder " + folder.string() + ": " + failure.message();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool scan_folder(const std::string& folder, const FolderScanOptions& options,
+                 std::vector<ArchiveItem>& items, std::string& error) {
+  items.clear();
+  std::error_code failure;
+  fs::path root = fs::is_directory(folder, failure) ? fs::canonical(folder, failure) : fs::path();
+  if (root.empty() || failure) {
+    error = "cannot read the folder " + folder + ": not a directory";
+    return false;
+  }
+  Scan scan{options, root, {root}, items, error};
+  if (!walk(scan, fs::path(folder), "")) {
     return false;
   }
   std::sort(items.begin(), items.end(),

@@ -1,11 +1,16 @@
 #include "generator/generator_cli.hpp"
 
+#include <algorithm>
+#include <limits>
 #include <map>
-#include <optional>
+#include <set>
 
+#include "common/environment.hpp"
 #include "generator/package_info.hpp"
 #include "generator/package_writer.hpp"
+#include "generator/stub_location.hpp"
 #include "package/trailer_layout.hpp"
+#include "platform/platform.hpp"
 
 namespace {
 
@@ -13,18 +18,26 @@ constexpr char k_program[] = "vek_fwsfx_gen";
 constexpr char k_version[] = "1.0";
 
 constexpr char k_help[] =
-    "Usage: vek_fwsfx_gen --stub STUB (--dir FOLDER | --zip ARCHIVE) --command TEMPLATE\n"
-    "                     [--extra-tool COMMAND] [--level 0-9] -o PACKAGE\n"
-    "       vek_fwsfx_gen --info PACKAGE [--verify]\n"
+    "Usage: vek_fwsfx_gen (--target linux|windows | --stub STUB) (--dir FOLDER | --zip ARCHIVE)\n"
+    "                     --command TEMPLATE [--extra-tool COMMAND] [--level 0-9]\n"
+    "                     [--follow-links] -o PACKAGE\n"
+    "       vek_fwsfx_gen --info [--verify] [--json] PACKAGE\n"
+    "       vek_fwsfx_gen --list [--json] PACKAGE\n"
     "       vek_fwsfx_gen --help | --version\n"
     "\n"
-    "Builds a self-extracting package: a copy of STUB, a ZIP archive of FOLDER's contents (or\n"
+    "Builds a self-extracting package: a copy of a stub, a ZIP archive of FOLDER's contents (or\n"
     "ARCHIVE, unchanged) and a payload trailer holding the command TEMPLATE that the stub runs\n"
-    "after unpacking.\n"
+    "after unpacking. Options come in any order; --name=VALUE works as well as --name VALUE.\n"
     "\n"
     "Options:\n"
-    "  --stub STUB           the stub to copy (sfx_stub or sfx_stub.exe)\n"
-    "  --dir FOLDER          archive everything below FOLDER\n"
+    "  --target PLATFORM     pack the stub for linux or windows that comes with this generator:\n"
+    "                        the installed one (../share/sfxkit/stubs/ beside its bin/ folder)\n"
+    "                        or, run from a build folder, the one built beside it\n"
+    "  --stub STUB           pack a stub of your own (sfx_stub or sfx_stub.exe) instead\n"
+    "  --dir FOLDER          archive everything below FOLDER; a symbolic link is stored as a\n"
+    "                        copy of its target, PACKAGE itself is left out\n"
+    "  --follow-links        also store the targets of links leading out of FOLDER (refused\n"
+    "                        otherwise)\n"
     "  --zip ARCHIVE         append the ZIP file ARCHIVE unchanged\n"
     "  --command TEMPLATE    the command to run, at most 256 bytes; it may use %argv%,\n"
     "                        %current-dir% and %ca-bundle.crt%\n"
@@ -32,17 +45,30 @@ constexpr char k_help[] =
     "                        may use %device%\n"
     "  --level N             deflate level 1-9, or 0 to store (default 6)\n"
     "  -o PACKAGE            the package to write; it appears only when complete\n"
-    "  --info PACKAGE        print the package's trailer and archive summary\n"
+    "  --info                print PACKAGE's trailer and archive summary\n"
+    "  --list                print PACKAGE's entries: type, mode, size, CRC-32, time, name\n"
     "  --verify              with --info: also read every entry and check its CRC\n"
+    "  --json                with --info or --list: print one JSON document instead\n"
     "  --help                print this help and exit\n"
     "  --version             print the version and exit\n"
     "\n"
-    "Exit status: 0 on success, 1 when the package cannot be built or is not sound, 2 on a\n"
-    "usage error.\n";
+    "Reproducible packages: entries are always stored in name order. With SOURCE_DATE_EPOCH\n"
+    "set (seconds since 1970), every entry's time is that instant, written as UTC, and modes\n"
+    "are normalised to 0755 (folders, files with an execute bit) or 0644, so the same inputs\n"
+    "give the same bytes; without it, files keep their own times and modes.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  success (with --verify: the package is sound)\n"
+    "  1  the package cannot be built, read or is not sound; no stub found for --target\n"
+    "  2  usage error (also a SOURCE_DATE_EPOCH that is not a number of seconds)\n";
 
-bool takes_value(const std::string& option) {
-  return option == "--stub" || option == "--dir" || option == "--zip" || option == "--command" ||
-         option == "--extra-tool" || option == "--level" || option == "-o" || option == "--info";
+const char* const k_value_options[] = {"--stub",    "--target",     "--dir",   "--zip",
+                                       "--command", "--extra-tool", "--level", "-o"};
+const char* const k_flags[] = {"--info", "--list", "--verify", "--json", "--follow-links"};
+
+bool is_one_of(const std::string& argument, const char* const* begin, const char* const* end) {
+  return std::find_if(begin, end, [&argument](const char* name) { return argument == name; }) !=
+         end;
 }
 
 int usage_error(std::ostream& err, const std::string& message) {
@@ -56,91 +82,225 @@ int failure(std::ostream& err, const std::string& message) {
   return k_generator_failed;
 }
 
-int inspect(const std::string& path, bool verify, std::ostream& out, std::ostream& err) {
-  PackageInfo info;
-  std::string error;
-  if (!inspect_package(path, verify ? ArchiveCheck::ReadEveryEntry : ArchiveCheck::ListOnly, info,
-                       error)) {
-    return failure(err, error);
+struct CommandLine {
+  std::map<std::string, std::string> values;
+  std::set<std::string> flags;
+  std::vector<std::string> operands;
+  bool has(const char* option) const { return values.count(option) != 0 || flags.count(option); }
+};
+
+enum class ParseResult { Parsed, Done };
+
+// Sorts `arguments` into options with values, flags and operands, in any order; "--" ends the
+// options. Handles --help and --version at once (Done). Returns Parsed, Done, or the status of a
+// usage error in `status`.
+ParseResult parse(const std::vector<std::string>& arguments, CommandLine& line, int& status,
+                  std::ostream& out, std::ostream& err) {
+  status = k_generator_ok;
+  bool options_ended = false;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    std::string argument = arguments[i];
+    if (options_ended || argument.size() < 2 || argument[0] != '-') {
+      line.operands.push_back(argument);
+      continue;
+    }
+    if (argument == "--") {
+      options_ended = true;
+      continue;
+    }
+    if (argument == "--help" || argument == "-h") {
+      out << k_help;
+      return ParseResult::Done;
+    }
+    if (argument == "--version") {
+      out << k_program << " " << k_version << " (payload layout " << k_layout_version << ")\n";
+      return ParseResult::Done;
+    }
+    std::optional<std::string> value;
+    std::size_t equals = argument.find('=');
+    if (argument.rfind("--", 0) == 0 && equals != std::string::npos) {
+      value = argument.substr(equals + 1);
+      argument.erase(equals);
+    }
+    if (is_one_of(argument, std::begin(k_flags), std::end(k_flags))) {
+      if (value) {
+        status = usage_error(err, "option " + argument + " takes no value");
+        return ParseResult::Done;
+      }
+      line.flags.insert(argument);
+      continue;
+    }
+    if (!is_one_of(argument, std::begin(k_value_options), std::end(k_value_options))) {
+      status = usage_error(err, "unknown option " + argument);
+      return ParseResult::Done;
+    }
+    if (!value) {
+      if (i + 1 == arguments.size()) {
+        status = usage_error(err, "option " + argument + " needs a value");
+        return ParseResult::Done;
+      }
+      value = arguments[++i];
+    }
+    if (!line.values.emplace(argument, *value).second) {
+      status = usage_error(err, "option " + argument + " is given twice");
+      return ParseResult::Done;
+    }
   }
-  out << describe_package(info);
-  if (verify) {
-    out << "verified:            every entry reads back with a matching CRC\n";
+  return ParseResult::Parsed;
+}
+
+// --info and --list.
+int inspect(const CommandLine& line, std::ostream& out, std::ostream& err) {
+  bool list = line.has("--list");
+  if (line.has("--info") && list) {
+    return usage_error(err, "give only one of --info and --list");
+  }
+  const char* mode = list ? "--list" : "--info";
+  if (!line.values.empty() || line.has("--follow-links")) {
+    return usage_error(err, std::string(mode) + " takes no other option but " +
+                                (list ? "--json" : "--verify and --json"));
+  }
+  if (list && line.has("--verify")) {
+    return usage_error(err, "--verify goes with --info");
+  }
+  if (line.operands.size() != 1) {
+    return usage_error(err, std::string(mode) + " takes one PACKAGE");
+  }
+  PackageReport report;
+  report.path = line.operands[0];
+  if (inspect_package(report.path, ArchiveCheck::ListOnly, report.info, report.error) &&
+      line.has("--verify")) {
+    // The listing above leaves out the stub's entry rules; verifying applies them as well.
+    PackageInfo verified;
+    report.verified =
+        inspect_package(report.path, ArchiveCheck::ReadEveryEntry, verified, report.error);
+  }
+  if (line.has("--json")) {
+    out << package_json(report, list ? ReportEntries::Include : ReportEntries::Leave);
+  } else if (report.info.archive_read) {
+    out << (list ? describe_entries(report.info) : describe_package(report.info));
+    if (report.verified == true) {
+      out << "verified:            every entry reads back with a matching CRC\n";
+    }
+  }
+  return report.error.empty() ? k_generator_ok : failure(err, report.error);
+}
+
+// SOURCE_DATE_EPOCH: a whole number of seconds since 1970.
+bool parse_epoch(const std::string& text, std::int64_t& seconds) {
+  if (text.empty() || text.size() > 18 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  seconds = std::stoll(text);
+  return true;
+}
+
+int build(const CommandLine& line, const GeneratorEnvironment& environment, std::ostream& err) {
+  for (const char* only_inspecting : {"--verify", "--json"}) {
+    if (line.has(only_inspecting)) {
+      return usage_error(err, std::string(only_inspecting) + " goes with --info" +
+                                  (std::string(only_inspecting) == "--json" ? " or --list" : ""));
+    }
+  }
+  if (!line.operands.empty()) {
+    return usage_error(err, "unexpected argument " + line.operands[0]);
+  }
+  for (const char* required : {"--command", "-o"}) {
+    if (!line.has(required)) {
+      return usage_error(err, std::string("option ") + required + " is required");
+    }
+  }
+  if (line.has("--stub") == line.has("--target")) {
+    return usage_error(err, "give exactly one of --target and --stub");
+  }
+  if (line.has("--dir") == line.has("--zip")) {
+    return usage_error(err, "give exactly one of --dir and --zip");
+  }
+  if (line.has("--follow-links") && !line.has("--dir")) {
+    return usage_error(err, "--follow-links goes with --dir");
+  }
+  auto value = [&line](const char* option) { return line.values.at(option); };
+  PackageRequest request;
+  if (line.has("--level")) {
+    const std::string level = value("--level");
+    if (level.size() != 1 || level[0] < '0' || level[0] > '9') {
+      return usage_error(err, "--level takes a number from 0 to 9, not " + level);
+    }
+    request.level = level[0] - '0';
+  }
+  if (environment.source_date_epoch) {
+    std::int64_t seconds = 0;
+    if (!parse_epoch(*environment.source_date_epoch, seconds)) {
+      return usage_error(err, "SOURCE_DATE_EPOCH must be a number of seconds since 1970, not '" +
+                                  *environment.source_date_epoch + "'");
+    }
+    request.source_date_epoch = seconds;
+  }
+  if (line.has("--target")) {
+    std::string target = value("--target");
+    if (target != "linux" && target != "windows") {
+      return usage_error(err, "--target takes linux or windows, not " + target);
+    }
+    TargetPlatform platform = target == "linux" ? TargetPlatform::Linux : TargetPlatform::Windows;
+    request.stub_path = find_stub(environment.program_path, platform);
+    if (request.stub_path.empty()) {
+      std::string tried;
+      for (const std::string& candidate : stub_candidates(environment.program_path, platform)) {
+        tried += "\n  " + candidate;
+      }
+      return failure(
+          err, "no " + target + " stub found; looked for" +
+                   (tried.empty() ? std::string(" nothing: where is ") + k_program + " itself?"
+                                  : tried) +
+                   "\ngive one with --stub");
+    }
+  } else {
+    request.stub_path = value("--stub");
+  }
+  request.source = line.has("--dir") ? ArchiveSource::Folder : ArchiveSource::ZipFile;
+  request.source_path = line.has("--dir") ? value("--dir") : value("--zip");
+  request.outside_links = line.has("--follow-links") ? OutsideLinks::Follow : OutsideLinks::Refuse;
+  request.command_template = value("--command");
+  if (line.has("--extra-tool")) {
+    request.extra_tool_command = value("--extra-tool");
+  }
+  request.output_path = value("-o");
+  std::string error;
+  if (!write_package(request, error)) {
+    return failure(err, error);
   }
   return k_generator_ok;
 }
 
 }  // namespace
 
-int run_generator(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
-  std::map<std::string, std::string> values;
-  bool verify = false;
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& argument = arguments[i];
-    if (argument == "--help" || argument == "-h") {
-      out << k_help;
-      return k_generator_ok;
-    }
-    if (argument == "--version") {
-      out << k_program << " " << k_version << " (payload layout " << k_layout_version << ")\n";
-      return k_generator_ok;
-    }
-    if (argument == "--verify") {
-      verify = true;
-      continue;
-    }
-    if (!takes_value(argument)) {
-      return usage_error(err, argument.rfind('-', 0) == 0 ? "unknown option " + argument
-                                                          : "unexpected argument " + argument);
-    }
-    if (i + 1 == arguments.size()) {
-      return usage_error(err, "option " + argument + " needs a value");
-    }
-    if (!values.emplace(argument, arguments[++i]).second) {
-      return usage_error(err, "option " + argument + " is given twice");
-    }
+GeneratorEnvironment process_environment() {
+  GeneratorEnvironment environment;
+  environment.program_path = platform::executable_path(4096);
+  std::string epoch;
+  if (read_environment_variable("SOURCE_DATE_EPOCH", epoch)) {
+    environment.source_date_epoch = epoch;
   }
-  auto has = [&values](const char* option) { return values.count(option) != 0; };
+  return environment;
+}
 
-  if (has("--info")) {
-    if (values.size() != 1) {
-      return usage_error(err, "--info takes no other option but --verify");
-    }
-    return inspect(values["--info"], verify, out, err);
+int run_generator(const std::vector<std::string>& arguments,
+                  const GeneratorEnvironment& environment, std::ostream& out, std::ostream& err) {
+  CommandLine line;
+  int status = k_generator_ok;
+  if (parse(arguments, line, status, out, err) == ParseResult::Done) {
+    return status;
   }
   if (arguments.empty()) {
     return usage_error(err, "nothing to do");
   }
-  if (verify) {
-    return usage_error(err, "--verify goes with --info");
+  if (line.has("--info") || line.has("--list")) {
+    return inspect(line, out, err);
   }
-  for (const char* required : {"--stub", "--command", "-o"}) {
-    if (!has(required)) {
-      return usage_error(err, std::string("option ") + required + " is required");
-    }
-  }
-  if (has("--dir") == has("--zip")) {
-    return usage_error(err, "give exactly one of --dir and --zip");
-  }
-  PackageRequest request;
-  if (has("--level")) {
-    const std::string& level = values["--level"];
-    if (level.size() != 1 || level[0] < '0' || level[0] > '9') {
-      return usage_error(err, "--level takes a number from 0 to 9, not " + level);
-    }
-    request.level = level[0] - '0';
-  }
-  request.stub_path = values["--stub"];
-  request.source = has("--dir") ? ArchiveSource::Folder : ArchiveSource::ZipFile;
-  request.source_path = has("--dir") ? values["--dir"] : values["--zip"];
-  request.command_template = values["--command"];
-  if (has("--extra-tool")) {
-    request.extra_tool_command = values["--extra-tool"];
-  }
-  request.output_path = values["-o"];
-  std::string error;
-  if (!write_package(request, error)) {
-    return failure(err, error);
-  }
-  return k_generator_ok;
+  return build(line, environment, err);
+}
+
+int run_generator(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+  return run_generator(arguments, process_environment(), out, err);
 }

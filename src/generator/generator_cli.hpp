@@ -2,6 +2,7 @@
 
 // The command line of vek_fwsfx_gen.
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -10,7 +11,23 @@ inline constexpr int k_generator_ok = 0;
 inline constexpr int k_generator_failed = 1;
 inline constexpr int k_generator_usage_error = 2;
 
-// Runs vek_fwsfx_gen with `arguments` (the program name left out): builds a package, or prints or
-// verifies one, or prints help or version. Writes results to `out` and messages to `err`. Returns
-// 0 on success, 1 when the work failed or was refused, 2 on a usage error.
+// What the generator takes from outside its command line.
+struct GeneratorEnvironment {
+  // The generator's own executable, a full path: `--target` looks for the stubs relative to it.
+  std::string program_path;
+  // The value of SOURCE_DATE_EPOCH, when it is set.
+  std::optional<std::string> source_date_epoch;
+};
+
+// The running process's environment: its own executable and its SOURCE_DATE_EPOCH.
+GeneratorEnvironment process_environment();
+
+// Runs vek_fwsfx_gen with `arguments` (the program name left out) in `environment`: builds a
+// package, or prints, lists or verifies one, or prints help or version. Options may come in any
+// order. Writes results to `out` and messages to `err`. Returns 0 on success, 1 when the work
+// failed or was refused (a package that is not sound included), 2 on a usage error.
+int run_generator(const std::vector<std::string>& arguments,
+                  const GeneratorEnvironment& environment, std::ostream& out, std::ostream& err);
+
+// The same in the running process's environment.
 int run_generator(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);

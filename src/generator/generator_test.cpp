@@ -3,12 +3,15 @@
 
 #include <gtest/gtest.h>
 #include <unzip.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,10 +21,13 @@
 #include "generator/generator_cli.hpp"
 #include "generator/package_info.hpp"
 #include "generator/package_writer.hpp"
+#include "generator/stub_location.hpp"
 #include "generator/zip_writer.hpp"
 #include "platform/platform.hpp"
 #include "testing/archive_builder.hpp"
+#include "testing/artifacts.hpp"
 #include "testing/package_builder.hpp"
+#include "testing/process_runner.hpp"
 #include "testing/scoped_temp_dir.hpp"
 
 namespace fs = std::filesystem;
@@ -221,6 +227,9 @@ TEST_F(GeneratorTest, RefusalsLeaveNothingBehind) {
     std::string error;
     ASSERT_TRUE(write_zip(file.get(), 0, items, 6, error)) << error;
   }
+  // The stub under a second name.
+  std::error_code no_hard_link;
+  fs::create_hard_link(stub, dir.file("stub-link.exe"), no_hard_link);
   std::string comment = RawTrailer::extra_tool_pattern_text() + std::string(7, '\0');
   std::string zip_bytes = read_file(tricky_zip);
   zip_bytes[zip_bytes.size() - 2] = static_cast<char>(comment.size());
@@ -287,6 +296,28 @@ TEST_F(GeneratorTest, RefusalsLeaveNothingBehind) {
          r.source_path = tricky;
        },
        "extra tool section"},
+      {"output is the stub",
+       [](PackageRequest& r, const std::string&, const std::string&) {
+         r.output_path = r.stub_path;
+       },
+       "would replace the stub"},
+      {"output is the stub by another path",
+       [](PackageRequest& r, const std::string&, const std::string&) {
+         r.output_path = r.source_path + "/../stub.exe";
+       },
+       "would replace the stub"},
+      {"output is a hard link to the stub",
+       [](PackageRequest& r, const std::string&, const std::string&) {
+         r.output_path = (fs::path(r.stub_path).parent_path() / "stub-link.exe").string();
+       },
+       "would replace the stub"},
+      {"output is the ZIP input",
+       [](PackageRequest& r, const std::string&, const std::string& tricky) {
+         r.source = ArchiveSource::ZipFile;
+         r.source_path = tricky;
+         r.output_path = tricky;
+       },
+       "would replace the ZIP file"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -297,6 +328,8 @@ TEST_F(GeneratorTest, RefusalsLeaveNothingBehind) {
     EXPECT_NE(error.find(c.message), std::string::npos) << error;
     EXPECT_EQ(tree_listing(out), std::vector<std::string>{});
   }
+  EXPECT_EQ(read_file(stub), k_stub);
+  EXPECT_EQ(read_file(dir.file("stub-link.exe")), no_hard_link ? "" : k_stub);
 }
 
 TEST_F(GeneratorTest, RefusesFolderEntriesThatCannotBeStored) {
@@ -319,10 +352,140 @@ TEST_F(GeneratorTest, RefusesFolderEntriesThatCannotBeStored) {
     EXPECT_NE(error.find(name), std::string::npos) << error;
     fs::remove(payload + "/" + name);
   }
-  fs::create_symlink("b.txt", payload + "/link");
-  EXPECT_FALSE(write_package(request(), error));
-  EXPECT_NE(error.find("not a regular file or directory"), std::string::npos) << error;
   EXPECT_EQ(tree_listing(out), std::vector<std::string>{});
+}
+
+// Payload folders as vendors have them: shared libraries with their version links, links to
+// folders, links that lead elsewhere. A link is stored as a copy of its target under its own name.
+TEST_F(GeneratorTest, SymbolicLinksInTheFolder) {
+  if (is_windows()) {
+    GTEST_SKIP() << "symbolic links need privileges on Windows";
+  }
+  std::string outside = dir.file("outside.txt");
+  ASSERT_TRUE(write_file(outside, "far away\n"));
+  ASSERT_TRUE(write_file(payload + "/libfoo.so.1", "ELF library"));
+  const std::vector<std::string> plain = {"a/", "a/empty/", "a/x.sh",    "b.txt",
+                                          "c/", "c/d/",     "c/d/e.bin", "libfoo.so.1"};
+  struct Case {
+    const char* what;
+    // The link's name below the folder and what it points to.
+    std::string link;
+    std::string target;
+    OutsideLinks outside_links;
+    // The entries added to `plain`, with the content of the first; empty when refused.
+    std::vector<std::string> added;
+    std::string content;
+    std::string refusal;
+  } cases[] = {
+      {"library version link",
+       "libfoo.so",
+       "libfoo.so.1",
+       OutsideLinks::Refuse,
+       {"libfoo.so"},
+       "ELF library",
+       ""},
+      {"link into a subfolder",
+       "lib.so",
+       "a/x.sh",
+       OutsideLinks::Refuse,
+       {"lib.so"},
+       "echo x\n",
+       ""},
+      {"link to a folder",
+       "current",
+       "c",
+       OutsideLinks::Refuse,
+       {"current/", "current/d/", "current/d/e.bin"},
+       "",
+       ""},
+      {"link out of the folder",
+       "far.txt",
+       outside,
+       OutsideLinks::Refuse,
+       {},
+       "",
+       "it leads out of the folder (--follow-links stores its target)"},
+      {"link out of the folder, followed",
+       "far.txt",
+       outside,
+       OutsideLinks::Follow,
+       {"far.txt"},
+       "far away\n",
+       ""},
+      {"link that climbs out",
+       "up.txt",
+       "../outside.txt",
+       OutsideLinks::Refuse,
+       {},
+       "",
+       "it leads out of the folder"},
+      {"dangling link",
+       "gone.so",
+       "libgone.so.1",
+       OutsideLinks::Follow,
+       {},
+       "",
+       "its target cannot be read"},
+      {"link to a folder above it",
+       "a/loop",
+       "..",
+       OutsideLinks::Refuse,
+       {},
+       "",
+       "a symbolic link to a folder that holds it would never end"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string link = payload + "/" + c.link;
+    fs::create_symlink(c.target, link);
+    PackageRequest r = request();
+    r.outside_links = c.outside_links;
+    std::string error;
+    bool written = write_package(r, error);
+    EXPECT_EQ(written, c.refusal.empty()) << error;
+    if (written) {
+      std::vector<std::string> expected = plain;
+      expected.insert(expected.end(), c.added.begin(), c.added.end());
+      std::sort(expected.begin(), expected.end());
+      std::vector<std::string> names;
+      for (const Listed& entry : list_archive(r.output_path, dir.path())) {
+        names.push_back(entry.name);
+        if (entry.name == c.added[0] && !c.content.empty()) {
+          EXPECT_EQ(entry.size, c.content.size());
+          EXPECT_EQ((entry.external >> 16) & 0170000, 0100000u) << "stored as a plain file";
+        }
+      }
+      EXPECT_EQ(names, expected);
+      PackageInfo info;
+      EXPECT_TRUE(inspect_package(r.output_path, ArchiveCheck::ReadEveryEntry, info, error))
+          << error;
+      fs::remove(r.output_path);
+    } else {
+      EXPECT_EQ(error.rfind("cannot store", 0), 0u) << error;
+      EXPECT_NE(error.find(link + " -> " + c.target), std::string::npos) << error;
+      EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
+    }
+    fs::remove(link);
+    EXPECT_EQ(tree_listing(out), std::vector<std::string>{});
+  }
+}
+
+// A package written into the folder it packs leaves itself out, so building again does not pack
+// the previous package into the next one.
+TEST_F(GeneratorTest, PackageInsideItsFolderIsLeftOut) {
+  PackageRequest r = request();
+  r.output_path = payload + "/package.exe";
+  std::string error;
+  ASSERT_TRUE(write_package(r, error)) << error;
+  std::string first = read_file(r.output_path);
+  ASSERT_TRUE(write_package(r, error)) << error;
+  EXPECT_EQ(read_file(r.output_path).size(), first.size());
+  std::vector<std::string> names;
+  for (const Listed& entry : list_archive(r.output_path, dir.path())) {
+    names.push_back(entry.name);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"a/", "a/empty/", "a/x.sh", "b.txt", "c/", "c/d/",
+                                             "c/d/e.bin"}));
 }
 
 TEST_F(GeneratorTest, ArchivesOf2GiBOrMoreAreRefused) {
@@ -357,6 +520,22 @@ CliResult run_cli(const std::vector<std::string>& arguments) {
   std::ostringstream err;
   int status = run_generator(arguments, out, err);
   return {status, out.str(), err.str()};
+}
+
+CliResult run_cli(const std::vector<std::string>& arguments,
+                  const GeneratorEnvironment& environment) {
+  std::ostringstream out;
+  std::ostringstream err;
+  int status = run_generator(arguments, environment, out, err);
+  return {status, out.str(), err.str()};
+}
+
+std::string hex_crc(const std::string& data) {
+  char text[12];
+  std::snprintf(
+      text, sizeof text, "%08lx",
+      crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+  return text;
 }
 
 // A package the generator makes is one that the stub it is packed with extracts, and --verify
@@ -448,7 +627,22 @@ TEST_F(GeneratorTest, CommandLineUsageErrors) {
       {"--stub", stub, "--stub", stub, "--dir", payload, "--command", "x", "-o", out + "/p"},
       {"--stub", stub, "--dir", payload, "--command", "x", "-o", out + "/p", "--verify"},
       {"--info", stub, "--stub", stub},
+      {"--info"},
+      {"--info", stub, stub},
+      {"--info", "--list", stub},
+      {"--list", "--verify", stub},
+      {"--list", stub, "--follow-links"},
+      {"--json=yes", "--info", stub},
+      {"--stub", stub, "--dir", payload, "--command", "x", "-o", out + "/p", "--json"},
+      {"--stub", stub, "--dir", payload, "--command", "x", "-o", out + "/p", "extra"},
+      {"--target", "mac", "--dir", payload, "--command", "x", "-o", out + "/p"},
+      {"--target", "linux", "--stub", stub, "--dir", payload, "--command", "x", "-o", out + "/p"},
+      {"--dir", payload, "--command", "x", "-o", out + "/p"},
+      {"--stub=" + stub, "--dir", payload, "--command", "x", "-o", out + "/p", "--level=12"},
+      {"--stub", stub, "--zip", stub, "--command", "x", "-o", out + "/p", "--follow-links"},
   };
+  GeneratorEnvironment bad_epoch;
+  bad_epoch.source_date_epoch = "yesterday";
   for (const std::vector<std::string>& arguments : cases) {
     CliResult result = run_cli(arguments);
     std::string joined;
@@ -460,13 +654,23 @@ TEST_F(GeneratorTest, CommandLineUsageErrors) {
     EXPECT_NE(result.err.find("--help"), std::string::npos) << joined;
     EXPECT_EQ(result.out, "") << joined;
   }
+  CliResult epoch =
+      run_cli({"--stub", stub, "--dir", payload, "--command", "x", "-o", out + "/p"}, bad_epoch);
+  EXPECT_EQ(epoch.status, k_generator_usage_error);
+  EXPECT_NE(epoch.err.find("SOURCE_DATE_EPOCH"), std::string::npos) << epoch.err;
   EXPECT_EQ(tree_listing(out), std::vector<std::string>{});
 }
 
 TEST_F(GeneratorTest, CommandLineBuildsAndInspects) {
   CliResult help = run_cli({"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out.rfind("Usage: vek_fwsfx_gen --stub STUB", 0), 0u) << help.out;
+  EXPECT_EQ(help.out.rfind("Usage: vek_fwsfx_gen (--target linux|windows | --stub STUB)", 0), 0u)
+      << help.out;
+  for (const char* documented :
+       {"  --target PLATFORM", "  --stub STUB", "  --follow-links", "  --list", "  --json",
+        "SOURCE_DATE_EPOCH", "Exit status:\n  0  ", "\n  1  ", "\n  2  usage error"}) {
+    EXPECT_NE(help.out.find(documented), std::string::npos) << documented;
+  }
   CliResult version = run_cli({"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "vek_fwsfx_gen 1.0 (payload layout 2.0)\n");
@@ -480,6 +684,15 @@ TEST_F(GeneratorTest, CommandLineBuildsAndInspects) {
 
   CliResult info = run_cli({"--info", package, "--verify"});
   EXPECT_EQ(info.status, 0) << info.err;
+  // Options in any order, "--" before a package whose name starts with a dash.
+  for (const std::vector<std::string>& reordered :
+       {std::vector<std::string>{"--info", "--verify", package},
+        std::vector<std::string>{package, "--verify", "--info"},
+        std::vector<std::string>{"--verify", "--info", "--", package}}) {
+    CliResult again = run_cli(reordered);
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(again.out, info.out);
+  }
   std::istringstream lines(info.out);
   std::vector<std::string> expected_starts = {
       "layout version:      2.0", "command template:    a/x.sh", "archive offset:      3000",
@@ -496,9 +709,10 @@ TEST_F(GeneratorTest, CommandLineBuildsAndInspects) {
   bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x55);
   ASSERT_TRUE(write_file(package, bytes));
   EXPECT_EQ(run_cli({"--info", package}).status, 0);
-  CliResult damaged = run_cli({"--info", package, "--verify"});
+  CliResult damaged = run_cli({"--info", "--verify", package});
   EXPECT_EQ(damaged.status, k_generator_failed);
   EXPECT_NE(damaged.err.find("c/d/e.bin"), std::string::npos) << damaged.err;
+  EXPECT_EQ(damaged.out.find("verified:"), std::string::npos) << damaged.out;
 
   CliResult plain = run_cli({"--info", stub});
   EXPECT_EQ(plain.status, k_generator_failed);
@@ -509,6 +723,219 @@ TEST_F(GeneratorTest, CommandLineBuildsAndInspects) {
       run_cli({"--stub", stub, "--dir", payload, "--command", "", "-o", out + "/empty.exe"});
   EXPECT_EQ(refused.status, k_generator_failed);
   EXPECT_FALSE(path_exists(out + "/empty.exe"));
+}
+
+// --info --json and --list (--json): what a pipeline reads, parsed back.
+TEST_F(GeneratorTest, CommandLineJsonAndListing) {
+  fs::permissions(payload + "/a/x.sh", static_cast<fs::perms>(0755));
+  std::string package = out + "/p.exe";
+  GeneratorEnvironment fixed;
+  fixed.source_date_epoch = "1700000000";
+  CliResult built = run_cli({"-o", package, "--command", "a/x.sh", "--extra-tool", "flash %device%",
+                             "--dir", payload, "--stub", stub},
+                            fixed);
+  ASSERT_EQ(built.status, 0) << built.err;
+  ASSERT_TRUE(append_bytes(package, "12345"));
+  std::int64_t size = static_cast<std::int64_t>(read_file(package).size());
+
+  CliResult info = run_cli({"--json", "--info", package, "--verify"});
+  ASSERT_EQ(info.status, 0) << info.err;
+  nlohmann::json document = nlohmann::json::parse(info.out);
+  EXPECT_EQ(document["package"], package);
+  EXPECT_EQ(document["file_size"], size);
+  nlohmann::json trailer = document["trailer"];
+  EXPECT_EQ(trailer["layout_version"], "2.0");
+  EXPECT_EQ(trailer["command_template"], "a/x.sh");
+  EXPECT_EQ(trailer["extra_tool_command"], "flash %device%");
+  EXPECT_EQ(trailer["archive_offset"], 3000);
+  std::int64_t trailer_offset = 3000 + trailer["archive_length"].get<std::int64_t>();
+  EXPECT_EQ(trailer["trailer_offset"], trailer_offset);
+  EXPECT_EQ(trailer["trailer_length"], size - 5 - trailer_offset);
+  EXPECT_EQ(trailer["bytes_after_trailer"], 5);
+  EXPECT_EQ(document["archive"]["entries"], 7);
+  EXPECT_EQ(document["archive"]["total_size"], big_size + 4 + 7);
+  EXPECT_EQ(document["verified"], true);
+  EXPECT_TRUE(document["error"].is_null());
+  EXPECT_EQ(run_cli({"--info", package, "--json"}).out.find("\"verified\": null"),
+            info.out.find("\"verified\": true"));
+
+  CliResult list = run_cli({"--list", package});
+  ASSERT_EQ(list.status, 0) << list.err;
+  // 1700000000 is 2023-11-14 22:13:20 UTC.
+  // Windows has no execute bit: a script there is stored as 0644.
+  const std::string script_mode = is_windows() ? "0644" : "0755";
+  EXPECT_NE(list.out.find("- " + script_mode + "            7  " + hex_crc("echo x\n") +
+                          "  2023-11-14 22:13:20  a/x.sh\n"),
+            std::string::npos)
+      << list.out;
+  EXPECT_NE(list.out.find("d 0755            0  00000000  2023-11-14 22:13:20  c/d/\n"),
+            std::string::npos)
+      << list.out;
+  EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 7);
+
+  CliResult listed = run_cli({"--list", "--json", package});
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  nlohmann::json entries = nlohmann::json::parse(listed.out)["entries"];
+  ASSERT_EQ(entries.size(), 7u);
+  EXPECT_EQ(entries[2]["name"], "a/x.sh");
+  EXPECT_EQ(entries[2]["type"], "file");
+  EXPECT_EQ(entries[2]["size"], 7);
+  EXPECT_EQ(entries[2]["crc32"], hex_crc("echo x\n"));
+  EXPECT_EQ(entries[2]["method"], 8);
+  EXPECT_EQ(entries[2]["time"], "2023-11-14T22:13:20");
+  EXPECT_EQ(entries[2]["mode"], script_mode);
+  EXPECT_EQ(entries[3]["mode"], "0644");
+  EXPECT_EQ(entries[4]["type"], "directory");
+
+  // Failures still give a document, with what could be read and the error; the status says 1.
+  std::string bytes = read_file(package);
+  bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x55);
+  ASSERT_TRUE(write_file(package, bytes));
+  CliResult damaged = run_cli({"--info", "--verify", "--json", package});
+  EXPECT_EQ(damaged.status, k_generator_failed);
+  document = nlohmann::json::parse(damaged.out);
+  EXPECT_EQ(document["verified"], false);
+  EXPECT_EQ(document["archive"]["entries"], 7);
+  EXPECT_NE(document["error"].get<std::string>().find("c/d/e.bin"), std::string::npos);
+  EXPECT_EQ(damaged.err, "vek_fwsfx_gen: " + document["error"].get<std::string>() + "\n");
+  CliResult plain = run_cli({"--list", "--json", stub});
+  EXPECT_EQ(plain.status, k_generator_failed);
+  document = nlohmann::json::parse(plain.out);
+  EXPECT_TRUE(document["trailer"].is_null());
+  EXPECT_TRUE(document["entries"].is_null());
+  EXPECT_EQ(document["error"], stub + ": no payload trailer found (no version pattern)");
+}
+
+// Two builds of the same files (created in another order, with other times and other modes
+// beyond the execute bit, in another time zone) give the same bytes once SOURCE_DATE_EPOCH is
+// set; and the bytes name neither the user nor the host.
+TEST_F(GeneratorTest, SameInputsGiveTheSameBytes) {
+  struct File {
+    const char* name;
+    const char* content;
+    unsigned mode;
+  };
+  const File files[] = {{"bin/", "", 0755},        {"bin/tool", "#!/bin/sh\n", 0755},
+                        {"doc/", "", 0755},        {"doc/readme.txt", "read me\n", 0644},
+                        {"lib/", "", 0755},        {"lib/libfoo.so.1", "library", 0644},
+                        {"zz.txt", "last\n", 0644}};
+  auto make_tree = [&](const std::string& root, bool reversed, unsigned mode_mask, int hours_ago) {
+    std::vector<File> order(std::begin(files), std::end(files));
+    if (reversed) {
+      std::reverse(order.begin(), order.end());
+    }
+    for (const File& f : order) {
+      std::string path = root + "/" + f.name;
+      if (path.back() == '/') {
+        fs::create_directories(path);
+      } else {
+        fs::create_directories(fs::path(path).parent_path());
+        ASSERT_TRUE(write_file(path, f.content));
+        // Windows keeps no time of its own for a folder that a program may set.
+        fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(hours_ago));
+      }
+      fs::permissions(path, static_cast<fs::perms>(f.mode & mode_mask));
+    }
+  };
+  make_tree(dir.file("first"), false, 0777, 1);
+  make_tree(dir.file("second"), true, 0750, 50);
+
+  auto build = [&](const std::string& folder, const char* time_zone,
+                   const std::optional<std::string>& epoch) {
+    ScopedEnvironment zone("TZ", time_zone);
+    GeneratorEnvironment environment;
+    environment.source_date_epoch = epoch;
+    std::string package = out + "/" + fs::path(folder).filename().string() + ".exe";
+    CliResult built = run_cli(
+        {"--stub", stub, "--dir", folder, "--command", "bin/tool", "-o", package}, environment);
+    EXPECT_EQ(built.status, 0) << built.err;
+    return read_file(package);
+  };
+  std::string first = build(dir.file("first"), "UTC0", std::string("1700000000"));
+  std::string second = build(dir.file("second"), "JST-9", std::string("1700000000"));
+  ASSERT_FALSE(first.empty());
+  EXPECT_TRUE(first == second) << "the two packages differ";
+  // Without SOURCE_DATE_EPOCH the files' own times go in.
+  EXPECT_FALSE(build(dir.file("first"), "UTC0", std::nullopt) ==
+               build(dir.file("second"), "UTC0", std::nullopt));
+
+  std::string user;
+  if (platform::user_name(user) == 0 && user.size() >= 3) {
+    EXPECT_EQ(first.find(user), std::string::npos) << user;
+  }
+  std::string host = read_file("/etc/hostname");
+  host = host.substr(0, host.find('\n'));
+  if (host.size() >= 3) {
+    EXPECT_EQ(first.find(host), std::string::npos) << host;
+  }
+}
+
+// --target takes the stub that came with the generator: the installed one, or the one its build
+// folder holds; it finds nothing elsewhere.
+TEST_F(GeneratorTest, TargetFindsTheStubsBesideTheGenerator) {
+  const std::string linux_stub = "ELF" + std::string(1000, 'L');
+  const std::string windows_stub = "MZ" + std::string(1000, 'W');
+  struct Case {
+    const char* what;
+    // The generator's path and the stubs in place, below the test's folder.
+    const char* generator;
+    const char* linux_path;
+    const char* windows_path;
+  } cases[] = {
+      {"installed", "usr/bin/vek_fwsfx_gen", "usr/share/sfxkit/stubs/linux-x86_64/sfx_stub",
+       "usr/share/sfxkit/stubs/windows-x86_64/sfx_stub.exe"},
+      {"native build folder", "build/native/vek_fwsfx_gen", "build/native/sfx_stub",
+       "build/windows/sfx_stub.exe"},
+      {"windows build folder", "build/windows/vek_fwsfx_gen.exe", "build/native/sfx_stub",
+       "build/windows/sfx_stub.exe"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScopedTempDir layout;
+    for (const char* path : {c.linux_path, c.windows_path}) {
+      fs::create_directories(fs::path(layout.file(path)).parent_path());
+      ASSERT_TRUE(write_file(layout.file(path), path == c.linux_path ? linux_stub : windows_stub));
+    }
+    GeneratorEnvironment environment;
+    environment.program_path = layout.file(c.generator);
+    for (const char* target : {"linux", "windows"}) {
+      std::string package = out + "/" + target + ".pkg";
+      CliResult built =
+          run_cli({"--target", target, "--dir", payload, "--command", "a/x.sh", "-o", package},
+                  environment);
+      ASSERT_EQ(built.status, 0) << target << ": " << built.err;
+      const std::string& expected = std::string(target) == "linux" ? linux_stub : windows_stub;
+      EXPECT_EQ(read_file(package).substr(0, expected.size()), expected) << target;
+      fs::remove(package);
+    }
+    // Without the stubs nothing is found, and the message says where the generator looked.
+    fs::remove(layout.file(c.windows_path));
+    CliResult missing =
+        run_cli({"--target", "windows", "--dir", payload, "--command", "x", "-o", out + "/w.pkg"},
+                environment);
+    EXPECT_EQ(missing.status, k_generator_failed);
+    for (const std::string& candidate :
+         stub_candidates(environment.program_path, TargetPlatform::Windows)) {
+      EXPECT_NE(missing.err.find("\n  " + candidate + "\n"), std::string::npos) << missing.err;
+    }
+    EXPECT_NE(missing.err.find("--stub"), std::string::npos) << missing.err;
+  }
+  EXPECT_EQ(tree_listing(out), std::vector<std::string>{});
+
+  // The real generator, copied into an installed layout, finds its own place.
+  ScopedTempDir prefix;
+  std::string generator = prefix.file("bin/" + fs::path(generator_artifact()).filename().string());
+  std::string installed = prefix.file("share/sfxkit/stubs/linux-x86_64/sfx_stub");
+  fs::create_directories(fs::path(generator).parent_path());
+  fs::create_directories(fs::path(installed).parent_path());
+  fs::copy_file(generator_artifact(), generator);
+  ASSERT_TRUE(write_file(installed, linux_stub));
+  ProcessResult run = run_process(
+      generator,
+      {"--target", "linux", "--dir", payload, "--command", "a/x.sh", "-o", out + "/real.pkg"},
+      prefix.path());
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(read_file(out + "/real.pkg").substr(0, linux_stub.size()), linux_stub);
 }
 
 }  // namespace

@@ -3,10 +3,85 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <nlohmann/json.hpp>
 
+#include "common/dos_time.hpp"
 #include "common/stdio_file.hpp"
 #include "package/entry_rules.hpp"
 #include "platform/platform.hpp"
+
+namespace {
+
+// Keys in the order written, which is the order a reader expects them in.
+using Json = nlohmann::ordered_json;
+
+constexpr unsigned k_unix_host = 3;
+
+bool is_directory(const ArchiveEntryInfo& entry) {
+  return !entry.name.empty() && (entry.name.back() == '/' || entry.name.back() == '\\');
+}
+
+// The entry's permission bits, or -1 when it was not made on Unix.
+int entry_mode(const ArchiveEntryInfo& entry) {
+  if (entry.made_by_host != k_unix_host) {
+    return -1;
+  }
+  return static_cast<int>((entry.external_attributes >> 16) & 07777);
+}
+
+std::string octal_mode(int mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode));
+  return text;
+}
+
+std::string hex_crc(std::uint32_t crc) {
+  char text[12];
+  std::snprintf(text, sizeof text, "%08lx", static_cast<unsigned long>(crc));
+  return text;
+}
+
+// The stored DOS date and time as written, with `separator` between date and time: DOS times
+// carry no time zone.
+std::string dos_time_text(std::uint32_t dos_date_time, char separator) {
+  std::tm fields = dos_date_time_fields(dos_date_time);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d%c%02d:%02d:%02d", fields.tm_year + 1900,
+                fields.tm_mon + 1, fields.tm_mday, separator, fields.tm_hour, fields.tm_min,
+                fields.tm_sec);
+  return text;
+}
+
+Json optional_text(const std::optional<std::string>& text) {
+  return text ? Json(*text) : Json(nullptr);
+}
+
+Json trailer_json(const TrailerInfo& trailer) {
+  std::int64_t trailer_offset = trailer.archive_offset + trailer.archive_length;
+  return {{"layout_version", trailer.layout_version},
+          {"command_template", trailer.command_template},
+          {"extra_tool_command", optional_text(trailer.extra_tool_command)},
+          {"archive_offset", trailer.archive_offset},
+          {"archive_length", trailer.archive_length},
+          {"trailer_offset", trailer_offset},
+          {"trailer_length", trailer.trailer_end - trailer_offset},
+          {"bytes_after_trailer", trailer.bytes_after}};
+}
+
+Json entry_json(const ArchiveEntryInfo& entry) {
+  int mode = entry_mode(entry);
+  return {{"name", entry.name},
+          {"type", is_directory(entry) ? "directory" : "file"},
+          {"size", entry.size},
+          {"compressed_size", entry.compressed_size},
+          {"crc32", hex_crc(entry.crc)},
+          {"method", entry.method},
+          {"time", dos_time_text(entry.dos_date_time, 'T')},
+          {"mode", mode < 0 ? Json(nullptr) : Json(octal_mode(mode))}};
+}
+
+}  // namespace
 
 bool inspect_package(const std::string& path, ArchiveCheck check, PackageInfo& info,
                      std::string& error) {
@@ -20,6 +95,7 @@ bool inspect_package(const std::string& path, ArchiveCheck check, PackageInfo& i
     error = path + ": " + error;
     return false;
   }
+  info.trailer_read = true;
   // Verifying a package means asking whether its own stub extracts it: that stub's entry rules
   // apply.
   EntryRules rules;
@@ -36,6 +112,7 @@ bool inspect_package(const std::string& path, ArchiveCheck check, PackageInfo& i
     error = path + ": archive: " + error;
     return false;
   }
+  info.archive_read = true;
   return true;
 }
 
@@ -53,4 +130,38 @@ std::string describe_package(const PackageInfo& info) {
   text += "archive entries:     " + std::to_string(info.archive.entry_count) + "\n";
   text += "archive total size:  " + std::to_string(info.archive.total_size) + "\n";
   return text;
+}
+
+std::string describe_entries(const PackageInfo& info) {
+  std::string text;
+  for (const ArchiveEntryInfo& entry : info.archive.entries) {
+    int mode = entry_mode(entry);
+    char size[24];
+    std::snprintf(size, sizeof size, "%12llu", static_cast<unsigned long long>(entry.size));
+    text += std::string(is_directory(entry) ? "d " : "- ") +
+            (mode < 0 ? std::string("    ") : octal_mode(mode)) + " " + size + "  " +
+            hex_crc(entry.crc) + "  " + dos_time_text(entry.dos_date_time, ' ') + "  " +
+            entry.name + "\n";
+  }
+  return text;
+}
+
+std::string package_json(const PackageReport& report, ReportEntries entries) {
+  const PackageInfo& info = report.info;
+  Json document = {{"package", report.path}};
+  document["file_size"] = info.trailer_read ? Json(info.trailer.file_size) : nullptr;
+  document["trailer"] = info.trailer_read ? trailer_json(info.trailer) : nullptr;
+  document["archive"] = info.archive_read ? Json{{"entries", info.archive.entry_count},
+                                                 {"total_size", info.archive.total_size}}
+                                          : nullptr;
+  if (entries == ReportEntries::Include) {
+    Json list = Json::array();
+    for (const ArchiveEntryInfo& entry : info.archive.entries) {
+      list.push_back(entry_json(entry));
+    }
+    document["entries"] = info.archive_read ? list : nullptr;
+  }
+  document["verified"] = report.verified ? Json(*report.verified) : nullptr;
+  document["error"] = report.error.empty() ? Json(nullptr) : Json(report.error);
+  return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }

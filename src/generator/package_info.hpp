@@ -1,7 +1,9 @@
 #pragma once
 
-// Reads a package back: its trailer by the stub's rules and its archive through minizip.
+// Reads a package back: its trailer by the stub's rules and its archive through minizip; prints
+// what it found as text or as JSON.
 
+#include <optional>
 #include <string>
 
 #include "generator/archive_check.hpp"
@@ -10,6 +12,9 @@
 struct PackageInfo {
   TrailerInfo trailer;
   ArchiveSummary archive;
+  // How far reading got: the trailer was read, then the archive's directory walked.
+  bool trailer_read = false;
+  bool archive_read = false;
 };
 
 // Reads the trailer of the package `path` and lists its archive; with ReadEveryEntry also reads
@@ -20,3 +25,25 @@ struct PackageInfo {
 
 // `info` as the lines that "--info" prints.
 std::string describe_package(const PackageInfo& info);
+
+// The entries of `info` as the lines that "--list" prints, one per entry: 'd' or '-', the
+// permission bits in octal (blank when the entry was not made on Unix), the size, the CRC-32 in
+// hex, the stored date and time, the name.
+std::string describe_entries(const PackageInfo& info);
+
+// What "--info --json" and "--list --json" print about the package `path`.
+struct PackageReport {
+  std::string path;
+  PackageInfo info;
+  // Whether every entry read back with a matching CRC; unset when that was not asked.
+  std::optional<bool> verified;
+  // What failed; empty when nothing did.
+  std::string error;
+};
+
+enum class ReportEntries { Leave, Include };
+
+// `report` as one JSON document (UTF-8; invalid UTF-8 in names and commands replaced with U+FFFD):
+// the package, its file size, the trailer's fields and offsets, the archive summary, the
+// verification result and the error (null when none); with Include also every entry.
+std::string package_json(const PackageReport& report, ReportEntries entries);

@@ -129,9 +129,14 @@ bool prepare_source(const PackageRequest& request, std::vector<ArchiveItem>& ite
     return false;
   }
   switch (request.source) {
-    case ArchiveSource::Folder:
-      return scan_folder(request.source_path, items, error) &&
+    case ArchiveSource::Folder: {
+      FolderScanOptions options;
+      options.outside_links = request.outside_links;
+      options.skipped_file = request.output_path;
+      options.source_date_epoch = request.source_date_epoch;
+      return scan_folder(request.source_path, options, items, error) &&
              check_item_names(items, target, error);
+    }
     case ArchiveSource::Items:
       items = request.items;
       return check_item_names(items, target, error);
@@ -156,6 +161,23 @@ bool prepare_source(const PackageRequest& request, std::vector<ArchiveItem>& ite
     }
   }
   return false;
+}
+
+// The package replaces what `output_path` names once it is complete: that must not be one of its
+// inputs, under this or any other name (another path, a hard link).
+bool check_output_path(const PackageRequest& request, std::string& error) {
+  std::error_code failure;
+  if (fs::equivalent(request.output_path, request.stub_path, failure) && !failure) {
+    error = "the package " + request.output_path + " would replace the stub " + request.stub_path;
+    return false;
+  }
+  if (request.source == ArchiveSource::ZipFile &&
+      fs::equivalent(request.output_path, request.source_path, failure) && !failure) {
+    error = "the package " + request.output_path + " would replace the ZIP file " +
+            request.source_path;
+    return false;
+  }
+  return true;
 }
 
 // Removes the temporary file unless the package was completed.
@@ -264,7 +286,8 @@ bool write_package(const PackageRequest& request, std::string& error) {
   if (!check_texts(request, error)) {
     return false;
   }
-  if (input_file_size(request.stub_path, "stub", error) < 0) {
+  if (input_file_size(request.stub_path, "stub", error) < 0 ||
+      !check_output_path(request, error)) {
     return false;
   }
   std::vector<ArchiveItem> items;

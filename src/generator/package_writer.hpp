@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "generator/archive_item.hpp"
+#include "generator/folder_scan.hpp"
 
 // Where the package's archive comes from.
 enum class ArchiveSource {
@@ -29,13 +30,17 @@ struct PackageRequest {
   // Deflate level 1-9, or 0 to store.
   int level = 6;
   std::string output_path;
+  // For a folder: what becomes of symbolic links leading out of it (see `scan_folder`).
+  OutsideLinks outside_links = OutsideLinks::Refuse;
+  // For a folder: SOURCE_DATE_EPOCH, which makes the archive reproducible (see `scan_folder`).
+  std::optional<std::int64_t> source_date_epoch;
 };
 
 // Writes the package that `request` describes to `output_path`. The package is written beside it
 // under a temporary name and renamed when complete, and is made executable; on failure nothing
 // stays behind. Refuses (returns false with a message in `error`) a command template or extra-tool
 // command of more than 256 bytes or with a NUL, an empty or blank template or extra-tool command, a
-// level outside 0-9, a stub, folder or ZIP file that cannot be read, an input that is not a ZIP
-// archive, a folder entry that cannot be stored (see `scan_folder`), an archive or package of
+// level outside 0-9, a stub, folder or ZIP file that cannot be read, an `output_path` that is the
+// stub or the ZIP file (under any name: the same file on disk), an input that is not a ZIP archive, a folder entry that cannot be stored (see `scan_folder`), an archive or package of
 // 2 GiB or more, and a package that the stub would not read back as written.
 [[nodiscard]] bool write_package(const PackageRequest& request, std::string& error);

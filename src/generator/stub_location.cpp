@@ -1,0 +1,30 @@
+#include "generator/stub_location.hpp"
+
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> stub_candidates(const std::string& program_path, TargetPlatform target) {
+  if (program_path.empty()) {
+    return {};
+  }
+  bool windows = target == TargetPlatform::Windows;
+  const char* stub = windows ? "sfx_stub.exe" : "sfx_stub";
+  fs::path bin = fs::path(program_path).parent_path();
+  fs::path installed = bin / ".." / "share" / "sfxkit" / "stubs" /
+                       (windows ? "windows-x86_64" : "linux-x86_64") / stub;
+  fs::path other_build = bin / ".." / (windows ? "windows" : "native") / stub;
+  return {installed.lexically_normal().string(), (bin / stub).lexically_normal().string(),
+          other_build.lexically_normal().string()};
+}
+
+std::string find_stub(const std::string& program_path, TargetPlatform target) {
+  for (const std::string& candidate : stub_candidates(program_path, target)) {
+    std::error_code failure;
+    if (fs::is_regular_file(candidate, failure)) {
+      return candidate;
+    }
+  }
+  return std::string();
+}
