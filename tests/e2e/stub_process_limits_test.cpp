@@ -95,6 +95,9 @@ TEST_F(StubProcessLimits, OddCommandLinesDoNotCrashTheStub) {
 // A package made here must start on any ordinary x86-64 Linux host, and such a host has glibc but
 // not necessarily minizip, zlib or the C++ runtime: the stub links all of those statically.
 TEST_F(StubProcessLimits, StubNeedsNoLibraryBeyondGlibc) {
+#ifdef SFX_SANITIZED_BUILD
+  GTEST_SKIP() << "a sanitized stub links the sanitizers' runtimes and libstdc++";
+#endif
   ProcessResult result = shell("readelf -d " + quote_for_shell(stub_artifact()));
   ASSERT_EQ(result.status, 0) << result.err;
   std::vector<std::string> needed;
@@ -117,6 +120,9 @@ TEST_F(StubProcessLimits, StubNeedsNoLibraryBeyondGlibc) {
 // libgcc_s the loader could find is covered by an empty file, and a package runs there from
 // start to end.
 TEST_F(StubProcessLimits, PackageRunsWhereOnlyGlibcIsInstalled) {
+#ifdef SFX_SANITIZED_BUILD
+  GTEST_SKIP() << "a sanitized stub links the sanitizers' runtimes and libstdc++";
+#endif
   if (platform::run_shell("[ \"$(id -u)\" = 0 ] && command -v unshare >/dev/null && "
                           "unshare -m true 2>/dev/null") != 0) {
     GTEST_SKIP() << "needs root and unshare -m to hide libraries in a mount namespace";
