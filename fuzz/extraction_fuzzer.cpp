@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   {
     ArchiveCloser archive{unzOpen64(f.archive_path.c_str())};
     if (archive.archive != nullptr) {
-      int status = extract_all_entries(archive.archive);
+      int status = extract_all_entries(archive.archive, 022);
       if (status != k_extract_ok && status != k_extract_incomplete) {
         fail("unknown extraction status");
       }
