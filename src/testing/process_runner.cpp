@@ -37,16 +37,13 @@ std::string quote_for_shell(const std::string& word) {
   return quoted + "'";
 }
 
-ProcessResult run_process(const std::string& program, const std::vector<std::string>& arguments,
-                          const std::string& scratch_dir) {
-  static int counter = 0;
-  ++counter;
-  std::string out_file = join_path(scratch_dir, "stdout_" + std::to_string(counter) + ".txt");
-  std::string err_file = join_path(scratch_dir, "stderr_" + std::to_string(counter) + ".txt");
-  std::string command = quote_for_shell(program);
-  for (const std::string& argument : arguments) {
-    command += " " + quote_for_shell(argument);
-  }
+namespace {
+
+// Runs `command` (its output redirected into `out_file` and `err_file`) through the platform's
+// shell and collects the output. Every run has files of its own: under Wine a process of an earlier
+// run may still hold its files open for a moment after it has ended.
+ProcessResult run_redirected(std::string command, const std::string& out_file,
+                             const std::string& err_file) {
   command += " <" + std::string(is_windows() ? "NUL" : "/dev/null");
   command += " >" + quote_for_shell(out_file) + " 2>" + quote_for_shell(err_file);
   if (is_windows()) {
@@ -60,4 +57,44 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
   (void)platform::remove_file(out_file);
   (void)platform::remove_file(err_file);
   return result;
+}
+
+ProcessResult run_command_line(const std::string& command, const std::string& scratch_dir) {
+  static int counter = 0;
+  ++counter;
+  return run_redirected(command,
+                        join_path(scratch_dir, "stdout_" + std::to_string(counter) + ".txt"),
+                        join_path(scratch_dir, "stderr_" + std::to_string(counter) + ".txt"));
+}
+
+std::string command_line(std::string command, const std::vector<std::string>& arguments) {
+  for (const std::string& argument : arguments) {
+    command += " " + quote_for_shell(argument);
+  }
+  return command;
+}
+
+}  // namespace
+
+ProcessResult run_process(const std::string& program, const std::vector<std::string>& arguments,
+                          const std::string& scratch_dir) {
+  return run_command_line(command_line(quote_for_shell(program), arguments), scratch_dir);
+}
+
+ProcessResult run_process_in(const std::string& start_dir, const std::string& program,
+                             const std::vector<std::string>& arguments,
+                             const std::string& scratch_dir) {
+  if (!is_windows()) {
+    std::string previous = platform::current_directory();
+    if (platform::set_current_directory(start_dir) != 0) {
+      return ProcessResult{};
+    }
+    ProcessResult result = run_process(program, arguments, scratch_dir);
+    (void)platform::set_current_directory(previous);
+    return result;
+  }
+  return run_command_line(command_line("start \"\" /D " + quote_for_shell(start_dir) +
+                                           " /B /WAIT " + quote_for_shell(program),
+                                       arguments),
+                          scratch_dir);
 }

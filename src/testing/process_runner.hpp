@@ -21,3 +21,11 @@ std::string quote_for_shell(const std::string& word);
 // device, output into files in `scratch_dir`, and returns its status and output.
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& arguments,
                           const std::string& scratch_dir);
+
+// Runs `program` as run_process does, with `start_dir` as its current directory and its parent
+// standing elsewhere. Windows does not let anybody remove a directory that is some process's
+// current directory, so there cmd's "start /D" starts it the way Explorer does: in that folder,
+// with the parent outside it.
+ProcessResult run_process_in(const std::string& start_dir, const std::string& program,
+                             const std::vector<std::string>& arguments,
+                             const std::string& scratch_dir);

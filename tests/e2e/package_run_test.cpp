@@ -56,16 +56,6 @@ std::vector<std::string> reported_arguments(const std::string& out, std::size_t 
   return arguments;
 }
 
-std::string without_carriage_returns(const std::string& text) {
-  std::string result;
-  for (char c : text) {
-    if (c != '\r') {
-      result += c;
-    }
-  }
-  return result;
-}
-
 int count_of(const std::string& text, const std::string& part) {
   int count = 0;
   for (std::string::size_type at = text.find(part); at != std::string::npos;
@@ -135,30 +125,8 @@ class PackageRun : public ::testing::Test {
   }
 
   // Runs the package with `start` as its start directory, from a parent that stands elsewhere.
-  // Windows does not let anybody remove a directory that is some process's current directory,
-  // so there cmd's "start /D" starts it the way Explorer does: in that folder, with the parent
-  // outside it.
   ProcessResult run_in(const std::string& start, const std::vector<std::string>& arguments) {
-    if (!is_windows()) {
-      EXPECT_EQ(platform::set_current_directory(start), 0);
-      ProcessResult result = run(arguments);
-      EXPECT_EQ(platform::set_current_directory(m_dir.path()), 0);
-      return result;
-    }
-    std::string out = in(m_scratch, "started_out.txt");
-    std::string err = in(m_scratch, "started_err.txt");
-    std::string command =
-        "start \"\" /D " + quote_for_shell(start) + " /B /WAIT " + quote_for_shell(m_package);
-    for (const std::string& argument : arguments) {
-      command += " " + quote_for_shell(argument);
-    }
-    command += " <NUL >" + quote_for_shell(out) + " 2>" + quote_for_shell(err);
-    ProcessResult result;
-    // cmd /c drops the first and last quote of the line; one more pair keeps the inner ones.
-    result.status = platform::run_shell("\"" + command + "\"");
-    result.out = without_carriage_returns(read_file(out));
-    result.err = without_carriage_returns(read_file(err));
-    return result;
+    return run_process_in(start, m_package, arguments, m_scratch);
   }
 
   // The "--current-dir" value that reaches the tool for the start directory `dir`.
