@@ -93,8 +93,9 @@ TEST_F(StubProcessLimits, OddCommandLinesDoNotCrashTheStub) {
 }
 
 // A package made here must start on any ordinary x86-64 Linux host, and such a host has glibc but
-// not necessarily minizip, zlib or the C++ runtime: the stub links all of those statically.
-TEST_F(StubProcessLimits, StubNeedsNoLibraryBeyondGlibc) {
+// not necessarily minizip, zlib or the C++ runtime: the stub links all of those statically. Nor
+// does the stub tell where it was built: it carries no debugging information.
+TEST_F(StubProcessLimits, StubNeedsNoLibraryBeyondGlibcAndNamesNoBuildFolder) {
 #ifdef SFX_SANITIZED_BUILD
   GTEST_SKIP() << "a sanitized stub links the sanitizers' runtimes and libstdc++";
 #endif
@@ -114,6 +115,8 @@ TEST_F(StubProcessLimits, StubNeedsNoLibraryBeyondGlibc) {
     EXPECT_TRUE(std::count(k_glibc_libraries.begin(), k_glibc_libraries.end(), library))
         << "the stub needs " << library;
   }
+  std::string source_root = examples_dir().substr(0, examples_dir().rfind('/'));
+  EXPECT_EQ(read_file(stub_artifact()).find(source_root), std::string::npos) << source_root;
 }
 
 // The same for real: in a mount namespace of its own, every copy of minizip, the C++ runtime and
