@@ -95,9 +95,10 @@ bool passes_entry_rules(const unz_file_info64& info, const char* name, TargetPla
 }  // namespace
 
 bool check_archive(std::FILE* file, std::int64_t begin, std::int64_t end, ArchiveCheck check,
-                   const EntryRules& rules, ArchiveSummary& summary, std::string& error) {
+                   const EntryRules& rules, ArchiveSummary& summary, std::string& error,
+                   ProgressLine* progress) {
   summary = ArchiveSummary{};
-  FileRegion region{file, begin, end};
+  FileRegion region{file, begin, end, progress};
   zlib_filefunc64_def functions;
   fill_region_functions(functions, region);
   std::unique_ptr<void, UnzipCloser> zip(unzOpen2_64("", &functions));

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "generator/progress_line.hpp"
 #include "package/entry_rules.hpp"
 
 // One entry as the archive's central directory records it.
@@ -44,7 +45,9 @@ struct EntryRules {
 // Opens the bytes from `begin` to `end` of the open `file` as a ZIP archive and walks its central
 // directory; with ReadEveryEntry also inflates every entry and checks its CRC. An archive without
 // entries is sound. With `rules` applied, an entry the stub would refuse makes the archive
-// unsound. Returns true and fills `summary`, or false with a message in `error`.
+// unsound. Every byte read is told to `progress` when given. Returns true and fills `summary`, or
+// false with a message in `error`.
 [[nodiscard]] bool check_archive(std::FILE* file, std::int64_t begin, std::int64_t end,
                                  ArchiveCheck check, const EntryRules& rules,
-                                 ArchiveSummary& summary, std::string& error);
+                                 ArchiveSummary& summary, std::string& error,
+                                 ProgressLine* progress = nullptr);

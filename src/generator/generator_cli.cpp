@@ -6,8 +6,10 @@
 #include <set>
 
 #include "common/environment.hpp"
+#include "common/stdio_file.hpp"
 #include "generator/package_info.hpp"
 #include "generator/package_writer.hpp"
+#include "generator/pe_signature.hpp"
 #include "generator/stub_location.hpp"
 #include "package/trailer_layout.hpp"
 #include "platform/platform.hpp"
@@ -18,10 +20,11 @@ constexpr char k_program[] = "vek_fwsfx_gen";
 constexpr char k_version[] = "1.0";
 
 constexpr char k_help[] =
-    "Usage: vek_fwsfx_gen (--target linux|windows | --stub STUB) (--dir FOLDER | --zip ARCHIVE)\n"
-    "                     --command TEMPLATE [--extra-tool COMMAND] [--level 0-9]\n"
-    "                     [--follow-links] -o PACKAGE\n"
-    "       vek_fwsfx_gen --info [--verify] [--json] PACKAGE\n"
+    "Usage: vek_fwsfx_gen (--target linux|windows [--admin] | --stub STUB)\n"
+    "                     (--dir FOLDER | --zip ARCHIVE) --command TEMPLATE\n"
+    "                     [--extra-tool COMMAND] [--level 0-9] [--follow-links] [--quiet]\n"
+    "                     -o PACKAGE\n"
+    "       vek_fwsfx_gen --info [--verify] [--json] [--quiet] PACKAGE\n"
     "       vek_fwsfx_gen --list [--json] PACKAGE\n"
     "       vek_fwsfx_gen --help | --version\n"
     "\n"
@@ -33,6 +36,8 @@ constexpr char k_help[] =
     "  --target PLATFORM     pack the stub for linux or windows that comes with this generator:\n"
     "                        the installed one (../share/sfxkit/stubs/ beside its bin/ folder)\n"
     "                        or, run from a build folder, the one built beside it\n"
+    "  --admin               with --target windows: pack the stub whose packages ask for\n"
+    "                        administrator rights when started (sfx_stub_admin.exe)\n"
     "  --stub STUB           pack a stub of your own (sfx_stub or sfx_stub.exe) instead\n"
     "  --dir FOLDER          archive everything below FOLDER; a symbolic link is stored as a\n"
     "                        copy of its target, PACKAGE itself is left out\n"
@@ -49,6 +54,8 @@ constexpr char k_help[] =
     "  --list                print PACKAGE's entries: type, mode, size, CRC-32, time, name\n"
     "  --verify              with --info: also read every entry and check its CRC\n"
     "  --json                with --info or --list: print one JSON document instead\n"
+    "  --quiet               no progress line (shown on a terminal while a package of more\n"
+    "                        than 100 MB is built or verified)\n"
     "  --help                print this help and exit\n"
     "  --version             print the version and exit\n"
     "\n"
@@ -64,7 +71,8 @@ constexpr char k_help[] =
 
 const char* const k_value_options[] = {"--stub",    "--target",     "--dir",   "--zip",
                                        "--command", "--extra-tool", "--level", "-o"};
-const char* const k_flags[] = {"--info", "--list", "--verify", "--json", "--follow-links"};
+const char* const k_flags[] = {"--info",         "--list",  "--verify", "--json",
+                               "--follow-links", "--admin", "--quiet"};
 
 bool is_one_of(const std::string& argument, const char* const* begin, const char* const* end) {
   return std::find_if(begin, end, [&argument](const char* name) { return argument == name; }) !=
@@ -149,19 +157,33 @@ ParseResult parse(const std::vector<std::string>& arguments, CommandLine& line, 
   return ParseResult::Parsed;
 }
 
+// Where the progress of long work goes: to `err` when it is a terminal and --quiet is not given.
+ProgressOutput progress_output(const CommandLine& line, const GeneratorEnvironment& environment,
+                               std::ostream& err) {
+  ProgressOutput progress;
+  progress.threshold = environment.progress_threshold;
+  if (environment.error_is_terminal && !line.has("--quiet")) {
+    progress.stream = &err;
+  }
+  return progress;
+}
+
 // --info and --list.
-int inspect(const CommandLine& line, std::ostream& out, std::ostream& err) {
+int inspect(const CommandLine& line, const GeneratorEnvironment& environment, std::ostream& out,
+            std::ostream& err) {
   bool list = line.has("--list");
   if (line.has("--info") && list) {
     return usage_error(err, "give only one of --info and --list");
   }
   const char* mode = list ? "--list" : "--info";
-  if (!line.values.empty() || line.has("--follow-links")) {
+  if (!line.values.empty() || line.has("--follow-links") || line.has("--admin")) {
     return usage_error(err, std::string(mode) + " takes no other option but " +
                                 (list ? "--json" : "--verify and --json"));
   }
-  if (list && line.has("--verify")) {
-    return usage_error(err, "--verify goes with --info");
+  for (const char* verifying : {"--verify", "--quiet"}) {
+    if (list && line.has(verifying)) {
+      return usage_error(err, std::string(verifying) + " goes with --info");
+    }
   }
   if (line.operands.size() != 1) {
     return usage_error(err, std::string(mode) + " takes one PACKAGE");
@@ -172,8 +194,8 @@ int inspect(const CommandLine& line, std::ostream& out, std::ostream& err) {
       line.has("--verify")) {
     // The listing above leaves out the stub's entry rules; verifying applies them as well.
     PackageInfo verified;
-    report.verified =
-        inspect_package(report.path, ArchiveCheck::ReadEveryEntry, verified, report.error);
+    report.verified = inspect_package(report.path, ArchiveCheck::ReadEveryEntry, verified,
+                                      report.error, progress_output(line, environment, err));
   }
   if (line.has("--json")) {
     out << package_json(report, list ? ReportEntries::Include : ReportEntries::Leave);
@@ -184,6 +206,15 @@ int inspect(const CommandLine& line, std::ostream& out, std::ostream& err) {
     }
   }
   return report.error.empty() ? k_generator_ok : failure(err, report.error);
+}
+
+// A signed stub's signature covers the stub alone: the package built from it is not signed.
+void warn_if_signed(const std::string& stub_path, std::ostream& err) {
+  StdioFile stub = StdioFile::open(stub_path, "rb");
+  if (stub && find_pe_signature(stub.get())) {
+    err << k_program << ": warning: the stub " << stub_path
+        << " is signed; the package's archive breaks that signature: sign the package instead\n";
+  }
 }
 
 // SOURCE_DATE_EPOCH: a whole number of seconds since 1970.
@@ -220,6 +251,9 @@ int build(const CommandLine& line, const GeneratorEnvironment& environment, std:
   if (line.has("--follow-links") && !line.has("--dir")) {
     return usage_error(err, "--follow-links goes with --dir");
   }
+  if (line.has("--admin") && (!line.has("--target") || line.values.at("--target") != "windows")) {
+    return usage_error(err, "--admin goes with --target windows");
+  }
   auto value = [&line](const char* option) { return line.values.at(option); };
   PackageRequest request;
   if (line.has("--level")) {
@@ -243,10 +277,12 @@ int build(const CommandLine& line, const GeneratorEnvironment& environment, std:
       return usage_error(err, "--target takes linux or windows, not " + target);
     }
     TargetPlatform platform = target == "linux" ? TargetPlatform::Linux : TargetPlatform::Windows;
-    request.stub_path = find_stub(environment.program_path, platform);
+    StubKind kind = line.has("--admin") ? StubKind::Administrator : StubKind::Plain;
+    request.stub_path = find_stub(environment.program_path, platform, kind);
     if (request.stub_path.empty()) {
       std::string tried;
-      for (const std::string& candidate : stub_candidates(environment.program_path, platform)) {
+      for (const std::string& candidate :
+           stub_candidates(environment.program_path, platform, kind)) {
         tried += "\n  " + candidate;
       }
       return failure(
@@ -266,6 +302,8 @@ int build(const CommandLine& line, const GeneratorEnvironment& environment, std:
     request.extra_tool_command = value("--extra-tool");
   }
   request.output_path = value("-o");
+  request.progress = progress_output(line, environment, err);
+  warn_if_signed(request.stub_path, err);
   std::string error;
   if (!write_package(request, error)) {
     return failure(err, error);
@@ -282,6 +320,7 @@ GeneratorEnvironment process_environment() {
   if (read_environment_variable("SOURCE_DATE_EPOCH", epoch)) {
     environment.source_date_epoch = epoch;
   }
+  environment.error_is_terminal = platform::is_terminal(platform::StandardStream::Error);
   return environment;
 }
 
@@ -296,7 +335,7 @@ int run_generator(const std::vector<std::string>& arguments,
     return usage_error(err, "nothing to do");
   }
   if (line.has("--info") || line.has("--list")) {
-    return inspect(line, out, err);
+    return inspect(line, environment, out, err);
   }
   return build(line, environment, err);
 }

@@ -2,10 +2,13 @@
 
 // The command line of vek_fwsfx_gen.
 
+#include <cstdint>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include "generator/progress_line.hpp"
 
 inline constexpr int k_generator_ok = 0;
 inline constexpr int k_generator_failed = 1;
@@ -17,9 +20,14 @@ struct GeneratorEnvironment {
   std::string program_path;
   // The value of SOURCE_DATE_EPOCH, when it is set.
   std::optional<std::string> source_date_epoch;
+  // Whether standard error is a terminal: only there does long work show a progress line.
+  bool error_is_terminal = false;
+  // How many bytes of work make it long.
+  std::uint64_t progress_threshold = ProgressOutput{}.threshold;
 };
 
-// The running process's environment: its own executable and its SOURCE_DATE_EPOCH.
+// The running process's environment: its own executable, its SOURCE_DATE_EPOCH and whether its
+// standard error is a terminal.
 GeneratorEnvironment process_environment();
 
 // Runs vek_fwsfx_gen with `arguments` (the program name left out) in `environment`: builds a

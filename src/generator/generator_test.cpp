@@ -640,6 +640,10 @@ TEST_F(GeneratorTest, CommandLineUsageErrors) {
       {"--dir", payload, "--command", "x", "-o", out + "/p"},
       {"--stub=" + stub, "--dir", payload, "--command", "x", "-o", out + "/p", "--level=12"},
       {"--stub", stub, "--zip", stub, "--command", "x", "-o", out + "/p", "--follow-links"},
+      {"--target", "linux", "--admin", "--dir", payload, "--command", "x", "-o", out + "/p"},
+      {"--stub", stub, "--admin", "--dir", payload, "--command", "x", "-o", out + "/p"},
+      {"--info", "--admin", stub},
+      {"--list", "--quiet", stub},
   };
   GeneratorEnvironment bad_epoch;
   bad_epoch.source_date_epoch = "yesterday";
@@ -664,11 +668,14 @@ TEST_F(GeneratorTest, CommandLineUsageErrors) {
 TEST_F(GeneratorTest, CommandLineBuildsAndInspects) {
   CliResult help = run_cli({"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out.rfind("Usage: vek_fwsfx_gen (--target linux|windows | --stub STUB)", 0), 0u)
+  EXPECT_EQ(
+      help.out.rfind("Usage: vek_fwsfx_gen (--target linux|windows [--admin] | --stub STUB)", 0),
+      0u)
       << help.out;
   for (const char* documented :
-       {"  --target PLATFORM", "  --stub STUB", "  --follow-links", "  --list", "  --json",
-        "SOURCE_DATE_EPOCH", "Exit status:\n  0  ", "\n  1  ", "\n  2  usage error"}) {
+       {"  --target PLATFORM", "  --admin", "  --stub STUB", "  --follow-links", "  --list",
+        "  --json", "  --quiet", "SOURCE_DATE_EPOCH", "Exit status:\n  0  ", "\n  1  ",
+        "\n  2  usage error"}) {
     EXPECT_NE(help.out.find(documented), std::string::npos) << documented;
   }
   CliResult version = run_cli({"--version"});
@@ -725,6 +732,63 @@ TEST_F(GeneratorTest, CommandLineBuildsAndInspects) {
   EXPECT_FALSE(path_exists(out + "/empty.exe"));
 }
 
+// Building or verifying a big package on a terminal shows a progress line on standard error, which
+// ends before anything else is written there; nothing shows elsewhere, with --quiet, or for small
+// work.
+TEST_F(GeneratorTest, LongWorkShowsProgressOnATerminalOnly) {
+  struct Case {
+    const char* what;
+    bool terminal;
+    bool quiet;
+    std::uint64_t threshold;
+    bool shown;
+  } cases[] = {
+      {"long work on a terminal", true, false, 1, true},
+      {"standard error not a terminal", false, false, 1, false},
+      {"--quiet", true, true, 1, false},
+      {"short work", true, false, 1ull << 40, false},
+  };
+  std::string package = out + "/p.exe";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    GeneratorEnvironment environment;
+    environment.error_is_terminal = c.terminal;
+    environment.progress_threshold = c.threshold;
+    std::vector<std::string> quiet;
+    if (c.quiet) {
+      quiet.push_back("--quiet");
+    }
+    std::vector<std::string> build = {"--stub",    stub, "--dir", payload,
+                                      "--command", "x",  "-o",    package};
+    build.insert(build.end(), quiet.begin(), quiet.end());
+    std::vector<std::string> verify = {"--info", "--verify", package};
+    verify.insert(verify.end(), quiet.begin(), quiet.end());
+    for (const auto& [arguments, line] :
+         {std::pair{build, "building " + package}, std::pair{verify, "verifying " + package}}) {
+      CliResult result = run_cli(arguments, environment);
+      ASSERT_EQ(result.status, 0) << result.err;
+      std::string start = "\rvek_fwsfx_gen: " + line + ":   0%";
+      std::string end = "\rvek_fwsfx_gen: " + line + ": 100%\n";
+      if (c.shown) {
+        EXPECT_EQ(result.err.rfind(start, 0), 0u) << result.err;
+        EXPECT_EQ(result.err.size() - result.err.rfind(end), end.size()) << result.err;
+      } else {
+        EXPECT_EQ(result.err, "");
+      }
+    }
+  }
+  // A failure's message starts on a line of its own.
+  std::string bytes = read_file(package);
+  bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x55);
+  ASSERT_TRUE(write_file(package, bytes));
+  GeneratorEnvironment terminal;
+  terminal.error_is_terminal = true;
+  terminal.progress_threshold = 1;
+  CliResult damaged = run_cli({"--info", "--verify", package}, terminal);
+  EXPECT_EQ(damaged.status, k_generator_failed);
+  EXPECT_NE(damaged.err.find("%\nvek_fwsfx_gen: "), std::string::npos) << damaged.err;
+}
+
 // --info --json and --list (--json): what a pipeline reads, parsed back.
 TEST_F(GeneratorTest, CommandLineJsonAndListing) {
   fs::permissions(payload + "/a/x.sh", static_cast<fs::perms>(0755));
@@ -752,6 +816,7 @@ TEST_F(GeneratorTest, CommandLineJsonAndListing) {
   EXPECT_EQ(trailer["trailer_offset"], trailer_offset);
   EXPECT_EQ(trailer["trailer_length"], size - 5 - trailer_offset);
   EXPECT_EQ(trailer["bytes_after_trailer"], 5);
+  EXPECT_TRUE(document["signature"].is_null());
   EXPECT_EQ(document["archive"]["entries"], 7);
   EXPECT_EQ(document["archive"]["total_size"], big_size + 4 + 7);
   EXPECT_EQ(document["verified"], true);
@@ -881,31 +946,38 @@ TEST_F(GeneratorTest, TargetFindsTheStubsBesideTheGenerator) {
     const char* generator;
     const char* linux_path;
     const char* windows_path;
+    const char* admin_path;
   } cases[] = {
       {"installed", "usr/bin/vek_fwsfx_gen", "usr/share/sfxkit/stubs/linux-x86_64/sfx_stub",
-       "usr/share/sfxkit/stubs/windows-x86_64/sfx_stub.exe"},
+       "usr/share/sfxkit/stubs/windows-x86_64/sfx_stub.exe",
+       "usr/share/sfxkit/stubs/windows-x86_64/sfx_stub_admin.exe"},
       {"native build folder", "build/native/vek_fwsfx_gen", "build/native/sfx_stub",
-       "build/windows/sfx_stub.exe"},
+       "build/windows/sfx_stub.exe", "build/windows/sfx_stub_admin.exe"},
       {"windows build folder", "build/windows/vek_fwsfx_gen.exe", "build/native/sfx_stub",
-       "build/windows/sfx_stub.exe"},
+       "build/windows/sfx_stub.exe", "build/windows/sfx_stub_admin.exe"},
   };
+  const std::string admin_stub = "MZ" + std::string(1000, 'A');
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ScopedTempDir layout;
-    for (const char* path : {c.linux_path, c.windows_path}) {
+    for (const auto& [path, content] :
+         {std::pair{c.linux_path, linux_stub}, std::pair{c.windows_path, windows_stub},
+          std::pair{c.admin_path, admin_stub}}) {
       fs::create_directories(fs::path(layout.file(path)).parent_path());
-      ASSERT_TRUE(write_file(layout.file(path), path == c.linux_path ? linux_stub : windows_stub));
+      ASSERT_TRUE(write_file(layout.file(path), content));
     }
     GeneratorEnvironment environment;
     environment.program_path = layout.file(c.generator);
-    for (const char* target : {"linux", "windows"}) {
-      std::string package = out + "/" + target + ".pkg";
-      CliResult built =
-          run_cli({"--target", target, "--dir", payload, "--command", "a/x.sh", "-o", package},
-                  environment);
-      ASSERT_EQ(built.status, 0) << target << ": " << built.err;
-      const std::string& expected = std::string(target) == "linux" ? linux_stub : windows_stub;
-      EXPECT_EQ(read_file(package).substr(0, expected.size()), expected) << target;
+    for (const auto& [target, expected] :
+         {std::pair{std::vector<std::string>{"--target", "linux"}, linux_stub},
+          std::pair{std::vector<std::string>{"--target", "windows"}, windows_stub},
+          std::pair{std::vector<std::string>{"--admin", "--target", "windows"}, admin_stub}}) {
+      std::string package = out + "/" + target.back() + ".pkg";
+      std::vector<std::string> arguments = target;
+      arguments.insert(arguments.end(), {"--dir", payload, "--command", "a/x.sh", "-o", package});
+      CliResult built = run_cli(arguments, environment);
+      ASSERT_EQ(built.status, 0) << target.front() << ": " << built.err;
+      EXPECT_EQ(read_file(package).substr(0, expected.size()), expected) << target.front();
       fs::remove(package);
     }
     // Without the stubs nothing is found, and the message says where the generator looked.

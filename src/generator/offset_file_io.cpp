@@ -36,7 +36,9 @@ uLong ZCALLBACK read_region(voidpf, voidpf stream, void* buffer, uLong size) {
     return 0;
   }
   std::size_t wanted = static_cast<std::size_t>(std::min<std::int64_t>(size, end - position));
-  return static_cast<uLong>(std::fread(buffer, 1, wanted, region.file));
+  std::size_t count = std::fread(buffer, 1, wanted, region.file);
+  advance_progress(region.progress, count);
+  return static_cast<uLong>(count);
 }
 
 uLong ZCALLBACK write_region(voidpf, voidpf stream, const void* buffer, uLong size) {

@@ -69,6 +69,16 @@ Json trailer_json(const TrailerInfo& trailer) {
           {"bytes_after_trailer", trailer.bytes_after}};
 }
 
+Json signature_json(const PackageInfo& info) {
+  if (!info.signature) {
+    return nullptr;
+  }
+  return {{"type", "authenticode"},
+          {"offset", info.signature->offset},
+          {"length", info.signature->length},
+          {"after_trailer", info.signature->offset >= info.trailer.trailer_end}};
+}
+
 Json entry_json(const ArchiveEntryInfo& entry) {
   int mode = entry_mode(entry);
   return {{"name", entry.name},
@@ -84,7 +94,7 @@ Json entry_json(const ArchiveEntryInfo& entry) {
 }  // namespace
 
 bool inspect_package(const std::string& path, ArchiveCheck check, PackageInfo& info,
-                     std::string& error) {
+                     std::string& error, const ProgressOutput& progress) {
   info = PackageInfo{};
   StdioFile file = StdioFile::open(path, "rb");
   if (!file) {
@@ -106,9 +116,12 @@ bool inspect_package(const std::string& path, ArchiveCheck check, PackageInfo& i
       std::fread(head, 1, sizeof head, file.get()) == sizeof head) {
     rules.target = platform_of_executable(std::string(head, sizeof head));
   }
+  info.signature = find_pe_signature(file.get());
   std::int64_t begin = info.trailer.archive_offset;
+  ProgressLine line(check == ArchiveCheck::ReadEveryEntry ? progress : ProgressOutput{},
+                    "verifying " + path, info.trailer.archive_length);
   if (!check_archive(file.get(), begin, begin + info.trailer.archive_length, check, rules,
-                     info.archive, error)) {
+                     info.archive, error, &line)) {
     error = path + ": archive: " + error;
     return false;
   }
@@ -127,6 +140,13 @@ std::string describe_package(const PackageInfo& info) {
   text += "archive offset:      " + std::to_string(trailer.archive_offset) + "\n";
   text += "archive length:      " + std::to_string(trailer.archive_length) + "\n";
   text += "bytes after trailer: " + std::to_string(trailer.bytes_after) + "\n";
+  if (info.signature) {
+    text += "signature:           Authenticode, " + std::to_string(info.signature->length) +
+            " bytes" +
+            (info.signature->offset >= trailer.trailer_end
+                 ? " after the trailer\n"
+                 : " within the stub: packed after signing, no longer valid\n");
+  }
   text += "archive entries:     " + std::to_string(info.archive.entry_count) + "\n";
   text += "archive total size:  " + std::to_string(info.archive.total_size) + "\n";
   return text;
@@ -151,6 +171,7 @@ std::string package_json(const PackageReport& report, ReportEntries entries) {
   Json document = {{"package", report.path}};
   document["file_size"] = info.trailer_read ? Json(info.trailer.file_size) : nullptr;
   document["trailer"] = info.trailer_read ? trailer_json(info.trailer) : nullptr;
+  document["signature"] = info.trailer_read ? signature_json(info) : nullptr;
   document["archive"] = info.archive_read ? Json{{"entries", info.archive.entry_count},
                                                  {"total_size", info.archive.total_size}}
                                           : nullptr;

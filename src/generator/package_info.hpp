@@ -7,21 +7,26 @@
 #include <string>
 
 #include "generator/archive_check.hpp"
+#include "generator/pe_signature.hpp"
 #include "package/trailer_codec.hpp"
 
 struct PackageInfo {
   TrailerInfo trailer;
   ArchiveSummary archive;
+  // The Authenticode signature of a Windows package, when it has one: after the trailer when the
+  // package was signed, within the stub when a signed stub was packed (no longer valid then).
+  std::optional<SignatureSpan> signature;
   // How far reading got: the trailer was read, then the archive's directory walked.
   bool trailer_read = false;
   bool archive_read = false;
 };
 
 // Reads the trailer of the package `path` and lists its archive; with ReadEveryEntry also reads
-// every entry and checks its CRC. Returns true when the package is sound, or false with a message
-// in `error`; `info` holds what was read up to the failure.
+// every entry and checks its CRC, showing a progress line on `progress`. Returns true when the
+// package is sound, or false with a message in `error`; `info` holds what was read up to the
+// failure.
 [[nodiscard]] bool inspect_package(const std::string& path, ArchiveCheck check, PackageInfo& info,
-                                   std::string& error);
+                                   std::string& error, const ProgressOutput& progress = {});
 
 // `info` as the lines that "--info" prints.
 std::string describe_package(const PackageInfo& info);

@@ -70,8 +70,9 @@ std::int64_t input_file_size(const std::string& path, const char* what, std::str
   return static_cast<std::int64_t>(size);
 }
 
-// Copies all of `from` to the current position of `to`.
-bool append_file(std::FILE* to, const std::string& from, std::string& error) {
+// Copies all of `from` to the current position of `to`, telling `progress`.
+bool append_file(std::FILE* to, const std::string& from, ProgressLine& progress,
+                 std::string& error) {
   StdioFile source = StdioFile::open(from, "rb");
   if (!source) {
     error = "cannot open " + from + ": " + std::strerror(errno);
@@ -84,6 +85,7 @@ bool append_file(std::FILE* to, const std::string& from, std::string& error) {
       error = "cannot write the package: " + std::string(std::strerror(errno));
       return false;
     }
+    progress.advance(count);
   }
   if (std::ferror(source.get())) {
     error = "cannot read " + from;
@@ -200,18 +202,33 @@ class TemporaryFile {
   bool m_kept = false;
 };
 
+// The bytes that building the package reads: the stub and the archive's content.
+std::uint64_t bytes_to_pack(const PackageRequest& request, const std::vector<ArchiveItem>& items) {
+  std::error_code failure;
+  std::uint64_t total = fs::file_size(request.stub_path, failure);
+  if (request.source == ArchiveSource::ZipFile) {
+    return total + fs::file_size(request.source_path, failure);
+  }
+  for (const ArchiveItem& item : items) {
+    total += item.is_directory ? 0 : content_size(item);
+  }
+  return total;
+}
+
 // Writes stub, archive and trailer into the open `out`.
 bool write_contents(std::FILE* out, const PackageRequest& request,
                     const std::vector<ArchiveItem>& items, std::string& error) {
-  if (!append_file(out, request.stub_path, error)) {
+  ProgressLine progress(request.progress, "building " + request.output_path,
+                        bytes_to_pack(request, items));
+  if (!append_file(out, request.stub_path, progress, error)) {
     return false;
   }
   std::int64_t archive_begin = platform::tell_file(out);
   if (request.source == ArchiveSource::ZipFile) {
-    if (!append_file(out, request.source_path, error)) {
+    if (!append_file(out, request.source_path, progress, error)) {
       return false;
     }
-  } else if (!write_zip(out, archive_begin, items, request.level, error)) {
+  } else if (!write_zip(out, archive_begin, items, request.level, error, &progress)) {
     return false;
   }
   if (platform::seek_file(out, 0, SEEK_END) != 0) {

@@ -8,6 +8,7 @@
 
 #include "generator/archive_item.hpp"
 #include "generator/folder_scan.hpp"
+#include "generator/progress_line.hpp"
 
 // Where the package's archive comes from.
 enum class ArchiveSource {
@@ -34,6 +35,8 @@ struct PackageRequest {
   OutsideLinks outside_links = OutsideLinks::Refuse;
   // For a folder: SOURCE_DATE_EPOCH, which makes the archive reproducible (see `scan_folder`).
   std::optional<std::int64_t> source_date_epoch;
+  // Where a progress line goes while the package is written.
+  ProgressOutput progress;
 };
 
 // Writes the package that `request` describes to `output_path`. The package is written beside it

@@ -5,12 +5,15 @@
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> stub_candidates(const std::string& program_path, TargetPlatform target) {
+std::vector<std::string> stub_candidates(const std::string& program_path, TargetPlatform target,
+                                         StubKind kind) {
   if (program_path.empty()) {
     return {};
   }
   bool windows = target == TargetPlatform::Windows;
-  const char* stub = windows ? "sfx_stub.exe" : "sfx_stub";
+  const char* stub = !windows                           ? "sfx_stub"
+                     : kind == StubKind::Administrator ? "sfx_stub_admin.exe"
+                                                       : "sfx_stub.exe";
   fs::path bin = fs::path(program_path).parent_path();
   fs::path installed = bin / ".." / "share" / "sfxkit" / "stubs" /
                        (windows ? "windows-x86_64" : "linux-x86_64") / stub;
@@ -19,8 +22,8 @@ std::vector<std::string> stub_candidates(const std::string& program_path, Target
           other_build.lexically_normal().string()};
 }
 
-std::string find_stub(const std::string& program_path, TargetPlatform target) {
-  for (const std::string& candidate : stub_candidates(program_path, target)) {
+std::string find_stub(const std::string& program_path, TargetPlatform target, StubKind kind) {
+  for (const std::string& candidate : stub_candidates(program_path, target, kind)) {
     std::error_code failure;
     if (fs::is_regular_file(candidate, failure)) {
       return candidate;

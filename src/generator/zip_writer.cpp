@@ -49,7 +49,8 @@ zip_fileinfo file_info(const ArchiveItem& item) {
   return info;
 }
 
-bool write_content(zipFile zip, const ArchiveItem& item, std::string& error) {
+bool write_content(zipFile zip, const ArchiveItem& item, ProgressLine* progress,
+                   std::string& error) {
   if (item.source_path.empty()) {
     // Written in pieces: one call takes at most an unsigned count.
     std::size_t done = 0;
@@ -61,6 +62,7 @@ bool write_content(zipFile zip, const ArchiveItem& item, std::string& error) {
         return false;
       }
       done += piece;
+      advance_progress(progress, piece);
     }
     return true;
   }
@@ -77,6 +79,7 @@ bool write_content(zipFile zip, const ArchiveItem& item, std::string& error) {
       error = "cannot write entry " + item.name + " into the archive";
       return false;
     }
+    advance_progress(progress, count);
     if (count < buffer.size()) {
       break;
     }
@@ -99,6 +102,8 @@ uLong name_flags(const std::string& name) {
   return 0;
 }
 
+}  // namespace
+
 std::uint64_t content_size(const ArchiveItem& item) {
   if (item.source_path.empty()) {
     return item.data.size();
@@ -108,10 +113,8 @@ std::uint64_t content_size(const ArchiveItem& item) {
   return failure ? 0 : static_cast<std::uint64_t>(size);
 }
 
-}  // namespace
-
 bool write_zip(std::FILE* file, std::int64_t begin, const std::vector<ArchiveItem>& items,
-               int level, std::string& error) {
+               int level, std::string& error, ProgressLine* progress) {
   FileRegion region{file, begin, -1};
   zlib_filefunc64_def functions;
   fill_region_functions(functions, region);
@@ -132,7 +135,7 @@ bool write_zip(std::FILE* file, std::int64_t begin, const std::vector<ArchiveIte
       error = "cannot add entry " + item.name + " to the archive";
       return false;
     }
-    if (!item.is_directory && !write_content(zip.get(), item, error)) {
+    if (!item.is_directory && !write_content(zip.get(), item, progress, error)) {
       return false;
     }
     if (zipCloseFileInZip(zip.get()) != ZIP_OK) {

@@ -82,6 +82,9 @@ enum class StandardStream { Output, Error };
 // the stream's stdio buffer. Returns 0 or an errno value.
 [[nodiscard]] int write_standard_stream(StandardStream stream, const char* data, std::size_t size);
 
+// Whether standard output or standard error is a terminal (a Windows console).
+bool is_terminal(StandardStream stream);
+
 // The process's current directory, however long; empty when it cannot be read.
 std::string current_directory();
 

@@ -474,6 +474,10 @@ bool termination_requested(int& signal_number) {
   return true;
 }
 
+bool is_terminal(StandardStream stream) {
+  return isatty(stream == StandardStream::Output ? STDOUT_FILENO : STDERR_FILENO) == 1;
+}
+
 int write_standard_stream(StandardStream stream, const char* data, std::size_t size) {
   std::FILE* file = stream == StandardStream::Output ? stdout : stderr;
   errno = 0;

@@ -242,6 +242,13 @@ bool termination_requested(int& signal_number) {
   return true;
 }
 
+bool is_terminal(StandardStream stream) {
+  DWORD mode = 0;
+  return GetConsoleMode(
+             GetStdHandle(stream == StandardStream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE),
+             &mode) != 0;
+}
+
 int write_standard_stream(StandardStream stream, const char* data, std::size_t size) {
   std::FILE* file = stream == StandardStream::Output ? stdout : stderr;
   HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
