@@ -15,6 +15,7 @@
 
 #include "extract/archive_extraction.hpp"
 #include "extract/entry_extraction.hpp"
+#include "platform/platform.hpp"
 #include "private_folder.hpp"
 
 namespace {
@@ -71,9 +72,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   {
+    platform::FileHandle file;
+    if (platform::open_file_for_reading(f.archive_path.string(), file) != 0) {
+      fail("cannot open archive.zip");
+    }
     ArchiveCloser archive{unzOpen64(f.archive_path.c_str())};
     if (archive.archive != nullptr) {
-      int status = extract_all_entries(archive.archive, 022);
+      int status = extract_all_entries(ArchiveAccess{archive.archive, &file}, 022);
       if (status != k_extract_ok && status != k_extract_incomplete) {
         fail("unknown extraction status");
       }

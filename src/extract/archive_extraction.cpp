@@ -1,17 +1,20 @@
 #include "extract/archive_extraction.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "common/exit_status.hpp"
 #include "console/messages.hpp"
 #include "common/path_text.hpp"
 #include "common/stdio_file.hpp"
+#include "extract/entry_data.hpp"
 #include "extract/entry_extraction.hpp"
 #include "extract/entry_name_encoding.hpp"
 #include "extract/entry_names.hpp"
@@ -57,20 +60,36 @@ std::uint32_t dos_date_of(const Info& info, long) {
 }
 
 // minizip's view of the open archive file. Every read names its position, so nothing depends on
-// the file's own position, and the file is never opened again by name.
+// the file's own position, and the file is never opened again by name. minizip reads the
+// directory and the local headers a field, often a byte, at a time: small reads are served from
+// two windows of the file, each read in one piece, one following the directory and one the
+// local headers.
 struct ArchiveStream {
+  static constexpr std::size_t k_window_size = 32 * 1024;
+  struct Window {
+    std::unique_ptr<char[]> bytes{new (std::nothrow) char[k_window_size]};
+    std::uint64_t offset = 0;
+    std::size_t length = 0;
+    bool covers(std::uint64_t at, std::size_t size) const {
+      return at >= offset && at + size <= offset + length;
+    }
+  };
+
   const platform::FileHandle* file = nullptr;
   std::uint64_t size = 0;
   std::uint64_t position = 0;
   bool failed = false;
+  Window windows[2];
+  // The window used last; a miss refills the other one.
+  int last_used = 0;
 };
 
 ArchiveStream& stream_of(voidpf stream) { return *static_cast<ArchiveStream*>(stream); }
 
-// Reads up to `size` bytes at `offset`; returns how many came (fewer only at the end or after a
-// failure, which is noted).
-std::size_t read_stream_at(ArchiveStream& stream, std::uint64_t offset, void* buffer,
-                           std::size_t size) {
+// Reads up to `size` bytes at `offset` from the file itself; returns how many came (fewer only at
+// the end or after a failure, which is noted).
+std::size_t read_file_at(ArchiveStream& stream, std::uint64_t offset, void* buffer,
+                         std::size_t size) {
   std::size_t done = 0;
   while (done < size) {
     std::size_t count = 0;
@@ -85,6 +104,35 @@ std::size_t read_stream_at(ArchiveStream& stream, std::uint64_t offset, void* bu
     done += count;
   }
   return done;
+}
+
+// Reads up to `size` bytes at `offset`, through a window when they are few.
+std::size_t read_stream_at(ArchiveStream& stream, std::uint64_t offset, void* buffer,
+                           std::size_t size) {
+  if (size >= ArchiveStream::k_window_size / 4 || stream.windows[0].bytes == nullptr ||
+      stream.windows[1].bytes == nullptr) {
+    return read_file_at(stream, offset, buffer, size);
+  }
+  int used = stream.windows[stream.last_used].covers(offset, size) ? stream.last_used
+             : stream.windows[1 - stream.last_used].covers(offset, size)
+                 ? 1 - stream.last_used
+                 : -1;
+  if (used < 0) {
+    used = 1 - stream.last_used;
+    ArchiveStream::Window& window = stream.windows[used];
+    window.offset = offset;
+    window.length = read_file_at(stream, offset, window.bytes.get(), ArchiveStream::k_window_size);
+  }
+  stream.last_used = used;
+  const ArchiveStream::Window& window = stream.windows[used];
+  // The file may end before `offset + size`.
+  if (offset >= window.offset + window.length) {
+    return 0;
+  }
+  std::size_t available = static_cast<std::size_t>(
+      std::min<std::uint64_t>(size, window.offset + window.length - offset));
+  std::memcpy(buffer, window.bytes.get() + (offset - window.offset), available);
+  return available;
 }
 
 voidpf ZCALLBACK open_stream(voidpf opaque, const void*, int) { return opaque; }
@@ -195,32 +243,6 @@ int extract_directory_entry(const std::string& path, const char* name, unsigned 
   return apply_mode(path, name, mode);
 }
 
-// Streams the open entry's data into `file`, counting the bytes in `copied`. Returns 0, a
-// negative read result or k_entry_write_failed, after printing why, or k_entry_interrupted.
-int copy_entry_data(unzFile archive, char* buffer, std::FILE* file, std::uint64_t& copied) {
-  copied = 0;
-  int signal_number = 0;
-  for (;;) {
-    if (platform::termination_requested(signal_number)) {
-      return k_entry_interrupted;
-    }
-    int count = unzReadCurrentFile(archive, buffer, static_cast<unsigned>(k_write_buffer_size));
-    if (count < 0) {
-      print_plain("error %d with zipfile in unzReadCurrentFile\n", count);
-      return count;
-    }
-    if (count == 0) {
-      return 0;
-    }
-    errno = 0;
-    if (std::fwrite(buffer, static_cast<std::size_t>(count), 1, file) != 1) {
-      report_write_failure();
-      return k_entry_write_failed;
-    }
-    copied += static_cast<std::uint64_t>(count);
-  }
-}
-
 // The central extra field of the entry `archive` stands at, described by `info`, where it may
 // tell the name's character set: for a name not marked as UTF-8. Empty otherwise, when the entry
 // has none, or when it cannot be read.
@@ -282,7 +304,9 @@ int make_directory_path(const std::string& path) {
   return 1;
 }
 
-int extract_current_entry(unzFile archive, unsigned creation_mask) {
+int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
+                          EntryBuffers& buffers) {
+  unzFile archive = access.zip;
   // One zeroed byte beyond what minizip may fill: a name that fills the buffer comes back
   // without its NUL.
   char stored_name[k_entry_name_limit + 1];
@@ -320,12 +344,6 @@ int extract_current_entry(unzFile archive, unsigned creation_mask) {
     return k_entry_refused;
   }
 
-  std::unique_ptr<char, FreeMemory> buffer(static_cast<char*>(std::calloc(1, k_write_buffer_size)));
-  if (buffer == nullptr) {
-    print_plain("Error allocating memory\n");
-    return k_entry_no_memory;
-  }
-
   std::string path = entry_path(name);
   std::size_t last = last_component(path);
   unsigned long made_by = static_cast<unsigned long>(info.version);
@@ -350,12 +368,18 @@ int extract_current_entry(unzFile archive, unsigned creation_mask) {
       return k_entry_refused;
   }
 
-  result = unzOpenCurrentFilePassword(archive, nullptr);
+  // minizip checks the entry's local header; the data itself is read here, raw.
+  result = unzOpenCurrentFile2(archive, nullptr, nullptr, 1);
   if (result != UNZ_OK) {
     print_plain("error %d with zipfile in unzOpenCurrentFilePassword\n", result);
     (void)unzCloseCurrentFile(archive);
     return result;
   }
+  EntryDataSpan span;
+  span.offset = static_cast<std::uint64_t>(unzGetCurrentFileZStreamPos64(archive));
+  span.stored_size = static_cast<std::uint64_t>(info.compressed_size);
+  span.size = static_cast<std::uint64_t>(info.uncompressed_size);
+  span.deflated = method == Z_DEFLATED;
 
   StdioFile file(platform::open_output_file(path));
   if (!file && last > 0) {
@@ -370,13 +394,30 @@ int extract_current_entry(unzFile archive, unsigned creation_mask) {
     return k_entry_not_created;
   }
 
-  std::uint64_t copied = 0;
-  result = copy_entry_data(archive, buffer.get(), file.get(), copied);
-  if (result == 0 && copied != static_cast<std::uint64_t>(info.uncompressed_size)) {
-    // minizip checks the CRC only when the whole size was read: data that ends early (a
-    // damaged deflate stream) would otherwise pass as complete.
-    print_plain("error %d with zipfile in unzReadCurrentFile\n", UNZ_CRCERROR);
-    result = UNZ_CRCERROR;
+  EntryCopy copy = copy_entry_data(*access.file, span, buffers, file.get());
+  switch (copy.outcome) {
+    case EntryCopyOutcome::Ended:
+      // The CRC is checked only for the whole size: data that ends early (a damaged deflate
+      // stream) would otherwise pass as complete.
+      result = copy.written == span.size ? 0 : UNZ_CRCERROR;
+      break;
+    case EntryCopyOutcome::ReadFailed:
+      result = UNZ_ERRNO;
+      break;
+    case EntryCopyOutcome::DamagedData:
+      result = Z_DATA_ERROR;
+      break;
+    case EntryCopyOutcome::WriteFailed:
+      report_write_failure();
+      result = k_entry_write_failed;
+      break;
+    case EntryCopyOutcome::Interrupted:
+      result = k_entry_interrupted;
+      break;
+  }
+  if (copy.outcome == EntryCopyOutcome::ReadFailed ||
+      copy.outcome == EntryCopyOutcome::DamagedData || result == UNZ_CRCERROR) {
+    print_plain("error %d with zipfile in unzReadCurrentFile\n", result);
   }
   if (result != 0) {
     (void)file.close();
@@ -399,13 +440,22 @@ int extract_current_entry(unzFile archive, unsigned creation_mask) {
   }
 
   result = unzCloseCurrentFile(archive);
+  if (result == UNZ_OK && copy.crc != static_cast<std::uint32_t>(info.crc)) {
+    result = UNZ_CRCERROR;
+  }
   if (result != UNZ_OK) {
     print_plain("error %d with zipfile in unzCloseCurrentFile\n", result);
   }
   return result;
 }
 
-int extract_all_entries(unzFile archive, unsigned creation_mask) {
+int extract_all_entries(const ArchiveAccess& access, unsigned creation_mask) {
+  unzFile archive = access.zip;
+  EntryBuffers buffers;
+  if (!buffers.allocated()) {
+    print_plain("Error allocating memory\n");
+    return k_extract_incomplete;
+  }
   unz_global_info64 global;
   std::memset(&global, 0, sizeof global);
   bool complete = true;
@@ -419,7 +469,7 @@ int extract_all_entries(unzFile archive, unsigned creation_mask) {
     if (platform::termination_requested(signal_number)) {
       return k_extract_interrupted;
     }
-    result = extract_current_entry(archive, creation_mask);
+    result = extract_current_entry(access, creation_mask, buffers);
     if (result == k_entry_interrupted) {
       return k_extract_interrupted;
     }
@@ -540,5 +590,6 @@ int extract_archive(const platform::FileHandle& archive_file, const std::string&
       return k_extract_no_space;
     }
   }
-  return extract_all_entries(archive.get(), platform::file_creation_mask());
+  return extract_all_entries(ArchiveAccess{archive.get(), &archive_file},
+                             platform::file_creation_mask());
 }

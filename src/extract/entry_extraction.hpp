@@ -10,8 +10,16 @@
 #include <cstdint>
 #include <string>
 
-// Bytes of entry data moved per read and write; the one buffer an entry streams through.
-inline constexpr std::size_t k_write_buffer_size = 8192;
+#include "platform/platform.hpp"
+
+class EntryBuffers;
+
+// The archive being extracted: minizip's handle, which reads its structure, and the open archive
+// file from which the entries' data is read directly.
+struct ArchiveAccess {
+  unzFile zip = nullptr;
+  const platform::FileHandle* file = nullptr;
+};
 
 // Codes with which `extract_current_entry` stops the extraction, besides minizip's own error
 // codes and negative read results.
@@ -30,15 +38,16 @@ inline constexpr int k_entry_interrupted = -1002;
 // process's umask, read once for the extraction. Returns k_extract_ok when every entry was
 // extracted, else k_extract_incomplete (after the reason was printed), or k_extract_interrupted
 // when a request to end the process stopped it.
-[[nodiscard]] int extract_all_entries(unzFile archive, unsigned creation_mask);
+[[nodiscard]] int extract_all_entries(const ArchiveAccess& archive, unsigned creation_mask);
 
 // Extracts the entry `archive` stands at into the current directory: a directory entry (name
 // ending in '/' or '\') becomes a directory, with missing parents; a file entry is written under
 // its relative name, with missing directories created, and gets the entry's time and permission
 // bits (entry_mode with `creation_mask`). Returns 0 to go on, or, after printing why, the code
 // that stops the extraction: one of minizip's error codes, a negative read result, or one of the
-// k_entry_ codes.
-[[nodiscard]] int extract_current_entry(unzFile archive, unsigned creation_mask);
+// k_entry_ codes. The data streams through `buffers`.
+[[nodiscard]] int extract_current_entry(const ArchiveAccess& archive, unsigned creation_mask,
+                                        EntryBuffers& buffers);
 
 // Creates the directory `path` with every missing parent. A single trailing '/' is ignored.
 // Returns 1 when done, 0 for an empty path or when a component cannot be created because its

@@ -1,0 +1,115 @@
+#include "extract/entry_data.hpp"
+
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <new>
+
+struct EntryBuffers::Memory {
+  unsigned char input[k_input_size];
+  unsigned char output[k_output_size];
+  inflate_state inflater;
+};
+
+EntryBuffers::EntryBuffers() : m_memory(new (std::nothrow) Memory) {}
+
+EntryBuffers::~EntryBuffers() = default;
+
+bool EntryBuffers::allocated() const { return m_memory != nullptr; }
+
+namespace {
+
+// Writes `size` bytes from `data` to `out`, adding them to `copy`. False when the write failed.
+bool write_out(std::FILE* out, const unsigned char* data, std::size_t size, EntryCopy& copy) {
+  if (size == 0) {
+    return true;
+  }
+  errno = 0;
+  if (std::fwrite(data, size, 1, out) != 1) {
+    copy.outcome = EntryCopyOutcome::WriteFailed;
+    return false;
+  }
+  copy.crc = crc32_gzip_refl(copy.crc, data, size);
+  copy.written += size;
+  return true;
+}
+
+}  // namespace
+
+EntryCopy copy_entry_data(const platform::FileHandle& archive, const EntryDataSpan& span,
+                          EntryBuffers& buffers, std::FILE* out) {
+  EntryBuffers::Memory& memory = buffers.memory();
+  inflate_state& inflater = memory.inflater;
+  if (span.deflated) {
+    isal_inflate_init(&inflater);
+    inflater.crc_flag = ISAL_DEFLATE;
+  }
+  EntryCopy copy;
+  std::uint64_t read = 0;
+  std::size_t available = 0;
+  const unsigned char* next = memory.input;
+  int signal_number = 0;
+  while (copy.written < span.size) {
+    if (platform::termination_requested(signal_number)) {
+      copy.outcome = EntryCopyOutcome::Interrupted;
+      return copy;
+    }
+    if (available == 0 && read < span.stored_size) {
+      std::size_t wanted =
+          static_cast<std::size_t>(std::min<std::uint64_t>(sizeof memory.input, span.stored_size - read));
+      std::size_t count = 0;
+      if (platform::read_file_at(archive, span.offset + read, memory.input, wanted, count) != 0 ||
+          count == 0) {
+        copy.outcome = EntryCopyOutcome::ReadFailed;
+        return copy;
+      }
+      read += count;
+      available = count;
+      next = memory.input;
+    }
+    std::size_t room =
+        static_cast<std::size_t>(std::min<std::uint64_t>(sizeof memory.output, span.size - copy.written));
+    if (!span.deflated) {
+      // Stored data goes out as it is, from the input buffer.
+      if (available == 0) {
+        return copy;
+      }
+      std::size_t count = std::min(available, room);
+      if (!write_out(out, next, count, copy)) {
+        return copy;
+      }
+      next += count;
+      available -= count;
+      continue;
+    }
+    if (inflater.block_state == ISAL_BLOCK_FINISH) {
+      return copy;
+    }
+    inflater.next_in = const_cast<unsigned char*>(next);
+    inflater.avail_in = static_cast<std::uint32_t>(available);
+    inflater.next_out = memory.output;
+    inflater.avail_out = static_cast<std::uint32_t>(room);
+    if (isal_inflate(&inflater) < 0) {
+      copy.outcome = EntryCopyOutcome::DamagedData;
+      return copy;
+    }
+    std::size_t consumed = available - inflater.avail_in;
+    std::size_t produced = room - inflater.avail_out;
+    next += consumed;
+    available -= consumed;
+    if (!write_out(out, memory.output, produced, copy)) {
+      return copy;
+    }
+    // All the stored data taken in and nothing more to come out: the data ended short.
+    if (produced == 0 && available == 0 && read == span.stored_size) {
+      return copy;
+    }
+    if (produced == 0 && consumed == 0 && available > 0) {
+      copy.outcome = EntryCopyOutcome::DamagedData;
+      return copy;
+    }
+  }
+  return copy;
+}

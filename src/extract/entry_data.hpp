@@ -1,0 +1,71 @@
+#pragma once
+
+// An entry's data: read straight from the open archive file in large pieces (minizip reads only
+// the archive's structure and the entry's local header), inflated with ISA-L, and written out,
+// with its CRC-32 computed on the way.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+#include "platform/platform.hpp"
+
+// Where an entry's data lies in the archive file and what it must come to.
+struct EntryDataSpan {
+  // The offset of the stored (raw) data and its length.
+  std::uint64_t offset = 0;
+  std::uint64_t stored_size = 0;
+  // The size the data must come to: no more is written.
+  std::uint64_t size = 0;
+  bool deflated = false;
+};
+
+// The memory that entries' data streams through: an input buffer, an output buffer and the
+// inflate state, allocated once for a whole extraction.
+class EntryBuffers {
+ public:
+  static constexpr std::size_t k_input_size = 64 * 1024;
+  static constexpr std::size_t k_output_size = 256 * 1024;
+
+  EntryBuffers();
+  ~EntryBuffers();
+  EntryBuffers(const EntryBuffers&) = delete;
+  EntryBuffers& operator=(const EntryBuffers&) = delete;
+
+  // False when the memory could not be allocated.
+  bool allocated() const;
+
+  struct Memory;
+  Memory& memory() { return *m_memory; }
+
+ private:
+  std::unique_ptr<Memory> m_memory;
+};
+
+// How copying an entry's data ended.
+enum class EntryCopyOutcome {
+  // The data ended, at its size or, short of it, where the stored data or the deflate stream
+  // ended: the caller compares `written` with the size.
+  Ended,
+  // The archive file could not be read where the data lies.
+  ReadFailed,
+  // The deflate data is damaged.
+  DamagedData,
+  // Writing to the output file failed; errno tells why.
+  WriteFailed,
+  // A request to end the process came.
+  Interrupted,
+};
+
+struct EntryCopy {
+  EntryCopyOutcome outcome = EntryCopyOutcome::Ended;
+  std::uint64_t written = 0;
+  // The CRC-32 of what was written.
+  std::uint32_t crc = 0;
+};
+
+// Copies the data that `span` describes from `archive` into `out`, inflating deflated data, and
+// stops at `span.size` bytes.
+EntryCopy copy_entry_data(const platform::FileHandle& archive, const EntryDataSpan& span,
+                          EntryBuffers& buffers, std::FILE* out);

@@ -1,0 +1,46 @@
+// What ISA-L's inflate needs from the rest of the library, given here so that the stub links its
+// inflate and one CRC-32 alone. In the library these functions sit in objects that also hold the
+// deflate side and every other checksum (the gzip and zlib helpers in igzip.o, the CRC dispatch in
+// crc_multibinary.o); linking those would add some 200 KB to every package. The stub inflates raw
+// deflate data only, so the gzip and zlib helpers are never reached; they are still complete.
+
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
+
+#include <cstdint>
+
+extern "C" {
+
+// The variant for processors with carry-less multiplication, which crc.h does not declare.
+std::uint32_t crc32_gzip_refl_by8(std::uint32_t crc, const unsigned char* data,
+                                  std::uint64_t size);
+
+// The CRC-32 of gzip and ZIP: with carry-less multiplication where the processor has it.
+std::uint32_t crc32_gzip_refl(std::uint32_t crc, const unsigned char* data,
+                              std::uint64_t size) {
+  static const bool has_clmul =
+      __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+  return has_clmul ? crc32_gzip_refl_by8(crc, data, size)
+                   : crc32_gzip_refl_base(crc, const_cast<unsigned char*>(data), size);
+}
+
+void isal_gzip_header_init(struct isal_gzip_header* header) {
+  *header = isal_gzip_header{};
+  header->os = 0xff;
+}
+
+// Adler-32 stored as B | (A - 1), so that it starts from 0 like the CRC.
+std::uint32_t isal_adler32_bam1(std::uint32_t adler, const unsigned char* data,
+                                std::uint64_t size) {
+  constexpr std::uint32_t k_modulus = 65521;
+  std::uint32_t a = (adler & 0xffff) == k_modulus - 1 ? 0 : (adler & 0xffff) + 1;
+  std::uint32_t b = adler >> 16;
+  for (std::uint64_t i = 0; i < size; ++i) {
+    a = (a + data[i]) % k_modulus;
+    b = (b + a) % k_modulus;
+  }
+  a = a == 0 ? k_modulus - 1 : a - 1;
+  return (b << 16) | a;
+}
+
+}  // extern "C"
