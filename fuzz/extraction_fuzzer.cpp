@@ -78,7 +78,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     ArchiveCloser archive{unzOpen64(f.archive_path.c_str())};
     if (archive.archive != nullptr) {
-      int status = extract_all_entries(ArchiveAccess{archive.archive, &file}, 022);
+      ArchiveReader read = [&file](std::uint64_t offset, void* buffer, std::size_t size) {
+        std::size_t count = 0;
+        return platform::read_file_at(file, offset, buffer, size, count) == 0 && count == size;
+      };
+      int status = extract_all_entries(ArchiveAccess{archive.archive, read}, 022);
       if (status != k_extract_ok && status != k_extract_incomplete) {
         fail("unknown extraction status");
       }

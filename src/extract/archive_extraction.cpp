@@ -394,7 +394,7 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
     return k_entry_not_created;
   }
 
-  EntryCopy copy = copy_entry_data(*access.file, span, buffers, file.get());
+  EntryCopy copy = copy_entry_data(access.read, span, buffers, file.get());
   switch (copy.outcome) {
     case EntryCopyOutcome::Ended:
       // The CRC is checked only for the whole size: data that ends early (a damaged deflate
@@ -424,19 +424,27 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
     (void)unzCloseCurrentFile(archive);
     return result;
   }
-  // Buffered data reaches the disk only here; a full disk shows up now.
+  // Buffered data reaches the disk only here; a full disk shows up now. Time and mode are given
+  // to the open file, after its last write.
+  errno = 0;
+  if (std::fflush(file.get()) != 0) {
+    report_write_failure();
+    (void)unzCloseCurrentFile(archive);
+    return k_entry_write_failed;
+  }
+  platform::set_open_file_time(file.get(), dos_date_of(info, 0));
+  int error = platform::set_open_file_mode(
+      file.get(), entry_mode(made_by, attributes, EntryKind::File, creation_mask));
+  if (error != 0) {
+    print_plain("error setting the permissions of %s: %s\n", shown, std::strerror(error));
+    (void)unzCloseCurrentFile(archive);
+    return k_entry_not_created;
+  }
   errno = 0;
   if (file.close() != 0) {
     report_write_failure();
     (void)unzCloseCurrentFile(archive);
     return k_entry_write_failed;
-  }
-  set_file_time(path, dos_date_of(info, 0));
-  result =
-      apply_mode(path, shown, entry_mode(made_by, attributes, EntryKind::File, creation_mask));
-  if (result != 0) {
-    (void)unzCloseCurrentFile(archive);
-    return result;
   }
 
   result = unzCloseCurrentFile(archive);
@@ -590,6 +598,6 @@ int extract_archive(const platform::FileHandle& archive_file, const std::string&
       return k_extract_no_space;
     }
   }
-  return extract_all_entries(ArchiveAccess{archive.get(), &archive_file},
+  return extract_all_entries(ArchiveAccess{archive.get(), reader_of(stream)},
                              platform::file_creation_mask());
 }

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <new>
 
+#include "platform/platform.hpp"
+
 struct EntryBuffers::Memory {
   unsigned char input[k_input_size];
   unsigned char output[k_output_size];
@@ -38,7 +40,7 @@ bool write_out(std::FILE* out, const unsigned char* data, std::size_t size, Entr
 
 }  // namespace
 
-EntryCopy copy_entry_data(const platform::FileHandle& archive, const EntryDataSpan& span,
+EntryCopy copy_entry_data(const ArchiveReader& read_archive, const EntryDataSpan& span,
                           EntryBuffers& buffers, std::FILE* out) {
   EntryBuffers::Memory& memory = buffers.memory();
   inflate_state& inflater = memory.inflater;
@@ -59,14 +61,12 @@ EntryCopy copy_entry_data(const platform::FileHandle& archive, const EntryDataSp
     if (available == 0 && read < span.stored_size) {
       std::size_t wanted =
           static_cast<std::size_t>(std::min<std::uint64_t>(sizeof memory.input, span.stored_size - read));
-      std::size_t count = 0;
-      if (platform::read_file_at(archive, span.offset + read, memory.input, wanted, count) != 0 ||
-          count == 0) {
+      if (!read_archive(span.offset + read, memory.input, wanted)) {
         copy.outcome = EntryCopyOutcome::ReadFailed;
         return copy;
       }
-      read += count;
-      available = count;
+      read += wanted;
+      available = wanted;
       next = memory.input;
     }
     std::size_t room =

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "platform/platform.hpp"
+#include "package/zip_end_record.hpp"
 
 // Where an entry's data lies in the archive file and what it must come to.
 struct EntryDataSpan {
@@ -65,7 +65,7 @@ struct EntryCopy {
   std::uint32_t crc = 0;
 };
 
-// Copies the data that `span` describes from `archive` into `out`, inflating deflated data, and
-// stops at `span.size` bytes.
-EntryCopy copy_entry_data(const platform::FileHandle& archive, const EntryDataSpan& span,
+// Copies the data that `span` describes, read through `read`, into `out`, inflating deflated
+// data, and stops at `span.size` bytes.
+EntryCopy copy_entry_data(const ArchiveReader& read, const EntryDataSpan& span,
                           EntryBuffers& buffers, std::FILE* out);

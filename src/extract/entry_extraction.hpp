@@ -10,15 +10,15 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/platform.hpp"
+#include "package/zip_end_record.hpp"
 
 class EntryBuffers;
 
-// The archive being extracted: minizip's handle, which reads its structure, and the open archive
-// file from which the entries' data is read directly.
+// The archive being extracted: minizip's handle, which reads its structure, and a reader of the
+// archive file, through which the entries' data is read directly.
 struct ArchiveAccess {
   unzFile zip = nullptr;
-  const platform::FileHandle* file = nullptr;
+  ArchiveReader read;
 };
 
 // Codes with which `extract_current_entry` stops the extraction, besides minizip's own error

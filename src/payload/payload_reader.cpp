@@ -17,7 +17,9 @@
 namespace {
 
 // The size of the copy buffer: the archive goes straight to the file, without stdio's buffer.
-constexpr std::size_t k_copy_buffer_size = 64 * 1024;
+constexpr std::size_t k_copy_buffer_size = 256 * 1024;
+// The most copied by the system at one time, between two looks at termination requests.
+constexpr std::size_t k_system_copy_piece = 16 * 1024 * 1024;
 
 }  // namespace
 
@@ -166,12 +168,37 @@ int read_payload(const std::string& self_path, const std::string& work_dir, Payl
   }
   result.archive_written = true;
 
-  std::vector<char> buffer(k_copy_buffer_size);
+  // The archive goes over in large pieces, copied by the system itself where it can; a request to
+  // end the process is looked at between pieces.
+  std::vector<char> buffer;
   std::uint32_t copied = 0;
   int signal_number = 0;
   while (copied < archive_length) {
     if (platform::termination_requested(signal_number)) {
       return k_payload_interrupted;
+    }
+    if (buffer.empty()) {
+      std::size_t count = 0;
+      int error = platform::copy_between_files(
+          stub.get(), static_cast<std::uint64_t>(archive_offset) + copied, result.archive,
+          std::min<std::size_t>(k_system_copy_piece, archive_length - copied), count);
+      if (error == 0 && count == 0) {
+        break;
+      }
+      if (error == 0) {
+        copied += static_cast<std::uint32_t>(count);
+        continue;
+      }
+      if (error != ENOSYS && error != EXDEV && error != EINVAL && error != EOPNOTSUPP) {
+        print_error("Failed to write on file %s, might be out of space\n",
+                    result.archive_path.c_str());
+        return k_payload_archive_error;
+      }
+      // Read and written here from now on.
+      buffer.resize(k_copy_buffer_size);
+      if (platform::seek_file(stub.get(), archive_offset + copied, SEEK_SET) != 0) {
+        break;
+      }
     }
     std::size_t wanted = std::min<std::size_t>(buffer.size(), archive_length - copied);
     std::size_t read = std::fread(buffer.data(), 1, wanted, stub.get());

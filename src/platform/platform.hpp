@@ -180,6 +180,14 @@ class FileHandle {
 [[nodiscard]] int read_file_at(const FileHandle& file, std::uint64_t offset, void* buffer,
                                std::size_t size, std::size_t& read);
 
+// Copies up to `size` bytes of the stream `from`, starting at `offset` (whatever the stream's own
+// position), to the position of `to`, which moves past them, without passing them through this
+// process: copy_file_range on Linux. Sets `copied` to the number copied (0 at the end of `from`).
+// Returns 0 or an errno value; ENOSYS, EXDEV, EINVAL or EOPNOTSUPP when the system cannot copy
+// between these two files so (on Windows always), which asks the caller to read and write.
+[[nodiscard]] int copy_between_files(std::FILE* from, std::uint64_t offset, const FileHandle& to,
+                                     std::size_t size, std::size_t& copied);
+
 // Writes up to `size` bytes from `data` at the position of `file`, which moves past them. Sets
 // `written` to the number written, which may be fewer. Returns 0 or an errno value (ENOSPC for a
 // full disk).
@@ -254,6 +262,11 @@ void set_file_time(const std::string& path, std::uint32_t dos_date_time);
 // Gives `path` the permission bits `mode` (rwx for user, group, other). Does nothing where the
 // platform has no such bits. Returns 0 or an errno value.
 [[nodiscard]] int set_file_mode(const std::string& path, unsigned mode);
+
+// The same two for the file open in `file`, whose written data has been flushed: nothing is looked
+// up by name again.
+void set_open_file_time(std::FILE* file, std::uint32_t dos_date_time);
+[[nodiscard]] int set_open_file_mode(std::FILE* file, unsigned mode);
 
 // Runs `command` through the platform's command interpreter (`system` on Windows, /bin/sh -c on
 // Linux), inheriting the console, the environment and the current directory, and waits for it.

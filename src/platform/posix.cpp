@@ -642,6 +642,30 @@ int write_file(const FileHandle& file, const void* data, std::size_t size, std::
   return 0;
 }
 
+int copy_between_files(std::FILE* from, std::uint64_t offset, const FileHandle& to,
+                       std::size_t size, std::size_t& copied) {
+  copied = 0;
+#if defined(__linux__)
+  loff_t from_offset = static_cast<loff_t>(offset);
+  ssize_t count = 0;
+  do {
+    count = copy_file_range(fileno(from), &from_offset, static_cast<int>(to.native()), nullptr,
+                            size, 0);
+  } while (count < 0 && errno == EINTR);
+  if (count < 0) {
+    return errno;
+  }
+  copied = static_cast<std::size_t>(count);
+  return 0;
+#else
+  (void)from;
+  (void)offset;
+  (void)to;
+  (void)size;
+  return ENOSYS;
+#endif
+}
+
 int file_size(const FileHandle& file, std::uint64_t& size) {
   struct stat info {};
   if (fstat(static_cast<int>(file.native()), &info) != 0) {
@@ -732,17 +756,39 @@ int seek_file(std::FILE* file, std::int64_t offset, int origin) {
 
 std::int64_t tell_file(std::FILE* file) { return static_cast<std::int64_t>(ftello(file)); }
 
-void set_file_time(const std::string& path, std::uint32_t dos_date_time) {
+namespace {
+
+// The access time left alone, the modification time `dos_date_time`; false for an invalid date.
+bool modification_times(std::uint32_t dos_date_time, timespec (&times)[2]) {
   std::int64_t seconds = dos_date_time_to_local_seconds(dos_date_time);
   if (seconds == -1) {
-    return;
+    return false;
   }
-  timespec times[2];
   times[0].tv_sec = 0;
   times[0].tv_nsec = UTIME_OMIT;
   times[1].tv_sec = static_cast<time_t>(seconds);
   times[1].tv_nsec = 0;
-  utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+  return true;
+}
+
+}  // namespace
+
+void set_file_time(const std::string& path, std::uint32_t dos_date_time) {
+  timespec times[2];
+  if (modification_times(dos_date_time, times)) {
+    utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+  }
+}
+
+void set_open_file_time(std::FILE* file, std::uint32_t dos_date_time) {
+  timespec times[2];
+  if (modification_times(dos_date_time, times)) {
+    futimens(fileno(file), times);
+  }
+}
+
+int set_open_file_mode(std::FILE* file, unsigned mode) {
+  return fchmod(fileno(file), static_cast<mode_t>(mode & 0777)) == 0 ? 0 : errno;
 }
 
 int file_system_info(const std::string& path, FileSystemInfo& info) {

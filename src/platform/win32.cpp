@@ -464,6 +464,12 @@ int read_file_at(const FileHandle& file, std::uint64_t offset, void* buffer, std
   return 0;
 }
 
+int copy_between_files(std::FILE*, std::uint64_t, const FileHandle&, std::size_t,
+                       std::size_t& copied) {
+  copied = 0;
+  return ENOSYS;
+}
+
 int write_file(const FileHandle& file, const void* data, std::size_t size, std::size_t& written) {
   written = 0;
   DWORD wanted = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
@@ -634,6 +640,22 @@ int seek_file(std::FILE* file, std::int64_t offset, int origin) {
 
 std::int64_t tell_file(std::FILE* file) { return _ftelli64(file); }
 
+namespace {
+
+// Gives the file open as `file` the creation and modification time `dos_date_time`; the access time
+// stays. An invalid DOS date (month 0, day 32, ...) converts to nothing: the file keeps its own
+// time rather than whatever the uninitialised value would say.
+void set_handle_time(HANDLE file, std::uint32_t dos_date_time) {
+  FILETIME local, last_write;
+  if (DosDateTimeToFileTime(static_cast<WORD>(dos_date_time >> 16),
+                            static_cast<WORD>(dos_date_time & 0xffff), &local) &&
+      LocalFileTimeToFileTime(&local, &last_write)) {
+    SetFileTime(file, &last_write, nullptr, &last_write);
+  }
+}
+
+}  // namespace
+
 void set_file_time(const std::string& path, std::uint32_t dos_date_time) {
   std::wstring wide;
   if (extended_length_path(path, wide) != 0) {
@@ -644,17 +666,15 @@ void set_file_time(const std::string& path, std::uint32_t dos_date_time) {
   if (file == INVALID_HANDLE_VALUE) {
     return;
   }
-  FILETIME creation, last_access, last_write, local;
-  // An invalid DOS date (month 0, day 32, ...) converts to nothing: the file keeps its own time
-  // rather than whatever the uninitialised value would say.
-  if (GetFileTime(file, &creation, &last_access, &last_write) &&
-      DosDateTimeToFileTime(static_cast<WORD>(dos_date_time >> 16),
-                            static_cast<WORD>(dos_date_time & 0xffff), &local) &&
-      LocalFileTimeToFileTime(&local, &last_write)) {
-    SetFileTime(file, &last_write, &last_access, &last_write);
-  }
+  set_handle_time(file, dos_date_time);
   CloseHandle(file);
 }
+
+void set_open_file_time(std::FILE* file, std::uint32_t dos_date_time) {
+  set_handle_time(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), dos_date_time);
+}
+
+int set_open_file_mode(std::FILE*, unsigned) { return 0; }
 
 int file_system_info(const std::string& path, FileSystemInfo& info) {
   ULARGE_INTEGER available;
