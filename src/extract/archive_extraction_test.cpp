@@ -376,7 +376,9 @@ TEST_F(ArchiveExtractionTest, DamagedDataStopsTheExtraction) {
   const std::string crc_error =
       "error " + std::to_string(UNZ_CRCERROR) + " with zipfile in unzCloseCurrentFile\n";
   auto first_data_byte = [](unsigned char value) {
-    return [value](std::string& bytes) { bytes[first_data_offset(bytes)] = static_cast<char>(value); };
+    return [value](std::string& bytes) {
+      bytes[first_data_offset(bytes)] = static_cast<char>(value);
+    };
   };
   // The low half of the recorded CRC-32 changed: the data no longer matches it.
   auto wrong_crc = [](std::string& bytes) { patch_first_entry(bytes, 14, 0x1234); };

@@ -59,8 +59,8 @@ EntryCopy copy_entry_data(const ArchiveReader& read_archive, const EntryDataSpan
       return copy;
     }
     if (available == 0 && read < span.stored_size) {
-      std::size_t wanted =
-          static_cast<std::size_t>(std::min<std::uint64_t>(sizeof memory.input, span.stored_size - read));
+      std::size_t wanted = static_cast<std::size_t>(
+          std::min<std::uint64_t>(sizeof memory.input, span.stored_size - read));
       if (!read_archive(span.offset + read, memory.input, wanted)) {
         copy.outcome = EntryCopyOutcome::ReadFailed;
         return copy;
@@ -69,8 +69,8 @@ EntryCopy copy_entry_data(const ArchiveReader& read_archive, const EntryDataSpan
       available = wanted;
       next = memory.input;
     }
-    std::size_t room =
-        static_cast<std::size_t>(std::min<std::uint64_t>(sizeof memory.output, span.size - copy.written));
+    std::size_t room = static_cast<std::size_t>(
+        std::min<std::uint64_t>(sizeof memory.output, span.size - copy.written));
     if (!span.deflated) {
       // Stored data goes out as it is, from the input buffer.
       if (available == 0) {

@@ -12,12 +12,10 @@
 extern "C" {
 
 // The variant for processors with carry-less multiplication, which crc.h does not declare.
-std::uint32_t crc32_gzip_refl_by8(std::uint32_t crc, const unsigned char* data,
-                                  std::uint64_t size);
+std::uint32_t crc32_gzip_refl_by8(std::uint32_t crc, const unsigned char* data, std::uint64_t size);
 
 // The CRC-32 of gzip and ZIP: with carry-less multiplication where the processor has it.
-std::uint32_t crc32_gzip_refl(std::uint32_t crc, const unsigned char* data,
-                              std::uint64_t size) {
+std::uint32_t crc32_gzip_refl(std::uint32_t crc, const unsigned char* data, std::uint64_t size) {
   static const bool has_clmul =
       __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
   return has_clmul ? crc32_gzip_refl_by8(crc, data, size)

@@ -127,8 +127,9 @@ enum class DirectoryAccess { Shared, Private };
 enum class PathKind { Directory, Other };
 
 // Opens the file `path` for writing in binary mode, creating it or emptying an existing one, like
-// fopen's "wb". On Windows this works for paths past 260 characters too. Returns the stream, or
-// null with errno set.
+// fopen's "wb", but without a stdio buffer: the caller writes in large pieces, each of which goes
+// to the system at once. On Windows this works for paths past 260 characters too. Returns the
+// stream, or null with errno set.
 std::FILE* open_output_file(const std::string& path);
 
 // An open file of the operating system's: a descriptor on Linux, a HANDLE on Windows, kept as an

@@ -263,17 +263,21 @@ int remove_entries(int dir_fd, const char* kept_name) {
     close(dup_fd);
     return error;
   }
-  std::vector<std::string> names;
+  // Names and types are gathered first: the directory changes while its entries go. An entry
+  // that the directory says is no directory is unlinked at once, without a stat.
+  std::vector<std::pair<std::string, unsigned char>> entries;
   while (dirent* entry = readdir(dir)) {
     if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0 &&
         (kept_name == nullptr || std::strcmp(entry->d_name, kept_name) != 0)) {
-      names.emplace_back(entry->d_name);
+      entries.emplace_back(entry->d_name, entry->d_type);
     }
   }
   closedir(dir);
   int first_error = 0;
-  for (const std::string& name : names) {
-    int error = remove_below(dir_fd, name.c_str());
+  for (const auto& [name, type] : entries) {
+    int error = type != DT_DIR && type != DT_UNKNOWN && unlinkat(dir_fd, name.c_str(), 0) == 0
+                    ? 0
+                    : remove_below(dir_fd, name.c_str());
     if (first_error == 0) {
       first_error = error;
     }
@@ -581,7 +585,13 @@ int make_directory(const std::string& path, DirectoryAccess access) {
   return mkdir(path.c_str(), mode) == 0 ? 0 : errno;
 }
 
-std::FILE* open_output_file(const std::string& path) { return std::fopen(path.c_str(), "wb"); }
+std::FILE* open_output_file(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file != nullptr) {
+    std::setvbuf(file, nullptr, _IONBF, 0);
+  }
+  return file;
+}
 
 int FileHandle::close() {
   if (!is_open()) {

@@ -398,7 +398,9 @@ std::FILE* open_output_file(const std::string& path) {
     error = errno;
     _close(descriptor);
     errno = error;
+    return nullptr;
   }
+  std::setvbuf(file, nullptr, _IONBF, 0);
   return file;
 }
 
@@ -490,15 +492,37 @@ int file_size(const FileHandle& file, std::uint64_t& size) {
   return 0;
 }
 
-int query_path(const std::string& path, PathKind& kind) {
-  std::wstring wide;
+namespace {
+
+// "\\?\" paths are taken literally: a trailing separator would double in the names below.
+void drop_trailing_separators(std::wstring& wide) {
+  while (wide.size() > 4 && wide.back() == L'\\' && wide[wide.size() - 2] != L':') {
+    wide.pop_back();
+  }
+}
+
+// The long-path form of `path` in `wide` (without trailing separators when `trimmed`) and its
+// attributes. Returns 0 or an errno value.
+int path_attributes(const std::string& path, bool trimmed, std::wstring& wide, DWORD& attributes) {
   int error = extended_length_path(path, wide);
   if (error != 0) {
     return error;
   }
-  DWORD attributes = GetFileAttributesW(wide.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    return last_errno();
+  if (trimmed) {
+    drop_trailing_separators(wide);
+  }
+  attributes = GetFileAttributesW(wide.c_str());
+  return attributes == INVALID_FILE_ATTRIBUTES ? last_errno() : 0;
+}
+
+}  // namespace
+
+int query_path(const std::string& path, PathKind& kind) {
+  std::wstring wide;
+  DWORD attributes = 0;
+  int error = path_attributes(path, false, wide, attributes);
+  if (error != 0) {
+    return error;
   }
   kind = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Directory : PathKind::Other;
   return 0;
@@ -511,17 +535,10 @@ int remove_tree(const std::string& path) {
     return ENOENT;
   }
   std::wstring wide;
-  int error = extended_length_path(path, wide);
+  DWORD attributes = 0;
+  int error = path_attributes(path, true, wide, attributes);
   if (error != 0) {
     return error;
-  }
-  // "\\?\" paths are taken literally: a trailing separator would double in the names below.
-  while (wide.size() > 4 && wide.back() == L'\\' && wide[wide.size() - 2] != L':') {
-    wide.pop_back();
-  }
-  DWORD attributes = GetFileAttributesW(wide.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    return last_errno();
   }
   return remove_tree_entry(wide, attributes);
 }
@@ -532,9 +549,7 @@ int remove_tree_contents(const std::string& path, const std::string& kept_name) 
   if (error != 0) {
     return error;
   }
-  while (wide.size() > 4 && wide.back() == L'\\' && wide[wide.size() - 2] != L':') {
-    wide.pop_back();
-  }
+  drop_trailing_separators(wide);
   return remove_directory_entries(wide, utf8_to_utf16(kept_name).c_str());
 }
 
@@ -549,13 +564,10 @@ int remove_directory(const std::string& path) {
 
 int query_own_directory(const std::string& path, bool& own) {
   std::wstring wide;
-  int error = extended_length_path(path, wide);
+  DWORD attributes = 0;
+  int error = path_attributes(path, false, wide, attributes);
   if (error != 0) {
     return error;
-  }
-  DWORD attributes = GetFileAttributesW(wide.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    return last_errno();
   }
   own = false;
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {

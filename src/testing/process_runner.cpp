@@ -59,14 +59,6 @@ ProcessResult run_redirected(std::string command, const std::string& out_file,
   return result;
 }
 
-ProcessResult run_command_line(const std::string& command, const std::string& scratch_dir) {
-  static int counter = 0;
-  ++counter;
-  return run_redirected(command,
-                        join_path(scratch_dir, "stdout_" + std::to_string(counter) + ".txt"),
-                        join_path(scratch_dir, "stderr_" + std::to_string(counter) + ".txt"));
-}
-
 std::string command_line(std::string command, const std::vector<std::string>& arguments) {
   for (const std::string& argument : arguments) {
     command += " " + quote_for_shell(argument);
@@ -75,6 +67,14 @@ std::string command_line(std::string command, const std::vector<std::string>& ar
 }
 
 }  // namespace
+
+ProcessResult run_command_line(const std::string& command, const std::string& scratch_dir) {
+  static int counter = 0;
+  ++counter;
+  return run_redirected(command,
+                        join_path(scratch_dir, "stdout_" + std::to_string(counter) + ".txt"),
+                        join_path(scratch_dir, "stderr_" + std::to_string(counter) + ".txt"));
+}
 
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& arguments,
                           const std::string& scratch_dir) {

@@ -17,6 +17,10 @@ struct ProcessResult {
 // Quotes `word` for the platform's shell (cmd on Windows, /bin/sh elsewhere).
 std::string quote_for_shell(const std::string& word);
 
+// Runs `command`, a line for the platform's shell, with standard input from the null device and
+// its output into files in `scratch_dir`, and returns its status and output.
+ProcessResult run_command_line(const std::string& command, const std::string& scratch_dir);
+
 // Runs `program` with `arguments` through the platform's shell, standard input from the null
 // device, output into files in `scratch_dir`, and returns its status and output.
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& arguments,

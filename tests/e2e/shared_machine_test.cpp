@@ -62,18 +62,8 @@ class SharedMachine : public ::testing::Test {
     ASSERT_EQ(platform::set_file_mode(m_package, 0755), 0);
   }
 
-  // Runs `command` through /bin/sh with output into files; returns its status and output.
   ProcessResult shell(const std::string& command) {
-    std::string out = m_dir.file("out.txt");
-    std::string err = m_dir.file("err.txt");
-    ProcessResult result;
-    result.status = platform::run_shell(command + " >" + quote_for_shell(out) + " 2>" +
-                                        quote_for_shell(err) + " </dev/null");
-    result.out = read_file(out);
-    result.err = read_file(err);
-    (void)platform::remove_file(out);
-    (void)platform::remove_file(err);
-    return result;
+    return run_command_line(command, m_dir.path());
   }
 
   // The package started as the victim, with the shared temporary folder, in a pid namespace of
