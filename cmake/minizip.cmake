@@ -34,6 +34,8 @@ add_library(sfx_minizip STATIC
   "${SFX_MINIZIP_SOURCE_DIR}/zip.c")
 target_include_directories(sfx_minizip SYSTEM PUBLIC "${SFX_MINIZIP_SOURCE_DIR}")
 target_link_libraries(sfx_minizip PUBLIC ZLIB::ZLIB)
+# Neither the stub nor the generator reads or writes encrypted entries (the stub refuses them).
+target_compile_definitions(sfx_minizip PRIVATE NOUNCRYPT NOCRYPT)
 # Third-party code as it comes: its warnings are not ours to fix.
 target_compile_options(sfx_minizip PRIVATE -w)
 # ioapi.c uses fopen64 and friends.

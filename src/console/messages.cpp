@@ -8,6 +8,19 @@
 
 namespace {
 
+// The calling thread's innermost HeldMessages, if any.
+thread_local HeldMessages* t_held = nullptr;
+
+void write_line(bool to_error, const std::string& text) {
+  // Both streams are flushed at once: the payload's command writes to the same console and its
+  // output must not overtake ours.
+  std::fflush(stdout);
+  platform::StandardStream stream =
+      to_error ? platform::StandardStream::Error : platform::StandardStream::Output;
+  (void)platform::write_standard_stream(stream, text.data(), text.size());
+  std::fflush(to_error ? stderr : stdout);
+}
+
 void write_tagged(platform::StandardStream stream, const char* tag, const char* format,
                   va_list args) {
   // The whole line is formatted first and written in one piece: on a Windows console it is
@@ -23,14 +36,35 @@ void write_tagged(platform::StandardStream stream, const char* tag, const char* 
     std::vsnprintf(&text[start], static_cast<std::size_t>(length) + 1, format, args);
     text.resize(start + static_cast<std::size_t>(length));
   }
-  // Both streams are flushed at once: the payload's command writes to the same console and its
-  // output must not overtake ours.
-  std::fflush(stdout);
-  (void)platform::write_standard_stream(stream, text.data(), text.size());
-  std::fflush(stream == platform::StandardStream::Output ? stdout : stderr);
+  bool to_error = stream == platform::StandardStream::Error;
+  if (t_held != nullptr) {
+    t_held->hold(to_error, std::move(text));
+    return;
+  }
+  write_line(to_error, text);
 }
 
 }  // namespace
+
+HeldMessages::HeldMessages() : m_outer(t_held) { t_held = this; }
+
+HeldMessages::~HeldMessages() { t_held = m_outer; }
+
+void HeldMessages::hold(bool to_error, std::string text) {
+  m_lines.push_back(Line{to_error, std::move(text)});
+}
+
+std::vector<HeldMessages::Line> HeldMessages::take() {
+  std::vector<Line> lines;
+  lines.swap(m_lines);
+  return lines;
+}
+
+void HeldMessages::write(const std::vector<Line>& lines) {
+  for (const Line& line : lines) {
+    write_line(line.to_error, line.text);
+  }
+}
 
 void print_error(const char* format, ...) {
   va_list args;

@@ -3,6 +3,9 @@
 // Tagged output. Every "-E- " and "-I- " line of the stub goes through here, so one place owns
 // the tag, the stream and the flushing. `format` is printf-style; the caller writes the line end.
 
+#include <string>
+#include <vector>
+
 #if defined(__GNUC__)
 #define SFX_PRINTF_FORMAT(a, b) __attribute__((format(printf, a, b)))
 #else
@@ -17,3 +20,30 @@ void print_info(const char* format, ...) SFX_PRINTF_FORMAT(1, 2);
 
 // Writes the formatted text, untagged, to standard output.
 void print_plain(const char* format, ...) SFX_PRINTF_FORMAT(1, 2);
+
+// While one lives, what the calling thread prints through the functions above is held rather than
+// written: the parallel extraction keeps each entry's messages until it knows which entry's
+// count. Other threads print as usual.
+class HeldMessages {
+ public:
+  HeldMessages();
+  ~HeldMessages();
+  HeldMessages(const HeldMessages&) = delete;
+  HeldMessages& operator=(const HeldMessages&) = delete;
+
+  struct Line {
+    bool to_error;
+    std::string text;
+  };
+
+  // Takes one line, for standard error when `to_error`.
+  void hold(bool to_error, std::string text);
+  // Hands over what was held so far, in order.
+  std::vector<Line> take();
+  // Writes `lines` as they were held, whoever holds this thread's messages.
+  static void write(const std::vector<Line>& lines);
+
+ private:
+  std::vector<Line> m_lines;
+  HeldMessages* m_outer;
+};

@@ -1,6 +1,7 @@
 #include "extract/archive_extraction.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "common/exit_status.hpp"
 #include "console/messages.hpp"
@@ -548,6 +550,127 @@ bool fills_directory(ArchiveStream& stream, const DirectoryWalk& walk) {
   return false;
 }
 
+// From this many entries on, the extraction runs on two threads.
+constexpr std::uint64_t k_parallel_entries = 16;
+constexpr std::uint64_t k_no_failure = UINT64_MAX;
+
+// What the two threads of a parallel extraction share. Entries are claimed one at a time in
+// archive order; each thread walks the directory with a minizip handle and windows of its own over
+// the one open archive file. The first entry in archive order that fails decides: its messages are
+// printed, no entry after it is begun (one begun already may finish), and every entry before it
+// is complete.
+struct ParallelExtraction {
+  const platform::FileHandle* file = nullptr;
+  std::uint64_t size = 0;
+  std::uint64_t count = 0;
+  unsigned creation_mask = 0;
+  std::atomic<std::uint64_t> next{0};
+  std::atomic<std::uint64_t> extracted{0};
+  std::atomic<std::uint64_t> first_failure{k_no_failure};
+  std::atomic<bool> interrupted{false};
+};
+
+// The entry at which one thread stopped, and what it printed about it.
+struct ThreadFailure {
+  std::uint64_t index = k_no_failure;
+  std::vector<HeldMessages::Line> messages;
+};
+
+// Extracts entries claimed from `shared` through `archive`, which reads `stream`, until none is
+// left, one fails (noted in `failure`), or the process is asked to end.
+void extract_claimed_entries(ParallelExtraction& shared, ArchiveStream& stream, unzFile archive,
+                             ThreadFailure& failure) {
+  EntryBuffers buffers;
+  if (!buffers.allocated() || unzGoToFirstFile(archive) != UNZ_OK) {
+    return;
+  }
+  ArchiveAccess access{archive, reader_of(stream)};
+  std::uint64_t at = 0;
+  int signal_number = 0;
+  for (;;) {
+    std::uint64_t index = shared.next.fetch_add(1);
+    if (index >= shared.count || index > shared.first_failure.load() || shared.interrupted) {
+      return;
+    }
+    HeldMessages held;
+    int result = UNZ_OK;
+    while (at < index && result == UNZ_OK) {
+      result = unzGoToNextFile(archive);
+      ++at;
+    }
+    if (result != UNZ_OK) {
+      print_plain("error %d with zipfile in unzGoToNextFile\n", result);
+    } else if (platform::termination_requested(signal_number)) {
+      result = k_entry_interrupted;
+    } else {
+      result = extract_current_entry(access, shared.creation_mask, buffers);
+    }
+    if (result == k_entry_interrupted) {
+      shared.interrupted = true;
+      return;
+    }
+    if (result != 0) {
+      failure.index = index;
+      failure.messages = held.take();
+      std::uint64_t first = shared.first_failure.load();
+      while (index < first && !shared.first_failure.compare_exchange_weak(first, index)) {
+      }
+      return;
+    }
+    ++shared.extracted;
+  }
+}
+
+// The second thread, with a minizip handle of its own over the same file.
+struct SecondThread {
+  ParallelExtraction* shared;
+  ThreadFailure failure;
+};
+
+void extract_on_second_thread(void* opaque) {
+  SecondThread& thread = *static_cast<SecondThread*>(opaque);
+  ArchiveStream stream;
+  stream.file = thread.shared->file;
+  stream.size = thread.shared->size;
+  unzFile handle = nullptr;
+  if (open_archive(stream, handle) && handle != nullptr) {
+    OpenArchive archive(handle);
+    extract_claimed_entries(*thread.shared, stream, archive.get(), thread.failure);
+  }
+}
+
+// Extracts the `count` entries of `archive`, which reads `stream`, on this thread and a second
+// one (this one alone when no second can start). Returns as extract_all_entries does.
+int extract_in_parallel(ArchiveStream& stream, unzFile archive, std::uint64_t count,
+                        unsigned creation_mask) {
+  ParallelExtraction shared;
+  shared.file = stream.file;
+  shared.size = stream.size;
+  shared.count = count;
+  shared.creation_mask = creation_mask;
+  SecondThread other{&shared, {}};
+  std::uintptr_t second = 0;
+  bool started = platform::start_thread(extract_on_second_thread, &other, second) == 0;
+  ThreadFailure own;
+  extract_claimed_entries(shared, stream, archive, own);
+  if (started) {
+    platform::join_thread(second);
+  }
+  if (shared.interrupted) {
+    return k_extract_interrupted;
+  }
+  if (own.index != k_no_failure || other.failure.index != k_no_failure) {
+    HeldMessages::write(own.index < other.failure.index ? own.messages : other.failure.messages);
+    return k_extract_incomplete;
+  }
+  if (shared.extracted != count) {
+    // Neither thread found the memory to start with.
+    print_plain("Error allocating memory\n");
+    return k_extract_incomplete;
+  }
+  return k_extract_ok;
+}
+
 // Whether `needed` bytes fit where the archive unpacks to. Filling the disk half-way would leave a
 // broken payload and a full disk; a clear refusal up front leaves neither.
 bool fits(std::uint64_t needed, const std::string& target_dir) {
@@ -596,6 +719,10 @@ int extract_archive(const platform::FileHandle& archive_file, const std::string&
     }
     if (!fits(needed, target_dir)) {
       return k_extract_no_space;
+    }
+    if (walk.entries >= k_parallel_entries) {
+      return extract_in_parallel(stream, archive.get(), walk.entries,
+                                 platform::file_creation_mask());
     }
   }
   return extract_all_entries(ArchiveAccess{archive.get(), reader_of(stream)},

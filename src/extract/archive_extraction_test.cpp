@@ -414,6 +414,62 @@ TEST_F(ArchiveExtractionTest, DamagedDataStopsTheExtraction) {
   }
 }
 
+// From sixteen entries on the extraction runs on two threads. Whichever thread meets it, the first
+// failing entry in archive order decides: only its message shows, and every entry before it is
+// complete.
+TEST_F(ArchiveExtractionTest, FirstFailingEntryInArchiveOrderDecidesOnTwoThreads) {
+  const std::string crc_error =
+      "error " + std::to_string(UNZ_CRCERROR) + " with zipfile in unzCloseCurrentFile\n";
+  struct Case {
+    const char* what;
+    std::vector<int> refused;
+    std::vector<int> damaged;
+    // The first failing entry, -1 for none, and what it prints.
+    int first;
+    std::string out;
+  } cases[] = {
+      {"every entry sound", {}, {}, -1, ""},
+      {"one damaged entry", {}, {25}, 25, crc_error},
+      // Side by side, the later entry is met by the other thread, often before the first fails.
+      {"a damaged entry just before a refused one", {13}, {12}, 12, crc_error},
+      {"a refused entry just before a damaged one", {5}, {6}, 5,
+       "refusing entry ../e05.txt: the name climbs out with \"..\"\n"},
+      {"two damaged entries far apart", {}, {10, 30}, 10, crc_error},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto contains = [](const std::vector<int>& list, int i) {
+      return std::find(list.begin(), list.end(), i) != list.end();
+    };
+    std::vector<ArchiveEntry> entries;
+    for (int i = 0; i < 40; ++i) {
+      std::string number = (i < 10 ? "0" : "") + std::to_string(i);
+      ArchiveEntry entry = unix_file((contains(c.refused, i) ? "../e" : "e") + number + ".txt",
+                                     "<entry " + number + ">" + std::string(4000, 'x'));
+      entry.method = ArchiveMethod::Stored;
+      entries.push_back(entry);
+    }
+    ASSERT_TRUE(write_archive(m_archive, entries));
+    std::string bytes = read_file(m_archive);
+    for (int i : c.damaged) {
+      std::size_t at = bytes.find("<entry " + std::string(i < 10 ? "0" : "") + std::to_string(i));
+      ASSERT_NE(at, std::string::npos);
+      bytes[at] = '!';
+    }
+    ASSERT_TRUE(write_file(m_archive, bytes));
+    Extraction extraction = extract_written();
+    EXPECT_EQ(extraction.result, c.first < 0 ? k_extract_ok : k_extract_incomplete);
+    EXPECT_EQ(extraction.out, c.out);
+    int complete = c.first < 0 ? 40 : c.first;
+    for (int i = 0; i < complete; ++i) {
+      EXPECT_EQ(read_file(in_target(entries[i].name)), entries[i].data) << entries[i].name;
+    }
+    ASSERT_EQ(platform::set_current_directory(m_dir.path()), 0);
+    ASSERT_EQ(platform::remove_tree(m_target), 0);
+    ASSERT_EQ(platform::make_directory(m_target, platform::DirectoryAccess::Shared), 0);
+  }
+}
+
 TEST_F(ArchiveExtractionTest, DataThatEndsBeforeTheEntrysSizeStopsTheExtraction) {
   // minizip checks the CRC only once the entry's whole size was read; a deflate stream that ends
   // early must not pass as complete.

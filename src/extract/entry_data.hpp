@@ -25,8 +25,8 @@ struct EntryDataSpan {
 // inflate state, allocated once for a whole extraction.
 class EntryBuffers {
  public:
-  static constexpr std::size_t k_input_size = 64 * 1024;
-  static constexpr std::size_t k_output_size = 256 * 1024;
+  static constexpr std::size_t k_input_size = 32 * 1024;
+  static constexpr std::size_t k_output_size = 64 * 1024;
 
   EntryBuffers();
   ~EntryBuffers();

@@ -7,6 +7,8 @@
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
 
+#include <cpuid.h>
+
 #include <cstdint>
 
 extern "C" {
@@ -16,8 +18,11 @@ std::uint32_t crc32_gzip_refl_by8(std::uint32_t crc, const unsigned char* data, 
 
 // The CRC-32 of gzip and ZIP: with carry-less multiplication where the processor has it.
 std::uint32_t crc32_gzip_refl(std::uint32_t crc, const unsigned char* data, std::uint64_t size) {
-  static const bool has_clmul =
-      __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+  static const bool has_clmul = [] {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    return __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (ecx & bit_PCLMUL) != 0 &&
+           (ecx & bit_SSE4_1) != 0;
+  }();
   return has_clmul ? crc32_gzip_refl_by8(crc, data, size)
                    : crc32_gzip_refl_base(crc, const_cast<unsigned char*>(data), size);
 }

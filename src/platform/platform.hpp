@@ -132,6 +132,13 @@ enum class PathKind { Directory, Other };
 // stream, or null with errno set.
 std::FILE* open_output_file(const std::string& path);
 
+// Runs `work(argument)` on a second thread of this process; `thread` then names it for
+// join_thread. Returns 0, or an errno value when no thread could be started (nothing runs then).
+[[nodiscard]] int start_thread(void (*work)(void* argument), void* argument, std::uintptr_t& thread);
+
+// Waits for the thread that start_thread started to end, and lets it go.
+void join_thread(std::uintptr_t thread);
+
 // An open file of the operating system's: a descriptor on Linux, a HANDLE on Windows, kept as an
 // integer so that this header needs no system header. The owner closes it when it goes; the file
 // functions below take it.

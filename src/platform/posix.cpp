@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -24,6 +25,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "platform/platform.hpp"
@@ -651,6 +653,35 @@ int write_file(const FileHandle& file, const void* data, std::size_t size, std::
   written = static_cast<std::size_t>(count);
   return 0;
 }
+
+int start_thread(void (*work)(void* argument), void* argument, std::uintptr_t& thread) {
+  struct Start {
+    void (*work)(void*);
+    void* argument;
+  };
+  Start* start = new (std::nothrow) Start{work, argument};
+  if (start == nullptr) {
+    return ENOMEM;
+  }
+  pthread_t id;
+  int error = pthread_create(
+      &id, nullptr,
+      [](void* opaque) -> void* {
+        Start begin = *static_cast<Start*>(opaque);
+        delete static_cast<Start*>(opaque);
+        begin.work(begin.argument);
+        return nullptr;
+      },
+      start);
+  if (error != 0) {
+    delete start;
+    return error;
+  }
+  thread = static_cast<std::uintptr_t>(id);
+  return 0;
+}
+
+void join_thread(std::uintptr_t thread) { pthread_join(static_cast<pthread_t>(thread), nullptr); }
 
 int copy_between_files(std::FILE* from, std::uint64_t offset, const FileHandle& to,
                        std::size_t size, std::size_t& copied) {

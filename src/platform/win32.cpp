@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
+#include <new>
 #include <vector>
 
 #include "platform/platform.hpp"
@@ -464,6 +465,40 @@ int read_file_at(const FileHandle& file, std::uint64_t offset, void* buffer, std
   }
   read = count;
   return 0;
+}
+
+int start_thread(void (*work)(void* argument), void* argument, std::uintptr_t& thread) {
+  struct Start {
+    void (*work)(void*);
+    void* argument;
+  };
+  Start* start = new (std::nothrow) Start{work, argument};
+  if (start == nullptr) {
+    return ENOMEM;
+  }
+  // _beginthreadex rather than CreateThread: the thread uses the C runtime.
+  std::uintptr_t handle = _beginthreadex(
+      nullptr, 0,
+      [](void* opaque) -> unsigned {  // x86-64 has one calling convention
+        Start begin = *static_cast<Start*>(opaque);
+        delete static_cast<Start*>(opaque);
+        begin.work(begin.argument);
+        return 0;
+      },
+      start, 0, nullptr);
+  if (handle == 0) {
+    int error = errno;
+    delete start;
+    return error != 0 ? error : EAGAIN;
+  }
+  thread = handle;
+  return 0;
+}
+
+void join_thread(std::uintptr_t thread) {
+  HANDLE handle = reinterpret_cast<HANDLE>(thread);
+  WaitForSingleObject(handle, INFINITE);
+  CloseHandle(handle);
 }
 
 int copy_between_files(std::FILE*, std::uint64_t, const FileHandle&, std::size_t,
