@@ -109,6 +109,7 @@ int main(int argc, char** argv) {
   }
   show("directory: [" + fs::current_path(error).string() + "]");
   show("TEMP: " + environment_value("TEMP"));
+  show("PWD: " + environment_value("PWD"));
 
   bool found = false;
   std::string certificate = value_after(args, "--ssl-certificate", found);

@@ -32,6 +32,7 @@
 
 #include "common/cursor_report.hpp"
 #include "common/dos_time.hpp"
+#include "common/shell_words.hpp"
 
 namespace platform {
 
@@ -878,6 +879,19 @@ int run_shell(const std::string& command) {
   prctl(PR_SET_CHILD_SUBREAPER, 1);
 #endif
 
+  // A line the shell would take literally runs without it: the program is started directly, with
+  // PWD set as the shell sets it. When it cannot be (not found, not executable, a script without
+  // "#!"), the shell runs the line after all and reports or runs it as it always does.
+  std::vector<std::string> words;
+  std::vector<char*> program_arguments;
+  std::string working_directory = current_directory();
+  if (literal_shell_words(command, words) && !working_directory.empty()) {
+    for (std::string& word : words) {
+      program_arguments.push_back(&word[0]);
+    }
+    program_arguments.push_back(nullptr);
+  }
+
   // A request that came just before is the stub's: the command does not start. From here on
   // SIGINT and SIGQUIT are ignored and the others are held for sigwaitinfo.
   pid_t child = g_termination_signal == 0 ? fork() : -1;
@@ -888,6 +902,10 @@ int run_shell(const std::string& command) {
     // The stub ignores a closed pipe; the command gets the usual default.
     sigaction(SIGPIPE, &default_action, nullptr);
     sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
+    if (!program_arguments.empty()) {
+      setenv("PWD", working_directory.c_str(), 1);
+      execv(program_arguments[0], program_arguments.data());
+    }
     execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }

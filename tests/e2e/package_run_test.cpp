@@ -167,6 +167,10 @@ TEST_F(PackageRun, ToolSeesArgumentsDirectoryTempAndCertificate) {
   EXPECT_EQ(reported(result.out, "certificate").rfind("[" + certificate + "] found: ", 0), 0u)
       << result.out;
   EXPECT_EQ(reported(result.out, "TEMP"), m_temp);
+  if (!is_windows()) {
+    // The shell sets PWD to its directory; a command started without one gets it all the same.
+    EXPECT_EQ(reported(result.out, "PWD"), directory);
+  }
   EXPECT_EQ(reported(result.out, "data file"), "device_info/json/sample_device.json");
   EXPECT_EQ(result.out.find("Executing cmd"), std::string::npos);
   EXPECT_EQ(tree_listing(m_temp), std::vector<std::string>{});
