@@ -29,23 +29,16 @@ else
   wineserver=/usr/lib/wine/wineserver
 fi
 
-for tool in Xvfb:xvfb xdotool:xdotool; do
-  if ! command -v "${tool%%:*}" >/dev/null 2>&1; then
-    echo "SKIPPED: ${tool%%:*} is not installed (Debian package ${tool#*:}; scripts/bootstrap installs it)"
-    exit 77
-  fi
-done
+source "$repo/tests/script_support.sh"
+require_tools Xvfb:xvfb xdotool:xdotool
 
 export WINEPREFIX=$4
 export WINEARCH=win64
 export WINEDLLOVERRIDES="mscoree,mshtml="
 prompt="Press any key to continue ... (To suppress pause re-run with --sfx-no-pause flag)"
 
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/sfx_console_window.XXXXXX")
 xvfb_pid=
-failures=0
-
-cleanup() {
+extra_cleanup() {
   # Every Windows program of the private prefix (consoles, their hosts, the desktop process)
   # ends with its server; then the display goes.
   "$wineserver" -k >/dev/null 2>&1 || true
@@ -54,18 +47,8 @@ cleanup() {
     kill "$xvfb_pid" 2>/dev/null || true
     wait "$xvfb_pid" 2>/dev/null || true
   fi
-  if ((failures == 0)); then
-    rm -rf "$scratch"
-  else
-    echo "kept $scratch"
-  fi
 }
-trap cleanup EXIT
-
-fail() {
-  echo "FAILED: $*"
-  failures=$((failures + 1))
-}
+make_scratch sfx_console_window
 
 # Polls `condition...` every 0.1 s, for at most `seconds`; true as soon as it holds.
 wait_until() {

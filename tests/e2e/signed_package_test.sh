@@ -14,21 +14,12 @@ if (($# != 3)); then
   echo "usage: $0 STUB_EXE GENERATOR_EXE PAYLOAD_TOOL_EXE" >&2
   exit 2
 fi
-for tool in osslsigncode openssl; do
-  if ! command -v "$tool" >/dev/null 2>&1; then
-    echo "SKIPPED: $tool is not installed (scripts/bootstrap installs it)"
-    exit 77
-  fi
-done
+source "$(dirname "${BASH_SOURCE[0]}")/../script_support.sh"
+require_tools osslsigncode:osslsigncode openssl:openssl
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 wine_run="$repo/scripts/wine-run"
-work=$(mktemp -d "${TMPDIR:-/tmp}/sfx_signed.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-failed=0
-fail() {
-  echo "FAILED: $*"
-  failed=1
-}
+make_scratch sfx_signed
+work=$scratch
 
 cd "$work"
 mkdir payload
@@ -63,5 +54,4 @@ grep -q "warning: the stub signed_stub.exe is signed" gen.log ||
 "$wine_run" "$2" --info from_signed.exe >info.log 2>&1 || fail "--info: $(cat info.log)"
 grep -q '^signature: .* within the stub: packed after signing, no longer valid' info.log ||
   fail "--info does not tell the stub's broken signature: $(cat info.log)"
-((failed == 0)) && echo "passed"
-exit "$failed"
+finish

@@ -16,13 +16,9 @@ if (($# != 4)); then
 fi
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 wine_run="$repo/scripts/wine-run"
-work=$(mktemp -d "${TMPDIR:-/tmp}/sfx_windows_stubs.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-failed=0
-fail() {
-  echo "FAILED: $*"
-  failed=1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../script_support.sh"
+make_scratch sfx_windows_stubs
+work=$scratch
 
 # The execution level the embedded manifest asks for.
 execution_level() {
@@ -50,5 +46,4 @@ for case in "$1:asInvoker" "$2:requireAdministrator"; do
     status=$?
   ((status == 4)) || fail "the package of $(basename "$stub") ended with $status, not 4: $(cat "$work/run.log")"
 done
-((failed == 0)) && echo "passed"
-exit "$failed"
+finish

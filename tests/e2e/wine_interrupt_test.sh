@@ -18,21 +18,8 @@ generator=$2
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 wine_run="$repo/scripts/wine-run"
 
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/sfx_wine_interrupt.XXXXXX")
-failures=0
-cleanup() {
-  if ((failures == 0)); then
-    rm -rf "$scratch"
-  else
-    echo "kept $scratch"
-  fi
-}
-trap cleanup EXIT
-
-fail() {
-  echo "FAILED: $*"
-  failures=$((failures + 1))
-}
+source "$repo/tests/script_support.sh"
+make_scratch sfx_wine_interrupt
 
 # A 200 MB entry keeps each phase going long enough to be caught. The command would leave a mark.
 mkdir "$scratch/payload" "$scratch/given"
@@ -68,7 +55,4 @@ for case in "copy:archive.zip" "extraction:pkg-dir/big.bin"; do
   mkdir "$scratch/given"
 done
 
-if ((failures > 0)); then
-  exit 1
-fi
-echo "passed"
+finish

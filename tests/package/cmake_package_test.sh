@@ -19,13 +19,9 @@ if [[ ! -f $2/sfx_stub.exe || ! -f $2/sfx_stub_admin.exe ]]; then
   echo "SKIPPED: no Windows stubs in $2; build the windows preset first (scripts/test does)"
   exit 77
 fi
-work=$(mktemp -d "${TMPDIR:-/tmp}/sfx_cmake_package.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-failed=0
-fail() {
-  echo "FAILED: $*"
-  failed=1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../script_support.sh"
+make_scratch sfx_cmake_package
+work=$scratch
 run_logged() {
   local log=$1
   shift
@@ -47,5 +43,4 @@ grep -aq 'requestedExecutionLevel level="requireAdministrator"' "$work/example/f
   fail "fw_update.exe does not carry the elevated stub"
 "$work/prefix/bin/vek_fwsfx_gen" --info "$work/example/fw_update.exe" --verify >"$work/info.log" 2>&1 ||
   fail "fw_update.exe does not verify: $(cat "$work/info.log")"
-((failed == 0)) && echo "passed"
-exit "$failed"
+finish

@@ -20,13 +20,9 @@ for stub in sfx_stub.exe sfx_stub_admin.exe; do
     exit 77
   fi
 done
-work=$(mktemp -d "${TMPDIR:-/tmp}/sfx_deb.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-failed=0
-fail() {
-  echo "FAILED: $*"
-  failed=1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../script_support.sh"
+make_scratch sfx_deb
+work=$scratch
 
 (cd "$build" && cpack -G DEB -B "$work/out") >"$work/cpack.log" 2>&1 || {
   cat "$work/cpack.log"
@@ -56,5 +52,4 @@ status=0
 output=$(TEMP="$work" "$work/pkg" --sfx-no-pause first second 2>&1) || status=$?
 ((status == 5)) || fail "the package ended with $status, not 5: $output"
 [[ $output == *"tool ran with: first second"* ]] || fail "the tool's output is missing: $output"
-((failed == 0)) && echo "passed"
-exit "$failed"
+finish
