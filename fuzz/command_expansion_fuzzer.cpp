@@ -11,27 +11,10 @@
 #include <vector>
 
 #include "command/command_expansion.hpp"
-
-namespace {
-
-std::vector<std::string> split_at_nul(const std::string& bytes) {
-  std::vector<std::string> pieces;
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t end = bytes.find('\0', start);
-    pieces.push_back(bytes.substr(start, end == std::string::npos ? std::string::npos : end - start));
-    if (end == std::string::npos) {
-      return pieces;
-    }
-    start = end + 1;
-  }
-}
-
-}  // namespace
+#include "input_pieces.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::vector<std::string> pieces =
-      split_at_nul(std::string(reinterpret_cast<const char*>(data), size));
+  std::vector<std::string> pieces = fuzzing::split_at_nul(data, size);
   pieces.resize(std::max<std::size_t>(pieces.size(), 5));
   ExpansionValues values;
   values.pass_through_args = pieces[1];

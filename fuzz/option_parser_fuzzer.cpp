@@ -11,19 +11,10 @@
 
 #include "driver/option_parser.hpp"
 #include "driver/sfx_options.hpp"
+#include "input_pieces.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::string bytes(reinterpret_cast<const char*>(data), size);
-  std::vector<std::string> pieces;
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t end = bytes.find('\0', start);
-    pieces.push_back(bytes.substr(start, end == std::string::npos ? std::string::npos : end - start));
-    if (end == std::string::npos) {
-      break;
-    }
-    start = end + 1;
-  }
+  std::vector<std::string> pieces = fuzzing::split_at_nul(data, size);
   std::vector<const char*> argv;
   for (const std::string& piece : pieces) {
     argv.push_back(piece.c_str());
@@ -38,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fprintf(stderr, "fuzz: parse_options returned %d\n", status);
     std::abort();
   }
-  if (status == 0 && pass_through.size() > bytes.size() + pieces.size()) {
+  if (status == 0 && pass_through.size() > size + pieces.size()) {
     std::fprintf(stderr, "fuzz: the pass-through text is longer than the command line\n");
     std::abort();
   }

@@ -1,5 +1,6 @@
 # Shared by the test scripts; sourced after `set -euo pipefail`.
 #
+#   expect_arguments "$#" N USAGE     exit 2 with "usage: SCRIPT USAGE" unless there are N
 #   require_tools PROGRAM:PACKAGE...  exit 77 (skipped) when a program is missing
 #   make_scratch NAME                 $scratch: a new folder below the temporary folder; it is
 #                                     removed at exit, or kept and named when a check failed
@@ -9,6 +10,13 @@
 
 failures=0
 scratch=
+
+expect_arguments() {
+  if (($1 != $2)); then
+    echo "usage: $0 $3" >&2
+    exit 2
+  fi
+}
 
 require_tools() {
   local tool

@@ -13,10 +13,8 @@
 # Exit status: 0 passed, 1 failed, 77 skipped (Xvfb or xdotool missing).
 set -euo pipefail
 
-if (($# != 4)); then
-  echo "usage: $0 STUB_EXE GENERATOR_EXE PAYLOAD_TOOL_EXE WINE_PREFIX" >&2
-  exit 2
-fi
+source "$(dirname "${BASH_SOURCE[0]}")/../script_support.sh"
+expect_arguments "$#" 4 "STUB_EXE GENERATOR_EXE PAYLOAD_TOOL_EXE WINE_PREFIX"
 stub=$1
 generator=$2
 payload_tool=$3
@@ -29,7 +27,6 @@ else
   wineserver=/usr/lib/wine/wineserver
 fi
 
-source "$repo/tests/script_support.sh"
 require_tools Xvfb:xvfb xdotool:xdotool
 
 export WINEPREFIX=$4

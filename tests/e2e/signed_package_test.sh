@@ -10,11 +10,8 @@
 # Exit status: 0 passed, 1 failed, 77 skipped (osslsigncode or openssl missing).
 set -euo pipefail
 
-if (($# != 3)); then
-  echo "usage: $0 STUB_EXE GENERATOR_EXE PAYLOAD_TOOL_EXE" >&2
-  exit 2
-fi
 source "$(dirname "${BASH_SOURCE[0]}")/../script_support.sh"
+expect_arguments "$#" 3 "STUB_EXE GENERATOR_EXE PAYLOAD_TOOL_EXE"
 require_tools osslsigncode:osslsigncode openssl:openssl
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 wine_run="$repo/scripts/wine-run"

@@ -15,10 +15,8 @@
 # Exit status: 0 passed, 1 failed.
 set -euo pipefail
 
-if (($# != 2)); then
-  echo "usage: $0 STUB_EXE OBJDUMP" >&2
-  exit 2
-fi
+source "$(dirname "${BASH_SOURCE[0]}")/../script_support.sh"
+expect_arguments "$#" 2 "STUB_EXE OBJDUMP"
 stub=$1
 objdump=$2
 allowed=(kernel32.dll msvcrt.dll advapi32.dll)

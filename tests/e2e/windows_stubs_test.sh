@@ -10,13 +10,10 @@
 # Exit status: 0 passed, 1 failed.
 set -euo pipefail
 
-if (($# != 4)); then
-  echo "usage: $0 STUB_EXE ADMIN_STUB_EXE GENERATOR_EXE PAYLOAD_TOOL_EXE" >&2
-  exit 2
-fi
+source "$(dirname "${BASH_SOURCE[0]}")/../script_support.sh"
+expect_arguments "$#" 4 "STUB_EXE ADMIN_STUB_EXE GENERATOR_EXE PAYLOAD_TOOL_EXE"
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 wine_run="$repo/scripts/wine-run"
-source "$(dirname "${BASH_SOURCE[0]}")/../script_support.sh"
 make_scratch sfx_windows_stubs
 work=$scratch
 

@@ -9,16 +9,13 @@
 # Exit status: 0 passed, 1 failed.
 set -euo pipefail
 
-if (($# != 2)); then
-  echo "usage: $0 STUB_EXE GENERATOR_EXE" >&2
-  exit 2
-fi
+source "$(dirname "${BASH_SOURCE[0]}")/../script_support.sh"
+expect_arguments "$#" 2 "STUB_EXE GENERATOR_EXE"
 stub=$1
 generator=$2
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 wine_run="$repo/scripts/wine-run"
 
-source "$repo/tests/script_support.sh"
 make_scratch sfx_wine_interrupt
 
 # A 200 MB entry keeps each phase going long enough to be caught. The command would leave a mark.

@@ -9,17 +9,14 @@
 # Exit status: 0 passed, 1 failed, 77 skipped (no Windows stubs built yet).
 set -euo pipefail
 
-if (($# != 2)); then
-  echo "usage: $0 NATIVE_BUILD_DIR WINDOWS_STUBS_DIR" >&2
-  exit 2
-fi
+source "$(dirname "${BASH_SOURCE[0]}")/../script_support.sh"
+expect_arguments "$#" 2 "NATIVE_BUILD_DIR WINDOWS_STUBS_DIR"
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build=$1
 if [[ ! -f $2/sfx_stub.exe || ! -f $2/sfx_stub_admin.exe ]]; then
   echo "SKIPPED: no Windows stubs in $2; build the windows preset first (scripts/test does)"
   exit 77
 fi
-source "$(dirname "${BASH_SOURCE[0]}")/../script_support.sh"
 make_scratch sfx_cmake_package
 work=$scratch
 run_logged() {

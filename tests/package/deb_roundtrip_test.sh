@@ -8,10 +8,8 @@
 # Exit status: 0 passed, 1 failed, 77 skipped (no Windows stubs built yet).
 set -euo pipefail
 
-if (($# != 2)); then
-  echo "usage: $0 NATIVE_BUILD_DIR WINDOWS_STUBS_DIR" >&2
-  exit 2
-fi
+source "$(dirname "${BASH_SOURCE[0]}")/../script_support.sh"
+expect_arguments "$#" 2 "NATIVE_BUILD_DIR WINDOWS_STUBS_DIR"
 build=$1
 windows=$2
 for stub in sfx_stub.exe sfx_stub_admin.exe; do
@@ -20,7 +18,6 @@ for stub in sfx_stub.exe sfx_stub_admin.exe; do
     exit 77
   fi
 done
-source "$(dirname "${BASH_SOURCE[0]}")/../script_support.sh"
 make_scratch sfx_deb
 work=$scratch
 
