@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/utf8_text.hpp"
+
 namespace {
 
 constexpr unsigned k_unicode_path_field = 0x7075;
@@ -40,49 +42,6 @@ unsigned little_endian(const std::string& text, std::size_t at, int bytes) {
     value = value << 8 | byte_at(text, at + static_cast<std::size_t>(i));
   }
   return value;
-}
-
-bool is_valid_utf8(const std::string& text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    unsigned lead = byte_at(text, i);
-    std::size_t length = 0;
-    std::uint32_t code = 0;
-    std::uint32_t minimum = 0;
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-      code = lead & 0x1F;
-      minimum = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      code = lead & 0x0F;
-      minimum = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      code = lead & 0x07;
-      minimum = 0x10000;
-    } else {
-      return false;
-    }
-    if (text.size() - i < length) {
-      return false;
-    }
-    for (std::size_t k = 1; k < length; ++k) {
-      unsigned next = byte_at(text, i + k);
-      if ((next & 0xC0) != 0x80) {
-        return false;
-      }
-      code = code << 6 | (next & 0x3F);
-    }
-    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-      return false;
-    }
-    i += length;
-  }
-  return true;
 }
 
 void append_utf8(std::string& out, std::uint32_t code) {

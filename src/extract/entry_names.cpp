@@ -1,5 +1,6 @@
 #include "extract/entry_names.hpp"
 
+#include "common/display_text.hpp"
 #include "platform/platform.hpp"
 
 namespace {
@@ -23,21 +24,7 @@ std::string entry_path(const char* name) {
   return path;
 }
 
-std::string printable_name(const char* name) {
-  static const char k_hex[] = "0123456789abcdef";
-  std::string shown;
-  for (const char* p = name; *p != '\0'; ++p) {
-    unsigned char c = static_cast<unsigned char>(*p);
-    if (c < 0x20 || c == 0x7f) {
-      shown += "\\x";
-      shown += k_hex[c >> 4];
-      shown += k_hex[c & 0xf];
-    } else {
-      shown += *p;
-    }
-  }
-  return shown;
-}
+std::string printable_name(const char* name) { return display_text(name); }
 
 unsigned entry_mode(unsigned long version_made_by, unsigned long external_attributes,
                     EntryKind kind, unsigned creation_mask) {

@@ -9,8 +9,9 @@
 // every '\' turned into '/' on Linux, and unchanged on Windows, where both separate anyway.
 std::string entry_path(const char* name);
 
-// `name` as the extraction's messages show it: control characters (below 0x20, and 0x7f) as
-// "\x" and two hex digits, so that a name cannot move the cursor or recolour the terminal.
+// `name` as the extraction's messages show it: control characters (C0, DEL and C1) as "\x" and
+// two hex digits (common/display_text.hpp), so that a name cannot move the cursor or recolour the
+// terminal.
 std::string printable_name(const char* name);
 
 enum class EntryKind { File, Directory };

@@ -23,6 +23,13 @@ TEST(EntryNames, ControlCharactersAreShownEscaped) {
   EXPECT_EQ(printable_name("del\x7f"), "del\\x7f");
   // Bytes of other scripts are no control characters.
   EXPECT_EQ(printable_name("\xd0\x94\xd0\xb8\xd1\x80"), "\xd0\x94\xd0\xb8\xd1\x80");
+  // C1 controls: U+009B (CSI) in UTF-8, and 0x9b alone, which an 8-bit terminal takes for CSI.
+  EXPECT_EQ(printable_name("a\xc2\x9b" "2Jb\xc2\x80"), "a\\xc2\\x9b2Jb\\xc2\\x80");
+  EXPECT_EQ(printable_name("a\x9b" "2J\x85"), "a\\x9b2J\\x85");
+  // 0x80 to 0x9F inside a whole character stay (U+201B, U+00A0); so do Latin-1 letters
+  // (0xe9) and the lead byte of a cut character, but not the cut character's 0x80.
+  EXPECT_EQ(printable_name("\xe2\x80\x9b\xc2\xa0\xe9"), "\xe2\x80\x9b\xc2\xa0\xe9");
+  EXPECT_EQ(printable_name("cut\xe2\x80"), "cut\xe2\\x80");
 }
 
 TEST(EntryNames, PermissionBitsFromUnixHostsOnly) {

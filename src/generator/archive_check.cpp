@@ -18,15 +18,23 @@ struct UnzipCloser {
   void operator()(void* zip) const { unzClose(static_cast<unzFile>(zip)); }
 };
 
-ArchiveEntryInfo entry_info(const unz_file_info64& info, const char* name) {
-  return {name,
-          info.uncompressed_size,
-          info.compressed_size,
-          static_cast<std::uint32_t>(info.crc),
-          static_cast<unsigned>(info.compression_method),
-          static_cast<std::uint32_t>(info.dosDate),
-          static_cast<unsigned>(info.version >> 8),
-          static_cast<std::uint32_t>(info.external_fa)};
+ArchiveEntryInfo entry_info(unzFile zip, const unz_file_info64& info, const char* name) {
+  ArchiveEntryInfo entry{name,
+                         info.uncompressed_size,
+                         info.compressed_size,
+                         static_cast<std::uint32_t>(info.crc),
+                         static_cast<unsigned>(info.compression_method),
+                         static_cast<std::uint32_t>(info.dosDate),
+                         static_cast<unsigned>(info.version >> 8),
+                         static_cast<std::uint32_t>(info.external_fa),
+                         static_cast<unsigned long>(info.flag),
+                         std::string(static_cast<std::size_t>(info.size_file_extra), '\0')};
+  if (!entry.extra_field.empty() &&
+      unzGetCurrentFileInfo64(zip, nullptr, nullptr, 0, &entry.extra_field[0],
+                              static_cast<uLong>(entry.extra_field.size()), nullptr, 0) != UNZ_OK) {
+    entry.extra_field.clear();
+  }
+  return entry;
 }
 
 // Reads the current entry through and lets minizip compare its CRC at the close.
@@ -129,7 +137,7 @@ bool check_archive(std::FILE* file, std::int64_t begin, std::int64_t end, Archiv
     walk.bytes +=
         k_central_header_size + info.size_filename + info.size_file_extra + info.size_file_comment;
     ++summary.entry_count;
-    summary.entries.push_back(entry_info(info, name));
+    summary.entries.push_back(entry_info(zip.get(), info, name));
     summary.total_size += info.uncompressed_size;
     if (rules.use == EntryRules::Use::Apply &&
         !passes_entry_rules(info, name, rules.target, error)) {

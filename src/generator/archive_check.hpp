@@ -23,6 +23,10 @@ struct ArchiveEntryInfo {
   // external attributes).
   unsigned made_by_host = 0;
   std::uint32_t external_attributes = 0;
+  // The general-purpose flags (bit 11: the name is UTF-8) and the central directory's extra field,
+  // which may hold the name in UTF-8 (0x7075): what the stub decodes the name by.
+  unsigned long flags = 0;
+  std::string extra_field;
 };
 
 struct ArchiveSummary {

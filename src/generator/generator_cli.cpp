@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 
+#include "common/display_text.hpp"
 #include "common/environment.hpp"
 #include "common/stdio_file.hpp"
 #include "generator/package_info.hpp"
@@ -205,7 +206,8 @@ int inspect(const CommandLine& line, const GeneratorEnvironment& environment, st
       out << "verified:            every entry reads back with a matching CRC\n";
     }
   }
-  return report.error.empty() ? k_generator_ok : failure(err, report.error);
+  // Messages quote the package (entry names, the layout version): never raw to the terminal.
+  return report.error.empty() ? k_generator_ok : failure(err, display_text(report.error));
 }
 
 // A signed stub's signature covers the stub alone: the package built from it is not signed.
@@ -306,7 +308,7 @@ int build(const CommandLine& line, const GeneratorEnvironment& environment, std:
   warn_if_signed(request.stub_path, err);
   std::string error;
   if (!write_package(request, error)) {
-    return failure(err, error);
+    return failure(err, display_text(error));
   }
   return k_generator_ok;
 }

@@ -17,10 +17,12 @@
 #include <vector>
 
 #include "common/dos_time.hpp"
+#include "common/stdio_file.hpp"
 #include "generator/folder_scan.hpp"
 #include "generator/generator_cli.hpp"
 #include "generator/package_info.hpp"
 #include "generator/package_writer.hpp"
+#include "generator/pe_signature.hpp"
 #include "generator/stub_location.hpp"
 #include "generator/zip_writer.hpp"
 #include "platform/platform.hpp"
@@ -126,9 +128,19 @@ TEST_F(GeneratorTest, FolderRoundTrips) {
 
   PackageRequest r = request();
   r.extra_tool_command = "flash %device%";
+  // The package is written into a new file under a name nobody can guess: a link planted at a
+  // predictable one leads nowhere.
+  std::string victim = dir.file("victim.txt");
+  std::string planted = r.output_path + ".partial-" + std::to_string(platform::process_id());
+  ASSERT_TRUE(write_file(victim, "mine"));
+  if (!is_windows()) {
+    fs::create_symlink(victim, planted);
+  }
   std::string error;
   ASSERT_TRUE(write_package(r, error)) << error;
   EXPECT_EQ(read_file(r.output_path).substr(0, k_stub.size()), k_stub);
+  EXPECT_EQ(read_file(victim), "mine");
+  EXPECT_EQ(tree_listing(out).size(), is_windows() ? 1u : 2u);
 
   PackageInfo info;
   ASSERT_TRUE(inspect_package(r.output_path, ArchiveCheck::ReadEveryEntry, info, error)) << error;
@@ -179,6 +191,10 @@ TEST_F(GeneratorTest, NonAsciiNamesCarryTheUtf8Flag) {
   const std::string cjk_file = "\xE6\x96\x87\xE4\xBB\xB6.bin";
   fs::create_directories(fs::u8path(payload + "/" + cyrillic));
   ASSERT_TRUE(write_file(payload + "/" + cyrillic + "/" + cjk_file, "x"));
+  // A Linux name in another character set (Latin-1) is not UTF-8 and must not claim to be.
+  if (!is_windows()) {
+    ASSERT_TRUE(write_file(payload + "/latin-\xe9.txt", "x"));
+  }
   PackageRequest r = request();
   std::string error;
   ASSERT_TRUE(write_package(r, error)) << error;
@@ -318,7 +334,23 @@ TEST_F(GeneratorTest, RefusalsLeaveNothingBehind) {
          r.output_path = tricky;
        },
        "would replace the ZIP file"},
+      {"output is a folder",
+       [](PackageRequest& r, const std::string&, const std::string&) {
+         r.output_path = r.source_path + "/a";
+       },
+       "would replace a folder; only a regular file is replaced by a package"},
+      {"output is a FIFO (a folder on Windows)",
+       [](PackageRequest& r, const std::string&, const std::string&) {
+         r.output_path = (fs::path(r.stub_path).parent_path() / "fifo").string();
+       },
+       "; only a regular file is replaced by a package"},
   };
+  std::string fifo = dir.file("fifo");
+  if (is_windows()) {
+    fs::create_directory(fifo);
+  } else {
+    ASSERT_EQ(run_process("mkfifo", {fifo}, dir.path()).status, 0);
+  }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     PackageRequest r = request();
@@ -330,6 +362,14 @@ TEST_F(GeneratorTest, RefusalsLeaveNothingBehind) {
   }
   EXPECT_EQ(read_file(stub), k_stub);
   EXPECT_EQ(read_file(dir.file("stub-link.exe")), no_hard_link ? "" : k_stub);
+  EXPECT_EQ(fs::status(fifo).type(), is_windows() ? fs::file_type::directory : fs::file_type::fifo);
+  // A device is judged by its kind alone, never written to: this test may run as root.
+  std::string error;
+  if (!is_windows()) {
+    EXPECT_FALSE(check_output_target("/dev/null", error));
+    EXPECT_EQ(error, "the package /dev/null would replace a device; only a regular file is "
+                     "replaced by a package");
+  }
 }
 
 TEST_F(GeneratorTest, RefusesFolderEntriesThatCannotBeStored) {
@@ -507,6 +547,60 @@ TEST_F(GeneratorTest, ArchivesOf2GiBOrMoreAreRefused) {
   EXPECT_FALSE(write_package(r, error));
   EXPECT_NE(error.find("2 GiB"), std::string::npos) << error;
   EXPECT_EQ(tree_listing(out), std::vector<std::string>{});
+}
+
+// A PE32+ image of one section (raw data 0x200 to 0x400) with a certificate entry: the signature
+// counts only where a signing tool puts it.
+TEST(PeSignature, OnlyARecordInItsPlaceCounts) {
+  auto put = [](std::string& bytes, std::size_t at, std::uint32_t value, int size) {
+    for (int i = 0; i < size; ++i) {
+      bytes[at + static_cast<std::size_t>(i)] = static_cast<char>(value >> (8 * i));
+    }
+  };
+  // WIN_CERTIFICATE: 16 bytes long, revision 2.0, signed PKCS #7 data; at 0x200 and at 0x400.
+  auto image = [&put](std::uint32_t optional_size, std::uint32_t offset, unsigned type) {
+    std::string bytes(0x420, '\0');
+    bytes.replace(0, 2, "MZ");
+    put(bytes, 0x3C, 0x40, 4);
+    bytes.replace(0x40, 4, std::string("PE\0\0", 4));
+    put(bytes, 0x46, 1, 2);
+    put(bytes, 0x54, optional_size, 2);
+    put(bytes, 0x58, 0x20B, 2);
+    put(bytes, 0x58 + 108, 16, 4);
+    put(bytes, 0x58 + 112 + 32, offset, 4);
+    put(bytes, 0x58 + 112 + 36, 16, 4);
+    put(bytes, 0x148 + 16, 0x200, 4);
+    put(bytes, 0x148 + 20, 0x200, 4);
+    for (std::size_t at : {0x200, 0x400}) {
+      put(bytes, at, 16, 4);
+      put(bytes, at + 4, 0x200, 2);
+      put(bytes, at + 6, type, 2);
+    }
+    return bytes;
+  };
+  struct Case {
+    const char* what;
+    std::string bytes;
+    bool has_signature;
+  } cases[] = {
+      {"after the image", image(240, 0x400, 2), true},
+      {"entry beyond the optional header", image(112 + 32, 0x400, 2), false},
+      {"table within the section data", image(240, 0x200, 2), false},
+      {"table off its 8-byte boundary", image(240, 0x404, 2), false},
+      {"X.509 record instead of signed data", image(240, 0x400, 1), false},
+  };
+  ScopedTempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(write_file(dir.file("image.exe"), c.bytes));
+    StdioFile file = StdioFile::open(dir.file("image.exe"), "rb");
+    std::optional<SignatureSpan> span = find_pe_signature(file.get());
+    ASSERT_EQ(span.has_value(), c.has_signature);
+    if (span) {
+      EXPECT_EQ(span->offset, 0x400);
+      EXPECT_EQ(span->length, 16);
+    }
+  }
 }
 
 struct CliResult {
@@ -730,6 +824,11 @@ TEST_F(GeneratorTest, CommandLineBuildsAndInspects) {
       run_cli({"--stub", stub, "--dir", payload, "--command", "", "-o", out + "/empty.exe"});
   EXPECT_EQ(refused.status, k_generator_failed);
   EXPECT_FALSE(path_exists(out + "/empty.exe"));
+  CliResult on_folder = run_cli({"--stub", stub, "--dir", payload, "--command", "x", "-o", out});
+  EXPECT_EQ(on_folder.status, k_generator_failed);
+  EXPECT_EQ(on_folder.err, "vek_fwsfx_gen: the package " + out +
+                               " would replace a folder; only a regular file is replaced by a "
+                               "package\n");
 }
 
 // Building or verifying a big package on a terminal shows a progress line on standard error, which
@@ -869,6 +968,56 @@ TEST_F(GeneratorTest, CommandLineJsonAndListing) {
   EXPECT_TRUE(document["trailer"].is_null());
   EXPECT_TRUE(document["entries"].is_null());
   EXPECT_EQ(document["error"], stub + ": no payload trailer found (no version pattern)");
+  EXPECT_EQ(document["schema"], 1);
+}
+
+// What a package says reaches the terminal with its control characters escaped (C0, DEL, C1), so
+// that a template cannot show one command while the package runs another; the JSON document
+// names each entry as its stub writes it.
+TEST_F(GeneratorTest, PackageTextsAreShownEscaped) {
+  const std::string controls = "a\x1b[8mb\xc2\x9b.txt";
+  const std::string latin = "caf\xe9\x9b.txt";
+  ArchiveEntry renamed = unix_file("stored.txt", "z");
+  renamed.extra_field = unicode_path_field("stored.txt", "decoded-\xc3\xbc.txt");
+  std::string zip = dir.file("names.zip");
+  ASSERT_TRUE(write_archive(zip, {unix_file(controls, "x"), unix_file(latin, "y"), renamed}));
+  std::string package = out + "/p.exe";
+  ASSERT_TRUE(assemble_package(stub, zip, "evil.sh\x1b[2K\rtool.sh --safe", "x\x7f\x85", package));
+
+  CliResult info = run_cli({"--info", package});
+  ASSERT_EQ(info.status, 0) << info.err;
+  EXPECT_NE(info.out.find("command template:    evil.sh\\x1b[2K\\x0dtool.sh --safe\n"),
+            std::string::npos)
+      << info.out;
+  EXPECT_NE(info.out.find("extra-tool command:  x\\x7f\\x85\n"), std::string::npos) << info.out;
+  CliResult list = run_cli({"--list", package});
+  EXPECT_NE(list.out.find("  a\\x1b[8mb\\xc2\\x9b.txt\n"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("  caf\xe9\\x9b.txt\n"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("  decoded-\xc3\xbc.txt\n"), std::string::npos) << list.out;
+
+  CliResult listed = run_cli({"--list", "--json", package});
+  EXPECT_EQ(listed.out.find_first_of("\x1b\x7f\x9b"), std::string::npos) << listed.out;
+  nlohmann::json entries = nlohmann::json::parse(listed.out)["entries"];
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[0]["name"], controls);
+  EXPECT_TRUE(entries[0]["name_hex"].is_null());
+  EXPECT_EQ(entries[1]["name_hex"], "636166e99b2e747874");
+  EXPECT_EQ(entries[2]["name"], "decoded-\xc3\xbc.txt");
+  // A Windows stub reads a name that is not UTF-8 as CP437 (0x82 is an e with an acute accent).
+  ASSERT_TRUE(write_archive(zip, {unix_file("caf\x82.txt", "y")}));
+  ASSERT_TRUE(write_file(dir.file("windows.exe"), "MZ" + k_stub));
+  ASSERT_TRUE(assemble_package(dir.file("windows.exe"), zip, "tool", std::nullopt, package));
+  entries = nlohmann::json::parse(run_cli({"--list", "--json", package}).out)["entries"];
+  EXPECT_EQ(entries[0]["name"], "caf\xc3\xa9.txt");
+  EXPECT_EQ(entries[0]["name_hex"], "636166822e747874");
+
+  // The layout version of a package from elsewhere is quoted in the error, escaped too.
+  RawTrailer trailer;
+  trailer.layout_version = "\x1b]0;x\x07";
+  ASSERT_TRUE(write_file(package, k_stub + make_trailer(trailer)));
+  CliResult odd = run_cli({"--info", package});
+  EXPECT_EQ(odd.status, k_generator_failed);
+  EXPECT_NE(odd.err.find("layout version '\\x1b]0;x\\x07'"), std::string::npos) << odd.err;
 }
 
 // Two builds of the same files (created in another order, with other times and other modes

@@ -6,8 +6,11 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 
+#include "common/display_text.hpp"
 #include "common/dos_time.hpp"
 #include "common/stdio_file.hpp"
+#include "common/utf8_text.hpp"
+#include "extract/entry_name_encoding.hpp"
 #include "package/entry_rules.hpp"
 #include "platform/platform.hpp"
 
@@ -18,8 +21,47 @@ using Json = nlohmann::ordered_json;
 
 constexpr unsigned k_unix_host = 3;
 
-bool is_directory(const ArchiveEntryInfo& entry) {
-  return !entry.name.empty() && (entry.name.back() == '/' || entry.name.back() == '\\');
+// The name the package's stub writes `entry` under: decoded from CP437 for a Windows stub, kept
+// byte for byte for a Linux one, where the archive does not tell UTF-8.
+std::string written_name(const ArchiveEntryInfo& entry, TargetPlatform target) {
+  return decoded_entry_name(entry.name, entry.flags, entry.extra_field,
+                            target == TargetPlatform::Windows ? LegacyNameRule::ConvertFromCp437
+                                                              : LegacyNameRule::KeepBytes);
+}
+
+bool is_directory(const std::string& name) {
+  return !name.empty() && (name.back() == '/' || name.back() == '\\');
+}
+
+std::string hex_bytes(const std::string& bytes) {
+  static const char k_hex[] = "0123456789abcdef";
+  std::string text;
+  for (char c : bytes) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    text += k_hex[byte >> 4];
+    text += k_hex[byte & 0xf];
+  }
+  return text;
+}
+
+// `json` with DEL and the C1 controls (U+0080 to U+009F) in its strings as \u escapes, like the
+// C0 controls that the JSON library escapes itself. The library's output is valid UTF-8, where
+// 0xC2 only ever leads a character.
+std::string escape_other_controls(const std::string& json) {
+  std::string text;
+  text.reserve(json.size());
+  for (std::size_t i = 0; i < json.size(); ++i) {
+    unsigned char byte = static_cast<unsigned char>(json[i]);
+    unsigned char next = i + 1 < json.size() ? static_cast<unsigned char>(json[i + 1]) : 0;
+    bool c1_control = byte == 0xC2 && next >= 0x80 && next <= 0x9F;
+    if (byte == 0x7f || c1_control) {
+      text += "\\u00" + hex_bytes(std::string(1, static_cast<char>(c1_control ? next : byte)));
+      i += c1_control ? 1 : 0;
+    } else {
+      text += json[i];
+    }
+  }
+  return text;
 }
 
 // The entry's permission bits, or -1 when it was not made on Unix.
@@ -79,10 +121,12 @@ Json signature_json(const PackageInfo& info) {
           {"after_trailer", info.signature->offset >= info.trailer.trailer_end}};
 }
 
-Json entry_json(const ArchiveEntryInfo& entry) {
+Json entry_json(const ArchiveEntryInfo& entry, TargetPlatform target) {
   int mode = entry_mode(entry);
-  return {{"name", entry.name},
-          {"type", is_directory(entry) ? "directory" : "file"},
+  std::string name = written_name(entry, target);
+  return {{"name", name},
+          {"name_hex", is_valid_utf8(entry.name) ? Json(nullptr) : Json(hex_bytes(entry.name))},
+          {"type", is_directory(name) ? "directory" : "file"},
           {"size", entry.size},
           {"compressed_size", entry.compressed_size},
           {"crc32", hex_crc(entry.crc)},
@@ -116,6 +160,7 @@ bool inspect_package(const std::string& path, ArchiveCheck check, PackageInfo& i
       std::fread(head, 1, sizeof head, file.get()) == sizeof head) {
     rules.target = platform_of_executable(std::string(head, sizeof head));
   }
+  info.target = rules.target;
   info.signature = find_pe_signature(file.get());
   std::int64_t begin = info.trailer.archive_offset;
   ProgressLine line(check == ArchiveCheck::ReadEveryEntry ? progress : ProgressOutput{},
@@ -132,10 +177,10 @@ bool inspect_package(const std::string& path, ArchiveCheck check, PackageInfo& i
 std::string describe_package(const PackageInfo& info) {
   const TrailerInfo& trailer = info.trailer;
   std::string text;
-  text += "layout version:      " + trailer.layout_version + "\n";
-  text += "command template:    " + trailer.command_template + "\n";
+  text += "layout version:      " + display_text(trailer.layout_version) + "\n";
+  text += "command template:    " + display_text(trailer.command_template) + "\n";
   if (trailer.extra_tool_command) {
-    text += "extra-tool command:  " + *trailer.extra_tool_command + "\n";
+    text += "extra-tool command:  " + display_text(*trailer.extra_tool_command) + "\n";
   }
   text += "archive offset:      " + std::to_string(trailer.archive_offset) + "\n";
   text += "archive length:      " + std::to_string(trailer.archive_length) + "\n";
@@ -156,19 +201,20 @@ std::string describe_entries(const PackageInfo& info) {
   std::string text;
   for (const ArchiveEntryInfo& entry : info.archive.entries) {
     int mode = entry_mode(entry);
+    std::string name = written_name(entry, info.target);
     char size[24];
     std::snprintf(size, sizeof size, "%12llu", static_cast<unsigned long long>(entry.size));
-    text += std::string(is_directory(entry) ? "d " : "- ") +
+    text += std::string(is_directory(name) ? "d " : "- ") +
             (mode < 0 ? std::string("    ") : octal_mode(mode)) + " " + size + "  " +
             hex_crc(entry.crc) + "  " + dos_time_text(entry.dos_date_time, ' ') + "  " +
-            entry.name + "\n";
+            display_text(name) + "\n";
   }
   return text;
 }
 
 std::string package_json(const PackageReport& report, ReportEntries entries) {
   const PackageInfo& info = report.info;
-  Json document = {{"package", report.path}};
+  Json document = {{"schema", 1}, {"package", report.path}};
   document["file_size"] = info.trailer_read ? Json(info.trailer.file_size) : nullptr;
   document["trailer"] = info.trailer_read ? trailer_json(info.trailer) : nullptr;
   document["signature"] = info.trailer_read ? signature_json(info) : nullptr;
@@ -178,11 +224,11 @@ std::string package_json(const PackageReport& report, ReportEntries entries) {
   if (entries == ReportEntries::Include) {
     Json list = Json::array();
     for (const ArchiveEntryInfo& entry : info.archive.entries) {
-      list.push_back(entry_json(entry));
+      list.push_back(entry_json(entry, info.target));
     }
     document["entries"] = info.archive_read ? list : nullptr;
   }
   document["verified"] = report.verified ? Json(*report.verified) : nullptr;
   document["error"] = report.error.empty() ? Json(nullptr) : Json(report.error);
-  return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+  return escape_other_controls(document.dump(2, ' ', false, Json::error_handler_t::replace)) + "\n";
 }

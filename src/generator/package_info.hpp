@@ -16,6 +16,8 @@ struct PackageInfo {
   // The Authenticode signature of a Windows package, when it has one: after the trailer when the
   // package was signed, within the stub when a signed stub was packed (no longer valid then).
   std::optional<SignatureSpan> signature;
+  // The platform of the package's stub, which decodes the entry names it writes.
+  TargetPlatform target = TargetPlatform::Windows;
   // How far reading got: the trailer was read, then the archive's directory walked.
   bool trailer_read = false;
   bool archive_read = false;
@@ -28,12 +30,13 @@ struct PackageInfo {
 [[nodiscard]] bool inspect_package(const std::string& path, ArchiveCheck check, PackageInfo& info,
                                    std::string& error, const ProgressOutput& progress = {});
 
-// `info` as the lines that "--info" prints.
+// `info` as the lines that "--info" prints; the package's texts with their control characters
+// escaped (common/display_text.hpp).
 std::string describe_package(const PackageInfo& info);
 
 // The entries of `info` as the lines that "--list" prints, one per entry: 'd' or '-', the
 // permission bits in octal (blank when the entry was not made on Unix), the size, the CRC-32 in
-// hex, the stored date and time, the name.
+// hex, the stored date and time, the name the package's stub writes (control characters escaped).
 std::string describe_entries(const PackageInfo& info);
 
 // What "--info --json" and "--list --json" print about the package `path`.
@@ -48,7 +51,9 @@ struct PackageReport {
 
 enum class ReportEntries { Leave, Include };
 
-// `report` as one JSON document (UTF-8; invalid UTF-8 in names and commands replaced with U+FFFD):
-// the package, its file size, the trailer's fields and offsets, the archive summary, the
-// verification result and the error (null when none); with Include also every entry.
+// `report` as one JSON document of schema 1 (UTF-8; invalid UTF-8 in names and commands replaced
+// with U+FFFD; control characters, DEL and C1 included, as \u escapes): the package, its file
+// size, the trailer's fields and offsets, the archive summary, the verification result and the
+// error (null when none); with Include also every entry, whose `name` is the name the package's
+// stub writes and `name_hex` the stored bytes in hex when they are not valid UTF-8 (else null).
 std::string package_json(const PackageReport& report, ReportEntries entries);

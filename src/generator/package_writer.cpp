@@ -179,26 +179,60 @@ bool check_output_path(const PackageRequest& request, std::string& error) {
             request.source_path;
     return false;
   }
-  return true;
+  return check_output_target(request.output_path, error);
 }
 
-// Removes the temporary file unless the package was completed.
+// The package while it is written: a new file beside the output, under a name nobody can guess
+// (`PACKAGE.partial-` and 16 random hex digits), created for the current user alone and never
+// through a link, so that nobody else can plant, open or swap it. Removed unless kept.
 class TemporaryFile {
  public:
-  explicit TemporaryFile(std::string path) : m_path(std::move(path)) {}
+  TemporaryFile() = default;
   ~TemporaryFile() {
-    if (!m_kept) {
-      std::error_code ignored;
-      fs::remove(m_path, ignored);
+    if (!m_path.empty() && !m_kept) {
+      // Closed first: Windows removes no file that is open.
+      (void)m_file.close();
+      (void)platform::remove_file(m_path);
     }
   }
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  // Creates the file for `final_path`. Returns 0 or an errno value.
+  [[nodiscard]] int create(const std::string& final_path) {
+    static const char k_hex[] = "0123456789abcdef";
+    unsigned char random[8];
+    int result = platform::random_bytes(random, sizeof random);
+    if (result != 0) {
+      return result;
+    }
+    std::string path = final_path + ".partial-";
+    for (unsigned char byte : random) {
+      path += k_hex[byte >> 4];
+      path += k_hex[byte & 0xf];
+    }
+    result = platform::create_exclusive_file(path, m_file);
+    if (result == 0) {
+      m_path = path;
+    }
+    return result;
+  }
   const std::string& path() const { return m_path; }
-  void keep() { m_kept = true; }
+  const platform::FileHandle& file() const { return m_file; }
+  // Closes the file and renames it to `final_path`, replacing what has that name; it then stays.
+  // Returns the failure, after which the file is still removed.
+  [[nodiscard]] std::error_code move_to(const std::string& final_path) {
+    std::error_code failure(m_file.close(), std::generic_category());
+    if (!failure) {
+      fs::rename(m_path, final_path, failure);
+    }
+    m_kept = !failure;
+    return failure;
+  }
 
  private:
   std::string m_path;
+  platform::FileHandle m_file;
   bool m_kept = false;
 };
 
@@ -274,18 +308,17 @@ bool looks_like_extra_tool_section(std::FILE* file, std::string& error) {
   return true;
 }
 
-// Reads the written package back as the stub would and compares it with the request.
-bool check_written(const std::string& path, const PackageRequest& request, std::string& error) {
-  StdioFile file = StdioFile::open(path, "rb");
-  if (!file) {
-    error = "cannot read back " + path;
+// Reads the written package in `file` back as the stub would and compares it with the request.
+bool check_written(std::FILE* file, const PackageRequest& request, std::string& error) {
+  if (std::fflush(file) != 0) {
+    error = "cannot write the package: " + std::string(std::strerror(errno));
     return false;
   }
-  if (!request.extra_tool_command && looks_like_extra_tool_section(file.get(), error)) {
+  if (!request.extra_tool_command && looks_like_extra_tool_section(file, error)) {
     return false;
   }
   TrailerInfo info;
-  if (!read_trailer(file.get(), info, error)) {
+  if (!read_trailer(file, info, error)) {
     error = "the written package does not read back: " + error;
     return false;
   }
@@ -298,6 +331,37 @@ bool check_written(const std::string& path, const PackageRequest& request, std::
 }
 
 }  // namespace
+
+bool check_output_target(const std::string& output_path, std::string& error) {
+  std::error_code failure;
+  fs::file_type type = fs::status(output_path, failure).type();
+  const char* what = nullptr;
+  switch (type) {
+    case fs::file_type::none:
+    case fs::file_type::not_found:
+    case fs::file_type::regular:
+      return true;
+    case fs::file_type::directory:
+      what = "a folder";
+      break;
+    case fs::file_type::character:
+    case fs::file_type::block:
+      what = "a device";
+      break;
+    case fs::file_type::fifo:
+      what = "a FIFO";
+      break;
+    case fs::file_type::socket:
+      what = "a socket";
+      break;
+    default:
+      what = "something other than a regular file";
+      break;
+  }
+  error = "the package " + output_path + " would replace " + what +
+          "; only a regular file is replaced by a package";
+  return false;
+}
 
 bool write_package(const PackageRequest& request, std::string& error) {
   if (!check_texts(request, error)) {
@@ -312,14 +376,25 @@ bool write_package(const PackageRequest& request, std::string& error) {
     return false;
   }
 
-  TemporaryFile partial(request.output_path + ".partial-" + std::to_string(platform::process_id()));
+  TemporaryFile partial;
+  int created = partial.create(request.output_path);
+  if (created != 0) {
+    error = "cannot create a file beside " + request.output_path + ": " + std::strerror(created);
+    return false;
+  }
   {
-    StdioFile out = StdioFile::open(partial.path(), "w+b");
+    StdioFile out(platform::open_file_stream(partial.file()));
     if (!out) {
-      error = "cannot create " + partial.path() + ": " + std::strerror(errno);
+      error = "cannot write " + partial.path() + ": " + std::strerror(errno);
       return false;
     }
-    if (!write_contents(out.get(), request, items, error)) {
+    if (!write_contents(out.get(), request, items, error) ||
+        !check_written(out.get(), request, error)) {
+      return false;
+    }
+    int made = platform::set_open_file_mode(out.get(), 0755);
+    if (made != 0) {
+      error = "cannot make " + partial.path() + " executable: " + std::strerror(made);
       return false;
     }
     if (out.close() != 0) {
@@ -327,24 +402,11 @@ bool write_package(const PackageRequest& request, std::string& error) {
       return false;
     }
   }
-  if (!check_written(partial.path(), request, error)) {
-    return false;
-  }
-  std::error_code failure;
-  fs::permissions(partial.path(),
-                  fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                      fs::perms::others_read | fs::perms::others_exec,
-                  failure);
+  std::error_code failure = partial.move_to(request.output_path);
   if (failure) {
-    error = "cannot make " + partial.path() + " executable: " + failure.message();
+    error = "cannot rename " + partial.path() + " to " + request.output_path + ": " +
+            failure.message();
     return false;
   }
-  fs::rename(partial.path(), request.output_path, failure);
-  if (failure) {
-    error =
-        "cannot rename " + partial.path() + " to " + request.output_path + ": " + failure.message();
-    return false;
-  }
-  partial.keep();
   return true;
 }

@@ -39,11 +39,19 @@ struct PackageRequest {
   ProgressOutput progress;
 };
 
+// Whether a package may take the place of what `output_path` names: nothing, or a regular file
+// (a symbolic link is followed). A device, FIFO, socket or folder there is never replaced (run as
+// root, `-o /dev/null` would replace the system's device with the package): false, with a message
+// in `error`. A name that cannot be looked up passes; writing then tells what is wrong.
+[[nodiscard]] bool check_output_target(const std::string& output_path, std::string& error);
+
 // Writes the package that `request` describes to `output_path`. The package is written beside it
-// under a temporary name and renamed when complete, and is made executable; on failure nothing
-// stays behind. Refuses (returns false with a message in `error`) a command template or extra-tool
-// command of more than 256 bytes or with a NUL, an empty or blank template or extra-tool command, a
-// level outside 0-9, a stub, folder or ZIP file that cannot be read, an `output_path` that is the
-// stub or the ZIP file (under any name: the same file on disk), an input that is not a ZIP archive, a folder entry that cannot be stored (see `scan_folder`), an archive or package of
-// 2 GiB or more, and a package that the stub would not read back as written.
+// into a new file of the user's own under an unpredictable name, made executable and renamed when
+// complete; on failure nothing stays behind. Refuses (returns false with a message in `error`) a
+// command template or extra-tool command of more than 256 bytes or with a NUL, an empty or blank
+// template or extra-tool command, a level outside 0-9, a stub, folder or ZIP file that cannot be
+// read, an `output_path` that is the stub or the ZIP file (under any name: the same file on disk)
+// or not a regular file (see `check_output_target`), an input that is not a ZIP archive, a folder
+// entry that cannot be stored (see `scan_folder`), an archive or package of 2 GiB or more, and a
+// package that the stub would not read back as written.
 [[nodiscard]] bool write_package(const PackageRequest& request, std::string& error);

@@ -1,5 +1,6 @@
 #include "generator/pe_signature.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/platform.hpp"
@@ -11,6 +12,12 @@ constexpr std::size_t k_file_header_size = 20;
 constexpr unsigned k_pe32_magic = 0x10B;
 constexpr unsigned k_pe32_plus_magic = 0x20B;
 constexpr std::uint32_t k_certificate_table = 4;
+constexpr std::size_t k_section_header_size = 40;
+// The Windows loader takes no image with more sections.
+constexpr unsigned k_section_limit = 96;
+// WIN_CERTIFICATE: its length (header included), revision and type, 2 for signed PKCS #7 data.
+constexpr std::int64_t k_certificate_header_size = 8;
+constexpr unsigned k_pkcs_signed_data = 2;
 
 std::uint32_t little_endian(const unsigned char* bytes, int count) {
   std::uint32_t value = 0;
@@ -25,6 +32,24 @@ bool read_at(std::FILE* file, std::int64_t offset, unsigned char* buffer, std::s
          std::fread(buffer, 1, size, file) == size;
 }
 
+// Where the image ends: its section table at `table` and the raw data of its `sections`; -1
+// when the table cannot be read.
+std::int64_t image_end(std::FILE* file, std::int64_t table, unsigned sections) {
+  std::int64_t end = table + static_cast<std::int64_t>(k_section_header_size * sections);
+  for (unsigned i = 0; i < sections; ++i) {
+    unsigned char header[k_section_header_size];
+    if (!read_at(file, table + static_cast<std::int64_t>(k_section_header_size * i), header,
+                 sizeof header)) {
+      return -1;
+    }
+    // SizeOfRawData at 16, PointerToRawData at 20.
+    std::int64_t raw_end =
+        std::int64_t{little_endian(header + 20, 4)} + little_endian(header + 16, 4);
+    end = std::max(end, raw_end);
+  }
+  return end;
+}
+
 }  // namespace
 
 std::optional<SignatureSpan> find_pe_signature(std::FILE* file) {
@@ -36,12 +61,16 @@ std::optional<SignatureSpan> find_pe_signature(std::FILE* file) {
   // "PE\0\0", the file header, then the optional header, whose magic tells where its data
   // directory starts and where the count of its entries stands.
   std::int64_t pe = little_endian(bytes, 4);
+  unsigned char file_header[k_file_header_size];
   unsigned char magic[2];
+  std::int64_t optional_header = pe + 4 + k_file_header_size;
   if (!read_at(file, pe, bytes, 4) || std::memcmp(bytes, "PE\0\0", 4) != 0 ||
-      !read_at(file, pe + 4 + k_file_header_size, magic, 2)) {
+      !read_at(file, pe + 4, file_header, sizeof file_header) ||
+      !read_at(file, optional_header, magic, 2)) {
     return std::nullopt;
   }
-  std::int64_t optional_header = pe + 4 + k_file_header_size;
+  unsigned sections = little_endian(file_header + 2, 2);
+  std::int64_t optional_size = little_endian(file_header + 16, 2);
   std::int64_t count_at = 0;
   switch (little_endian(magic, 2)) {
     case k_pe32_magic:
@@ -53,14 +82,26 @@ std::optional<SignatureSpan> find_pe_signature(std::FILE* file) {
     default:
       return std::nullopt;
   }
+  // The certificate entry must lie within the optional header as the file header sizes it.
+  std::int64_t entry_at = count_at + 4 + 8 * k_certificate_table;
   unsigned char entry[8];
-  if (!read_at(file, count_at, bytes, 4) || little_endian(bytes, 4) <= k_certificate_table ||
-      !read_at(file, count_at + 4 + 8 * k_certificate_table, entry, sizeof entry)) {
+  if (entry_at + 8 > optional_header + optional_size || sections > k_section_limit ||
+      !read_at(file, count_at, bytes, 4) || little_endian(bytes, 4) <= k_certificate_table ||
+      !read_at(file, entry_at, entry, sizeof entry)) {
     return std::nullopt;
   }
   SignatureSpan span{little_endian(entry, 4), little_endian(entry + 4, 4)};
-  if (span.offset == 0 || span.length == 0 || platform::seek_file(file, 0, SEEK_END) != 0 ||
-      span.offset + span.length > platform::tell_file(file)) {
+  // A signing tool appends the table after the image, on an 8-byte boundary, as one or more
+  // WIN_CERTIFICATE records; the first must be signed PKCS #7 data that fits.
+  std::int64_t end = image_end(file, optional_header + optional_size, sections);
+  unsigned char certificate[k_certificate_header_size];
+  if (end < 0 || span.offset < end || span.offset % 8 != 0 ||
+      span.length < k_certificate_header_size || platform::seek_file(file, 0, SEEK_END) != 0 ||
+      span.offset + span.length > platform::tell_file(file) ||
+      !read_at(file, span.offset, certificate, sizeof certificate) ||
+      little_endian(certificate, 4) < k_certificate_header_size ||
+      little_endian(certificate, 4) > span.length ||
+      little_endian(certificate + 6, 2) != k_pkcs_signed_data) {
     return std::nullopt;
   }
   return span;

@@ -13,6 +13,9 @@ struct SignatureSpan {
   std::int64_t length = 0;
 };
 
-// The signature of the PE file open in `file`, when it is one and has a signature that lies
-// within the file; the file position is left anywhere.
+// The signature of the PE file open in `file`, when it is one and has a signature in its place:
+// the certificate entry within the optional header as the file header sizes it, the table
+// after the image's headers and sections, on an 8-byte boundary, within the file, and starting
+// with a record of signed PKCS #7 data. Anything else has none; the file position is left
+// anywhere.
 std::optional<SignatureSpan> find_pe_signature(std::FILE* file);

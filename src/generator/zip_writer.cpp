@@ -13,6 +13,7 @@
 
 #include "common/dos_time.hpp"
 #include "common/stdio_file.hpp"
+#include "common/utf8_text.hpp"
 #include "generator/offset_file_io.hpp"
 
 namespace {
@@ -91,15 +92,12 @@ bool write_content(zipFile zip, const ArchiveItem& item, ProgressLine* progress,
   return true;
 }
 
-// Names are taken as UTF-8; the ones that are not plain ASCII say so, or readers would take them
-// for CP437.
+// Names that are UTF-8 beyond plain ASCII say so, or readers would take them for CP437; a name
+// that is not valid UTF-8 (a Linux file name in another character set) never claims to be.
 uLong name_flags(const std::string& name) {
-  for (char c : name) {
-    if (static_cast<unsigned char>(c) >= 0x80) {
-      return k_flag_utf8_name;
-    }
-  }
-  return 0;
+  bool ascii = std::all_of(name.begin(), name.end(),
+                           [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  return !ascii && is_valid_utf8(name) ? k_flag_utf8_name : 0;
 }
 
 }  // namespace

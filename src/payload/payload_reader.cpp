@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "console/messages.hpp"
+#include "common/display_text.hpp"
 #include "common/stdio_file.hpp"
 #include "package/trailer_codec.hpp"
 #include "package/trailer_layout.hpp"
@@ -54,7 +55,7 @@ bool find_layout_version(std::int32_t start, std::FILE* file, std::uint32_t& byt
       print_error(
           "Extractor layout version : '%s' differs than expected '%s', make sure generator and "
           "sfx_stub versions are matched\n",
-          version.c_str(), k_layout_version);
+          display_text(version).c_str(), k_layout_version);
       return false;
     default:
       print_error("Failed to read current version: '%s'\n", self_path.c_str());

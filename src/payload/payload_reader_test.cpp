@@ -116,6 +116,8 @@ TEST_F(PayloadReaderTest, AcceptsOnlyLayoutVersionTwoPointZero) {
       {"", false, ""},
       {"2.0.0", false, "2.0.0"},
       {"12345678", false, "12345678"},
+      // Another package's bytes: never sent to the terminal as they are.
+      {"\x1b[2J\x9b" "1m", false, "\\x1b[2J\\x9b1m"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.field);

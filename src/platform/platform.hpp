@@ -286,3 +286,16 @@ void set_open_file_time(std::FILE* file, std::uint32_t dos_date_time);
 int run_shell(const std::string& command);
 
 }  // namespace platform
+
+namespace platform {
+
+// Fills `size` bytes at `buffer` from the system's random source (Linux getrandom, Windows
+// RtlGenRandom): for names another user must not guess. Returns 0 or an errno value.
+[[nodiscard]] int random_bytes(void* buffer, std::size_t size);
+
+// A stdio stream for reading and writing, in binary mode, over a duplicate of the open `file`
+// (closing either leaves the other open; they share the file's position). Returns the stream, or
+// null with errno set.
+std::FILE* open_file_stream(const FileHandle& file);
+
+}  // namespace platform
