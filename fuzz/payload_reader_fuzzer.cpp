@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "package/entry_rules.hpp"
 #include "package/trailer_codec.hpp"
 #include "package/trailer_layout.hpp"
 #include "payload/payload_reader.hpp"
@@ -60,7 +61,7 @@ int read_package(const std::string& package, PayloadResult& result) {
   Folders& f = folders();
   write_file(f.self_path, package);
   result = PayloadResult();
-  return read_payload(f.self_path.string(), f.work_dir.string(), result);
+  return read_payload(f.self_path.string(), f.work_dir.string(), this_platform(), result);
 }
 
 // After each read: the reader wrote at most archive.zip into the work folder, nothing beside it.

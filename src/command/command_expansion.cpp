@@ -1,6 +1,6 @@
 #include "command/command_expansion.hpp"
 
-#include "platform/platform.hpp"
+#include "common/blank.hpp"
 #include "workdir/path.hpp"
 
 namespace {
@@ -36,13 +36,10 @@ std::string ca_bundle_path(const std::string& extraction_dir, ShellSyntax syntax
   return quote_for_posix_shell(extraction_dir + "/ca-bundle.crt");
 }
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
-
 }  // namespace
 
-ShellSyntax platform_shell_syntax() {
-  return platform::platform_kind() == platform::PlatformKind::Windows ? ShellSyntax::Cmd
-                                                                      : ShellSyntax::Posix;
+ShellSyntax shell_syntax(TargetPlatform target) {
+  return target == TargetPlatform::Windows ? ShellSyntax::Cmd : ShellSyntax::Posix;
 }
 
 std::string quote_for_posix_shell(const std::string& value) {
@@ -107,9 +104,8 @@ ExpandedCommands expand_command_with(ShellSyntax syntax, const std::string& comm
   return expanded;
 }
 
-ExpandedCommands expand_command(const std::string& command_template,
+ExpandedCommands expand_command(TargetPlatform target, const std::string& command_template,
                                 const std::vector<std::string>& extra_tool_commands,
                                 const ExpansionValues& values) {
-  return expand_command_with(platform_shell_syntax(), command_template, extra_tool_commands,
-                             values);
+  return expand_command_with(shell_syntax(target), command_template, extra_tool_commands, values);
 }

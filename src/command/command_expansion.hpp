@@ -7,12 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "common/target_platform.hpp"
+
 // Which command interpreter reads the lines: cmd.exe behind `system` on Windows, /bin/sh on Linux.
 // The quoting rules differ; the rules are a parameter so that both sets are tested everywhere.
 enum class ShellSyntax { Cmd, Posix };
 
-// The shell syntax of the platform this build runs on.
-ShellSyntax platform_shell_syntax();
+// The syntax of the shell that runs the commands on `target`.
+ShellSyntax shell_syntax(TargetPlatform target);
 
 // `value` as one double-quoted /bin/sh word, with '$', '`', '"' and '\' escaped by a backslash, so
 // the shell takes every character literally.
@@ -70,8 +72,8 @@ ExpandedCommands expand_command_with(ShellSyntax syntax, const std::string& comm
                                      const std::vector<std::string>& extra_tool_commands,
                                      const ExpansionValues& values);
 
-// `expand_command_with` for this platform's shell. Called once per run, after the archive has
+// `expand_command_with` for the shell of `target`. Called once per run, after the archive has
 // been unpacked.
-ExpandedCommands expand_command(const std::string& command_template,
+ExpandedCommands expand_command(TargetPlatform target, const std::string& command_template,
                                 const std::vector<std::string>& extra_tool_commands,
                                 const ExpansionValues& values);

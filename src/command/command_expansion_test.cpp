@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "package/entry_rules.hpp"
 #include "platform/platform.hpp"
 #include "testing/scoped_temp_dir.hpp"
 
@@ -149,13 +150,22 @@ TEST(ExpandCommand, ExtraToolCommands) {
   }
 }
 
-TEST(ExpandCommand, ThisPlatformsShell) {
-  ExpandedCommands expanded =
-      expand_command("t", {"probe.exe %device%"}, {"", "", "-d dev1", "/x"});
-  ASSERT_EQ(expanded.extra_tools.size(), 1u);
-  EXPECT_EQ(expanded.extra_tools[0].display, "probe.exe -d dev1");
-  EXPECT_NE(expanded.extra_tools[0].runnable.find("probe.exe\" -d dev1"), std::string::npos)
-      << expanded.extra_tools[0].runnable;
+TEST(ExpandCommand, ThePlatformsShell) {
+  struct Case {
+    TargetPlatform target;
+    std::string runnable;
+  } cases[] = {
+      {TargetPlatform::Windows, "\"\"\\x\\probe.exe\" -d dev1\""},
+      {TargetPlatform::Linux, "\"/x/probe.exe\" -d dev1"},
+  };
+  for (const Case& c : cases) {
+    ExpandedCommands expanded =
+        expand_command(c.target, "t", {"probe.exe %device%"}, {"", "", "-d dev1", "/x"});
+    EXPECT_EQ(expanded.command, "t");
+    ASSERT_EQ(expanded.extra_tools.size(), 1u);
+    EXPECT_EQ(expanded.extra_tools[0].display, "probe.exe -d dev1");
+    EXPECT_EQ(expanded.extra_tools[0].runnable, c.runnable);
+  }
 }
 
 TEST(MakeCommandLine, QuotesTheProgramPath) {
@@ -191,7 +201,7 @@ TEST(CommandPrefix, EndsInOneSeparator) {
 
 // The shell itself reads the quoted words back as the exact values.
 TEST(QuoteForPosixShell, ShellReadsTheValueBack) {
-  if (platform_shell_syntax() != ShellSyntax::Posix) {
+  if (shell_syntax(this_platform()) != ShellSyntax::Posix) {
     GTEST_SKIP() << "needs /bin/sh";
   }
   ScopedTempDir dir;

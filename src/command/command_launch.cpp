@@ -3,10 +3,10 @@
 #include "platform/platform.hpp"
 
 int launch_command(const PayloadResult& payload, const ExpansionValues& values,
-                   std::vector<ExtraToolCommand>& extra_tools) {
-  ShellSyntax syntax = platform_shell_syntax();
+                   TargetPlatform target, std::vector<ExtraToolCommand>& extra_tools) {
+  ShellSyntax syntax = shell_syntax(target);
   ExpandedCommands expanded =
-      expand_command(payload.command_template, payload.extra_tool_commands, values);
+      expand_command(target, payload.command_template, payload.extra_tool_commands, values);
   extra_tools = std::move(expanded.extra_tools);
   return platform::run_shell(
       make_command_line(command_prefix(values.extraction_dir, syntax), expanded.command, syntax));

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-namespace {
+#include "common/blank.hpp"
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+namespace {
 
 bool is_literal_unquoted(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||

@@ -12,6 +12,7 @@
 #include "driver/process_context.hpp"
 #include "driver/sfx_options.hpp"
 #include "extract/archive_extraction.hpp"
+#include "package/entry_rules.hpp"
 #include "payload/payload_reader.hpp"
 #include "platform/platform.hpp"
 #include "workdir/path.hpp"
@@ -21,6 +22,8 @@ namespace {
 
 // Everything the run holds, from the first step to the ending.
 struct Run {
+  // The platform this stub runs on, whose rules the run's layers follow.
+  TargetPlatform platform = TargetPlatform::Linux;
   SfxOptions options;
   std::string pass_through_args;
   ConsoleState console_state = ConsoleState::NoConsole;
@@ -38,22 +41,22 @@ struct Run {
 };
 
 // The status of a run that a request to end the process stopped outside its command: 128 + the
-// signal's number, as a shell reports a program a signal ended; on Windows, where no such
+// signal's number, as a shell reports a program a signal ended; for Windows, where no such
 // convention exists, the stub's own failure status.
-int terminated_status(int signal_number) {
-  if (platform::platform_kind() == platform::PlatformKind::Windows) {
+int terminated_status(TargetPlatform target, int signal_number) {
+  if (target == TargetPlatform::Windows) {
     return k_exit_stub_failure;
   }
   return 128 + signal_number;
 }
 
 // Whether a request to end the process came; `status` becomes the status it gives the run.
-bool terminated(int& status) {
+bool terminated(const Run& run, int& status) {
   int signal_number = 0;
   if (!platform::termination_requested(signal_number)) {
     return false;
   }
-  status = terminated_status(signal_number);
+  status = terminated_status(run.platform, signal_number);
   return true;
 }
 
@@ -68,7 +71,7 @@ int make_work_directory_absolute(Run& run) {
     print_error("Failed to get the full path of %s: %s\n", run.work_dir.c_str(),
                 std::strerror(error));
     if (!run.options.extract_dir_given) {
-      (void)remove_work_directory(run.work_dir, run.work_dir_lock);
+      (void)remove_work_directory(run.work_dir, run.platform, run.work_dir_lock);
     }
     return k_exit_stub_failure;
   }
@@ -79,8 +82,8 @@ int make_work_directory_absolute(Run& run) {
 // Names the extraction directory and creates it with its two data directories.
 // Returns 0, or 252 after printing why.
 int create_directories(Run& run) {
-  run.extraction_dir = join_path(run.work_dir, run.options.program_name);
-  int error = make_fresh_directory(run.extraction_dir);
+  run.extraction_dir = join_path(run.work_dir, run.options.program_name, run.platform);
+  int error = make_fresh_directory(run.extraction_dir, run.platform);
   if (error != 0) {
     print_error("Failed to create directory %s: %s\n", run.extraction_dir.c_str(),
                 std::strerror(error));
@@ -88,8 +91,8 @@ int create_directories(Run& run) {
   }
   std::string data_dir = run.extraction_dir;
   for (const char* name : {"device_info", "json"}) {
-    data_dir = join_path(data_dir, name);
-    error = make_fresh_directory(data_dir);
+    data_dir = join_path(data_dir, name, run.platform);
+    error = make_fresh_directory(data_dir, run.platform);
     if (error != 0) {
       print_error("Failed to create device_info directory %s: %s\n", data_dir.c_str(),
                   std::strerror(error));
@@ -107,7 +110,7 @@ enum class Next { RunCommand, End };
 // failure).
 int unpack_payload(Run& run, Next& next) {
   next = Next::End;
-  if (read_payload(run.options.self_path, run.work_dir, run.payload) < 0) {
+  if (read_payload(run.options.self_path, run.work_dir, run.platform, run.payload) < 0) {
     return k_exit_stub_failure;
   }
   if (run.payload.command_template.find("--no_extract_list") != std::string::npos) {
@@ -162,7 +165,7 @@ int unpack_payload(Run& run, Next& next) {
 // end the process has come, nothing more starts.
 int run_commands(Run& run) {
   int status = k_exit_success;
-  if (terminated(status)) {
+  if (terminated(run, status)) {
     return status;
   }
   if (platform::set_environment_variable("TEMP", run.temp_files_dir) != 0) {
@@ -176,7 +179,7 @@ int run_commands(Run& run) {
   ExpansionValues values{run.pass_through_args, options.current_dir, options.device_arg,
                          run.extraction_dir};
   platform::drop_late_cursor_report(run.cursor);
-  status = launch_command(run.payload, values, run.extra_tools);
+  status = launch_command(run.payload, values, run.platform, run.extra_tools);
   if (options.show_help && !options.show_version) {
     print_help(options);
   }
@@ -196,7 +199,7 @@ int run_commands(Run& run) {
     return status;
   }
   for (const ExtraToolCommand& tool : run.extra_tools) {
-    if (terminated(status)) {
+    if (terminated(run, status)) {
       return status;
     }
     print_plain("\n");
@@ -214,7 +217,7 @@ int return_to_start_directory(const Run& run, int status) {
   }
   print_error("Failed to change directory.\n");
   if (run.temp_files_dir.empty() || platform::set_current_directory(run.temp_files_dir) != 0) {
-    (void)platform::set_current_directory(std::string(1, native_separator()));
+    (void)platform::set_current_directory(std::string(1, path_separator(run.platform)));
   }
   return k_exit_return_failed;
 }
@@ -226,25 +229,25 @@ int end_run(Run& run, int status) {
   status = return_to_start_directory(run, status);
   (void)run.payload.archive.close();
   if (!run.options.extract_dir_given) {
-    (void)remove_work_directory(run.work_dir, run.work_dir_lock);
+    (void)remove_work_directory(run.work_dir, run.platform, run.work_dir_lock);
   } else {
     // Only a name this run created; removing a name never follows a link.
     if (run.payload.archive_written) {
       (void)platform::remove_file(run.payload.archive_path);
     }
     if (!run.options.extract_only) {
-      (void)remove_directory_tree(run.extraction_dir);
+      (void)remove_directory_tree(run.extraction_dir, run.platform);
     }
   }
   platform::drop_late_cursor_report(run.cursor);
-  if (terminated(status)) {
+  if (terminated(run, status)) {
     return status;
   }
   if (run.console_state == ConsoleState::FreshConsole && !run.options.no_pause) {
     print_plain("Press any key to continue ... (To suppress pause re-run with --sfx-no-pause flag)");
     platform::wait_for_key();
     print_plain("\n");
-    (void)terminated(status);
+    (void)terminated(run, status);
   }
   return status;
 }
@@ -258,6 +261,7 @@ int run_stub(int argc, const char* const* argv) {
   // From here on an interrupt or a termination request lets the run clean up.
   platform::watch_for_termination();
   Run run;
+  run.platform = this_platform();
   init_process_context(run.options);
   run.payload.archive_written = false;
   run.console_state = detect_console_state(run.cursor);
@@ -267,8 +271,8 @@ int run_stub(int argc, const char* const* argv) {
   }
   WorkDirectoryMode mode = run.options.extract_dir_given ? WorkDirectoryMode::Given
                                                          : WorkDirectoryMode::Temporary;
-  if (resolve_work_directory(mode, run.options.extract_dir, run.temp_files_dir, run.work_dir,
-                             run.work_dir_lock) != 0) {
+  if (resolve_work_directory(mode, run.options.extract_dir, run.platform, run.temp_files_dir,
+                             run.work_dir, run.work_dir_lock) != 0) {
     print_info("Please consider using the following options:\n");
     print_help(run.options);
     if (run.options.show_version) {
@@ -282,7 +286,7 @@ int run_stub(int argc, const char* const* argv) {
   }
   // A request that came while the start looked at the terminal: only the work directory is there.
   int status = k_exit_success;
-  if (terminated(status)) {
+  if (terminated(run, status)) {
     return end_run(run, status);
   }
   status = create_directories(run);

@@ -346,7 +346,7 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
     return k_entry_refused;
   }
 
-  std::string path = entry_path(name);
+  std::string path = entry_path(name, this_platform());
   std::size_t last = last_component(path);
   unsigned long made_by = static_cast<unsigned long>(info.version);
   unsigned long attributes = static_cast<unsigned long>(info.external_fa);

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/little_endian.hpp"
 #include "common/utf8_text.hpp"
 
 namespace {
@@ -36,14 +37,6 @@ unsigned byte_at(const std::string& text, std::size_t at) {
   return static_cast<unsigned char>(text[at]);
 }
 
-unsigned little_endian(const std::string& text, std::size_t at, int bytes) {
-  unsigned value = 0;
-  for (int i = bytes - 1; i >= 0; --i) {
-    value = value << 8 | byte_at(text, at + static_cast<std::size_t>(i));
-  }
-  return value;
-}
-
 void append_utf8(std::string& out, std::uint32_t code) {
   if (code < 0x80) {
     out += static_cast<char>(code);
@@ -71,10 +64,11 @@ std::string cp437_to_utf8(const std::string& text) {
 // CRC-32 matches), into `name`. Returns false when there is none or it belongs to another name.
 bool unicode_path_name(const std::string& stored, const std::string& extra_field,
                        std::string& name) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(extra_field.data());
   std::size_t at = 0;
   while (extra_field.size() - at >= 4) {
-    unsigned id = little_endian(extra_field, at, 2);
-    std::size_t size = little_endian(extra_field, at + 2, 2);
+    std::uint64_t id = read_little_endian(bytes + at, 2);
+    std::size_t size = static_cast<std::size_t>(read_little_endian(bytes + at + 2, 2));
     at += 4;
     if (size > extra_field.size() - at) {
       return false;
@@ -83,7 +77,7 @@ bool unicode_path_name(const std::string& stored, const std::string& extra_field
         byte_at(extra_field, at) == k_unicode_path_version) {
       uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(stored.data()),
                         static_cast<uInt>(stored.size()));
-      if (little_endian(extra_field, at + 1, 4) != static_cast<unsigned>(crc)) {
+      if (read_little_endian(bytes + at + 1, 4) != static_cast<std::uint32_t>(crc)) {
         return false;
       }
       name = extra_field.substr(at + 5, size - 5);

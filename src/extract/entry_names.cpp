@@ -1,7 +1,6 @@
 #include "extract/entry_names.hpp"
 
 #include "common/display_text.hpp"
-#include "platform/platform.hpp"
 
 namespace {
 
@@ -12,9 +11,9 @@ constexpr unsigned k_group_other_write = 0022;
 
 }  // namespace
 
-std::string entry_path(const char* name) {
+std::string entry_path(const char* name, TargetPlatform target) {
   std::string path = name;
-  if (platform::platform_kind() == platform::PlatformKind::Posix) {
+  if (target == TargetPlatform::Linux) {
     for (char& c : path) {
       if (c == '\\') {
         c = '/';

@@ -5,9 +5,12 @@
 
 #include <string>
 
-// The path an accepted entry is written under, relative to the extraction directory: `name` with
-// every '\' turned into '/' on Linux, and unchanged on Windows, where both separate anyway.
-std::string entry_path(const char* name);
+#include "common/target_platform.hpp"
+
+// The path an accepted entry is written under by a stub on `target`, relative to the extraction
+// directory: `name` with every '\' turned into '/' for Linux, and unchanged for Windows, where
+// both separate anyway.
+std::string entry_path(const char* name, TargetPlatform target);
 
 // `name` as the extraction's messages show it: control characters (C0, DEL and C1) as "\x" and
 // two hex digits (common/display_text.hpp), so that a name cannot move the cursor or recolour the

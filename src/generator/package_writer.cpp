@@ -21,12 +21,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool is_blank(const std::string& text) {
+// Whether `text` holds nothing but blanks and line ends (or nothing at all).
+bool holds_only_white_space(const std::string& text) {
   return text.find_first_not_of(" \t\r\n") == std::string::npos;
 }
 
 bool check_texts(const PackageRequest& request, std::string& error) {
-  if (is_blank(request.command_template)) {
+  if (holds_only_white_space(request.command_template)) {
     error = "the command template is empty; the stub would have nothing to run";
     return false;
   }
@@ -34,7 +35,7 @@ bool check_texts(const PackageRequest& request, std::string& error) {
     return false;
   }
   if (request.extra_tool_command) {
-    if (is_blank(*request.extra_tool_command)) {
+    if (holds_only_white_space(*request.extra_tool_command)) {
       error = "the extra-tool command is empty";
       return false;
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/little_endian.hpp"
 #include "platform/platform.hpp"
 
 namespace {
@@ -18,14 +19,6 @@ constexpr unsigned k_section_limit = 96;
 // WIN_CERTIFICATE: its length (header included), revision and type, 2 for signed PKCS #7 data.
 constexpr std::int64_t k_certificate_header_size = 8;
 constexpr unsigned k_pkcs_signed_data = 2;
-
-std::uint32_t little_endian(const unsigned char* bytes, int count) {
-  std::uint32_t value = 0;
-  for (int i = count - 1; i >= 0; --i) {
-    value = (value << 8) | bytes[i];
-  }
-  return value;
-}
 
 bool read_at(std::FILE* file, std::int64_t offset, unsigned char* buffer, std::size_t size) {
   return platform::seek_file(file, offset, SEEK_SET) == 0 &&
@@ -44,7 +37,7 @@ std::int64_t image_end(std::FILE* file, std::int64_t table, unsigned sections) {
     }
     // SizeOfRawData at 16, PointerToRawData at 20.
     std::int64_t raw_end =
-        std::int64_t{little_endian(header + 20, 4)} + little_endian(header + 16, 4);
+        std::int64_t{read_little_endian(header + 20, 4)} + read_little_endian(header + 16, 4);
     end = std::max(end, raw_end);
   }
   return end;
@@ -60,7 +53,7 @@ std::optional<SignatureSpan> find_pe_signature(std::FILE* file) {
   }
   // "PE\0\0", the file header, then the optional header, whose magic tells where its data
   // directory starts and where the count of its entries stands.
-  std::int64_t pe = little_endian(bytes, 4);
+  std::int64_t pe = read_little_endian(bytes, 4);
   unsigned char file_header[k_file_header_size];
   unsigned char magic[2];
   std::int64_t optional_header = pe + 4 + k_file_header_size;
@@ -69,10 +62,10 @@ std::optional<SignatureSpan> find_pe_signature(std::FILE* file) {
       !read_at(file, optional_header, magic, 2)) {
     return std::nullopt;
   }
-  unsigned sections = little_endian(file_header + 2, 2);
-  std::int64_t optional_size = little_endian(file_header + 16, 2);
+  unsigned sections = read_little_endian(file_header + 2, 2);
+  std::int64_t optional_size = read_little_endian(file_header + 16, 2);
   std::int64_t count_at = 0;
-  switch (little_endian(magic, 2)) {
+  switch (read_little_endian(magic, 2)) {
     case k_pe32_magic:
       count_at = optional_header + 92;
       break;
@@ -86,11 +79,11 @@ std::optional<SignatureSpan> find_pe_signature(std::FILE* file) {
   std::int64_t entry_at = count_at + 4 + 8 * k_certificate_table;
   unsigned char entry[8];
   if (entry_at + 8 > optional_header + optional_size || sections > k_section_limit ||
-      !read_at(file, count_at, bytes, 4) || little_endian(bytes, 4) <= k_certificate_table ||
+      !read_at(file, count_at, bytes, 4) || read_little_endian(bytes, 4) <= k_certificate_table ||
       !read_at(file, entry_at, entry, sizeof entry)) {
     return std::nullopt;
   }
-  SignatureSpan span{little_endian(entry, 4), little_endian(entry + 4, 4)};
+  SignatureSpan span{read_little_endian(entry, 4), read_little_endian(entry + 4, 4)};
   // A signing tool appends the table after the image, on an 8-byte boundary, as one or more
   // WIN_CERTIFICATE records; the first must be signed PKCS #7 data that fits.
   std::int64_t end = image_end(file, optional_header + optional_size, sections);
@@ -99,9 +92,9 @@ std::optional<SignatureSpan> find_pe_signature(std::FILE* file) {
       span.length < k_certificate_header_size || platform::seek_file(file, 0, SEEK_END) != 0 ||
       span.offset + span.length > platform::tell_file(file) ||
       !read_at(file, span.offset, certificate, sizeof certificate) ||
-      little_endian(certificate, 4) < k_certificate_header_size ||
-      little_endian(certificate, 4) > span.length ||
-      little_endian(certificate + 6, 2) != k_pkcs_signed_data) {
+      read_little_endian(certificate, 4) < k_certificate_header_size ||
+      read_little_endian(certificate, 4) > span.length ||
+      read_little_endian(certificate + 6, 2) != k_pkcs_signed_data) {
     return std::nullopt;
   }
   return span;

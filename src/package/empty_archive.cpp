@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/little_endian.hpp"
 #include "platform/platform.hpp"
 
 namespace {
@@ -29,8 +30,7 @@ bool is_empty_archive(const ArchiveReader& read, std::uint64_t archive_size) {
       return false;
     }
   }
-  return archive_size - k_end_record_size ==
-         static_cast<std::uint64_t>(record[20] | record[21] << 8);
+  return archive_size - k_end_record_size == read_little_endian(record + 20, 2);
 }
 
 bool is_empty_archive(std::FILE* file, std::int64_t begin, std::int64_t end) {

@@ -8,15 +8,13 @@
 #include <cstddef>
 #include <string>
 
+#include "common/target_platform.hpp"
+
 // Entry names of this many bytes or more are refused (they would not fit the stub's name buffer
 // and would come back cut).
 inline constexpr std::size_t k_entry_name_limit = 256;
 
-// The platform whose stub extracts the entries. Windows refuses device names, which are ordinary
-// names on Linux.
-enum class TargetPlatform { Windows, Linux };
-
-// The platform this build's stub runs on.
+// The platform this build's stub runs on; the stub's driver takes it once and passes it on.
 TargetPlatform this_platform();
 
 // The platform of the stub (or package) whose first bytes are `head`: a Windows executable
@@ -42,8 +40,8 @@ enum class EntryNameVerdict {
 };
 
 // Judges the entry name `name` as minizip returned it (NUL-terminated) against `stored_length`,
-// the name's length recorded in the archive, for a stub on `target`. Both '/' and '\' separate
-// components.
+// the name's length recorded in the archive, for a stub on `target`: Windows refuses device
+// names, which are ordinary names on Linux. Both '/' and '\' separate components.
 EntryNameVerdict check_entry_name(const char* name, unsigned long stored_length,
                                   TargetPlatform target);
 

@@ -25,8 +25,11 @@ TEST(PayloadLayout, PatternsAreTheReversedConstants) {
   EXPECT_EQ(std::string(field, sizeof field), k_version_pattern + nuls(14));
   build_pattern_field(k_extra_tool_pattern_reversed, k_extra_tool_pattern_length, field);
   EXPECT_EQ(std::string(field, sizeof field), k_extra_tool_pattern + nuls(11));
-  EXPECT_EQ(k_extra_tool_pattern.size(), 21u);
-  EXPECT_EQ(k_extra_tool_pattern.back(), ':');
+  // The lengths the readers compare with: the extra-tool pattern has 21 characters and ends in
+  // ':' (the first character of its reversed form).
+  EXPECT_EQ(k_extra_tool_pattern_length, 21);
+  EXPECT_EQ(k_extra_tool_pattern_reversed[0], ':');
+  EXPECT_EQ(k_version_pattern_length, static_cast<int>(k_version_pattern.size()));
 }
 
 TEST(PayloadLayout, ReverseInPlaceSwapsOnlyTheGivenLength) {

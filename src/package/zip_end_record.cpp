@@ -3,6 +3,8 @@
 #include <cstring>
 #include <vector>
 
+#include "common/little_endian.hpp"
+
 namespace {
 
 // minizip looks for the records only this far back from the archive's end: the longest comment.
@@ -14,14 +16,6 @@ constexpr std::size_t k_zip64_end_record_size = 56;
 const unsigned char k_end_signature[] = {'P', 'K', 5, 6};
 const unsigned char k_zip64_locator_signature[] = {'P', 'K', 6, 7};
 const unsigned char k_zip64_end_signature[] = {'P', 'K', 6, 6};
-
-std::uint64_t little_endian(const unsigned char* bytes, int count) {
-  std::uint64_t value = 0;
-  for (int i = count - 1; i >= 0; --i) {
-    value = value << 8 | bytes[i];
-  }
-  return value;
-}
 
 // The last searched bytes of the archive, and where they start.
 struct Tail {
@@ -48,10 +42,10 @@ bool find_zip64_end(const ArchiveReader& read, const Tail& tail, std::uint64_t& 
   std::uint64_t locator_at = last_signature(tail, k_zip64_locator_signature);
   unsigned char locator[k_zip64_locator_size];
   if (locator_at == 0 || !read(locator_at, locator, sizeof locator) ||
-      little_endian(locator + 4, 4) != 0 || little_endian(locator + 16, 4) != 1) {
+      read_little_endian(locator + 4, 4) != 0 || read_little_endian(locator + 16, 4) != 1) {
     return false;
   }
-  position = little_endian(locator + 8, 8);
+  position = read_little_endian(locator + 8, 8);
   unsigned char signature[4];
   return read(position, signature, sizeof signature) &&
          std::memcmp(signature, k_zip64_end_signature, sizeof signature) == 0;
@@ -80,9 +74,9 @@ bool read_zip_end_record(const ArchiveReader& read, std::uint64_t archive_size,
       return false;
     }
     // minizip counts the entries on this disk, which for a single disk are all of them.
-    record.entry_count = little_endian(fields + 24, 8);
-    record.directory_size = little_endian(fields + 40, 8);
-    record.directory_offset = little_endian(fields + 48, 8);
+    record.entry_count = read_little_endian(fields + 24, 8);
+    record.directory_size = read_little_endian(fields + 40, 8);
+    record.directory_offset = read_little_endian(fields + 48, 8);
     record.zip64 = true;
     return true;
   }
@@ -92,9 +86,9 @@ bool read_zip_end_record(const ArchiveReader& read, std::uint64_t archive_size,
   if (end_at == 0 || !read(end_at, fields, sizeof fields)) {
     return false;
   }
-  record.entry_count = little_endian(fields + 8, 2);
-  record.directory_size = little_endian(fields + 12, 4);
-  record.directory_offset = little_endian(fields + 16, 4);
+  record.entry_count = read_little_endian(fields + 8, 2);
+  record.directory_size = read_little_endian(fields + 12, 4);
+  record.directory_offset = read_little_endian(fields + 16, 4);
   return true;
 }
 

@@ -90,7 +90,8 @@ bool read_extra_tool_section(std::int32_t probe, std::FILE* file, std::uint32_t&
   return true;
 }
 
-int read_payload(const std::string& self_path, const std::string& work_dir, PayloadResult& result) {
+int read_payload(const std::string& self_path, const std::string& work_dir, TargetPlatform target,
+                 PayloadResult& result) {
   StdioFile stub = StdioFile::open(self_path, "rb");
   if (!stub) {
     int error = errno;
@@ -157,7 +158,7 @@ int read_payload(const std::string& self_path, const std::string& work_dir, Payl
   // shared folder (a file to be swapped after the copy, a link to a file of the user's). It is
   // removed, never followed or written through, and the archive is created anew and read back
   // through the descriptor that created it.
-  result.archive_path = join_path(work_dir, "archive.zip");
+  result.archive_path = join_path(work_dir, "archive.zip", target);
   int error = platform::remove_tree(result.archive_path);
   if (error != 0 && error != ENOENT && error != ENOTDIR) {
     print_error("Failed to remove %s: %s\n", result.archive_path.c_str(), std::strerror(error));

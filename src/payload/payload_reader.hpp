@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/target_platform.hpp"
 #include "platform/platform.hpp"
 
 // What the reader hands to the run. The caller sets `archive_written` to false before the call.
@@ -38,7 +39,8 @@ inline constexpr int k_payload_short_copy = -5;
 // A request to end the process came during the copy, which stopped there; nothing is printed.
 inline constexpr int k_payload_interrupted = -6;
 
-// Reads the payload of `self_path` and writes its archive as "archive.zip" into `work_dir`.
+// Reads the payload of `self_path` and writes its archive as "archive.zip" into `work_dir`
+// (joined with the separators of `target`, the platform the stub runs on).
 // Whatever has that name already (a file, a folder, a symbolic link, perhaps another user's) is
 // removed without following it, and the file is created new, for the current user only, and
 // kept open in `result.archive`. A name that cannot be removed fails with
@@ -50,7 +52,7 @@ inline constexpr int k_payload_interrupted = -6;
 // k_payload_short_copy with a message naming the file. A request to end the process
 // (platform::termination_requested) stops the copy with k_payload_interrupted.
 [[nodiscard]] int read_payload(const std::string& self_path, const std::string& work_dir,
-                               PayloadResult& result);
+                               TargetPlatform target, PayloadResult& result);
 
 // The backward search for the trailer and the layout version check on the open stub's `file`:
 // tests the positions `start`, `start` - 1, ... down to 1 (none when `start` is below 1) for the

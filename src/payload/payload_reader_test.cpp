@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "extract/archive_extraction.hpp"
+#include "package/entry_rules.hpp"
 #include "platform/platform.hpp"
 #include "testing/archive_builder.hpp"
 #include "testing/package_builder.hpp"
@@ -54,7 +55,7 @@ class PayloadReaderTest : public ::testing::Test {
   int read_existing(const std::string& work_dir) {
     result = PayloadResult{};
     testing::internal::CaptureStderr();
-    int status = read_payload(package_path(), work_dir, result);
+    int status = read_payload(package_path(), work_dir, this_platform(), result);
     err = testing::internal::GetCapturedStderr();
     return status;
   }
@@ -248,7 +249,7 @@ TEST_F(PayloadReaderTest, ArchivePathUsesThePlatformSeparators) {
 TEST_F(PayloadReaderTest, MissingStubAndMissingWorkDirectory) {
   std::string missing = dir.file("missing.exe");
   testing::internal::CaptureStderr();
-  EXPECT_EQ(read_payload(missing, dir.path(), result), k_payload_file_error);
+  EXPECT_EQ(read_payload(missing, dir.path(), this_platform(), result), k_payload_file_error);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "-E- Failed to Extract file " + missing + ", " + std::strerror(ENOENT) + "\n");
 

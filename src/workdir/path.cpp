@@ -1,7 +1,5 @@
 #include "workdir/path.hpp"
 
-#include "platform/platform.hpp"
-
 void to_backslashes(std::string& path) {
   for (char& c : path) {
     if (c == '/') {
@@ -10,18 +8,19 @@ void to_backslashes(std::string& path) {
   }
 }
 
-void to_native_separators(std::string& path) {
-  if (platform::platform_kind() == platform::PlatformKind::Windows) {
+void to_platform_separators(std::string& path, TargetPlatform target) {
+  if (target == TargetPlatform::Windows) {
     to_backslashes(path);
   }
 }
 
-char native_separator() {
-  return platform::platform_kind() == platform::PlatformKind::Windows ? '\\' : '/';
+char path_separator(TargetPlatform target) {
+  return target == TargetPlatform::Windows ? '\\' : '/';
 }
 
-std::string join_path(const std::string& directory, const std::string& name) {
+std::string join_path(const std::string& directory, const std::string& name,
+                      TargetPlatform target) {
   std::string path = directory + "/" + name;
-  to_native_separators(path);
+  to_platform_separators(path, target);
   return path;
 }

@@ -10,13 +10,13 @@
 
 namespace {
 
-// The temporary directory: "TEMP", and on Linux, where "TEMP" is rarely set, "TMPDIR" and then
+// The temporary directory: "TEMP", and for Linux, where "TEMP" is rarely set, "TMPDIR" and then
 // "/tmp". A variable set to nothing counts as unset: it names no directory.
-bool read_temp_directory(std::string& value) {
+bool read_temp_directory(TargetPlatform target, std::string& value) {
   if (read_environment_variable("TEMP", value) && !value.empty()) {
     return true;
   }
-  if (platform::platform_kind() == platform::PlatformKind::Windows) {
+  if (target == TargetPlatform::Windows) {
     return false;
   }
   if (read_environment_variable("TMPDIR", value) && !value.empty()) {
@@ -30,25 +30,27 @@ constexpr int k_removal_retries = 10;
 constexpr int k_removal_retry_ms = 200;
 
 // On Linux a backslash is an ordinary character of a directory name.
-bool is_path_separator(char c) { return c == '/' || c == native_separator(); }
+bool is_path_separator(char c, TargetPlatform target) {
+  return c == '/' || c == path_separator(target);
+}
 
 // A given directory may end in a separator; the file system is asked about it without one. A root
 // ("/", "C:\\") keeps its separator.
-std::string without_trailing_separators(const std::string& path) {
+std::string without_trailing_separators(const std::string& path, TargetPlatform target) {
   std::string::size_type end = path.size();
-  while (end > 1 && is_path_separator(path[end - 1]) && !is_path_separator(path[end - 2]) &&
-         path[end - 2] != ':') {
+  while (end > 1 && is_path_separator(path[end - 1], target) &&
+         !is_path_separator(path[end - 2], target) && path[end - 2] != ':') {
     --end;
   }
   return path.substr(0, end);
 }
 
-// Runs `remove` once and, on Windows, where a virus scanner may hold a just-extracted program open
-// for a moment and nothing can be removed while it does, again for about two seconds.
+// Runs `remove` once and, for Windows, where a virus scanner may hold a just-extracted program
+// open for a moment and nothing can be removed while it does, again for about two seconds.
 template <typename Removal>
-int removed_with_retries(Removal remove) {
+int removed_with_retries(TargetPlatform target, Removal remove) {
   int error = remove();
-  if (platform::platform_kind() == platform::PlatformKind::Windows) {
+  if (target == TargetPlatform::Windows) {
     for (int attempt = 0; error != 0 && attempt < k_removal_retries; ++attempt) {
       platform::sleep_milliseconds(k_removal_retry_ms);
       error = remove();
@@ -63,7 +65,7 @@ constexpr int k_name_taken = -1;
 // Makes `path` the run's work directory, locked by `lock`: a new directory, or a stale leftover of
 // the user's own, which is emptied. Returns 0, k_name_taken, or the errno value of a failure that
 // another name would meet as well (the temporary directory is missing, say).
-int claim_work_directory(const std::string& path, WorkDirectoryLock& lock) {
+int claim_work_directory(const std::string& path, TargetPlatform target, WorkDirectoryLock& lock) {
   int error = platform::make_directory(path, platform::DirectoryAccess::Private);
   if (error != 0 && error != EEXIST) {
     return error;
@@ -79,7 +81,7 @@ int claim_work_directory(const std::string& path, WorkDirectoryLock& lock) {
   // The lock is taken before anything is put into the directory or taken out of it. A run that
   // finds a directory just made by another run may take it first; the maker then moves on.
   WorkDirectoryLock candidate;
-  error = candidate.take(join_path(path, k_work_directory_lock_name));
+  error = candidate.take(join_path(path, k_work_directory_lock_name, target));
   if (error != 0) {
     if (fresh && error != EWOULDBLOCK) {
       (void)platform::remove_directory(path);
@@ -98,12 +100,13 @@ int claim_work_directory(const std::string& path, WorkDirectoryLock& lock) {
   return 0;
 }
 
-int make_directory_once(const std::string& path, platform::DirectoryAccess access) {
+int make_directory_once(const std::string& path, platform::DirectoryAccess access,
+                        TargetPlatform target) {
   int error = platform::make_directory(path, access);
   if (error != EEXIST) {
     return error;
   }
-  (void)remove_directory_tree(path);
+  (void)remove_directory_tree(path, target);
   return platform::make_directory(path, access);
 }
 
@@ -141,13 +144,13 @@ void WorkDirectoryLock::release() {
 }
 
 int resolve_work_directory(WorkDirectoryMode mode, const std::string& given_dir,
-                           std::string& temp_files_dir, std::string& work_dir,
-                           WorkDirectoryLock& lock) {
+                           TargetPlatform target, std::string& temp_files_dir,
+                           std::string& work_dir, WorkDirectoryLock& lock) {
   if (mode == WorkDirectoryMode::Temporary) {
-    return create_temp_work_directory(temp_files_dir, work_dir, lock) == 0 ? 0 : -1;
+    return create_temp_work_directory(target, temp_files_dir, work_dir, lock) == 0 ? 0 : -1;
   }
   platform::PathKind kind = platform::PathKind::Other;
-  int error = platform::query_path(without_trailing_separators(given_dir), kind);
+  int error = platform::query_path(without_trailing_separators(given_dir, target), kind);
   if (error != 0) {
     print_error("Failed to access directory %s: %s\n", given_dir.c_str(),
                 std::strerror(error));
@@ -162,10 +165,10 @@ int resolve_work_directory(WorkDirectoryMode mode, const std::string& given_dir,
   return 0;
 }
 
-int create_temp_work_directory(std::string& temp_files_dir, std::string& work_dir,
-                               WorkDirectoryLock& lock) {
+int create_temp_work_directory(TargetPlatform target, std::string& temp_files_dir,
+                               std::string& work_dir, WorkDirectoryLock& lock) {
   std::string temp;
-  if (!read_temp_directory(temp)) {
+  if (!read_temp_directory(target, temp)) {
     print_error("Failed to get TEMP env var\n");
     return -1;
   }
@@ -178,10 +181,10 @@ int create_temp_work_directory(std::string& temp_files_dir, std::string& work_di
   }
   path += user;
   path += "_" + std::to_string(platform::process_id());
-  to_native_separators(path);
+  to_platform_separators(path, target);
   for (int number = 0; number < k_work_directory_names; ++number) {
     std::string candidate = number == 0 ? path : path + "_" + std::to_string(number);
-    int error = claim_work_directory(candidate, lock);
+    int error = claim_work_directory(candidate, target, lock);
     if (error == 0) {
       work_dir = candidate;
       return 0;
@@ -198,11 +201,11 @@ int create_temp_work_directory(std::string& temp_files_dir, std::string& work_di
   return -1;
 }
 
-int make_fresh_directory(const std::string& path) {
-  return make_directory_once(path, platform::DirectoryAccess::Shared);
+int make_fresh_directory(const std::string& path, TargetPlatform target) {
+  return make_directory_once(path, platform::DirectoryAccess::Shared, target);
 }
 
-int remove_directory_tree(const std::string& path) {
+int remove_directory_tree(const std::string& path, TargetPlatform target) {
   // Like the shell's tree removal, this takes directories only: a plain file of the name stays.
   platform::PathKind kind = platform::PathKind::Other;
   int error = platform::query_path(path, kind);
@@ -212,22 +215,25 @@ int remove_directory_tree(const std::string& path) {
   if (kind != platform::PathKind::Directory) {
     return ENOTDIR;
   }
-  return removed_with_retries([&path] { return platform::remove_tree(path); });
+  return removed_with_retries(target, [&path] { return platform::remove_tree(path); });
 }
 
-int remove_work_directory(const std::string& work_dir, WorkDirectoryLock& lock) {
+int remove_work_directory(const std::string& work_dir, TargetPlatform target,
+                          WorkDirectoryLock& lock) {
   if (!lock.held()) {
-    return remove_directory_tree(work_dir);
+    return remove_directory_tree(work_dir, target);
   }
-  int error = removed_with_retries(
-      [&work_dir] { return platform::remove_tree_contents(work_dir, k_work_directory_lock_name); });
+  int error = removed_with_retries(target, [&work_dir] {
+    return platform::remove_tree_contents(work_dir, k_work_directory_lock_name);
+  });
   // Removed while still locked (Windows lets the file go when the lock does), so that a run
   // finding the directory now can only take it once it is empty; the last step then leaves it to
   // that run.
-  int lock_error = platform::remove_file(join_path(work_dir, k_work_directory_lock_name));
+  int lock_error =
+      platform::remove_file(join_path(work_dir, k_work_directory_lock_name, target));
   lock.release();
   int directory_error =
-      removed_with_retries([&work_dir] { return platform::remove_directory(work_dir); });
+      removed_with_retries(target, [&work_dir] { return platform::remove_directory(work_dir); });
   for (int later : {lock_error, directory_error}) {
     if (error == 0) {
       error = later;

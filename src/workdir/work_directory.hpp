@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/target_platform.hpp"
+
 // The lock file in a temporary work directory, beside the archive and the extraction directory.
 inline constexpr char k_work_directory_lock_name[] = ".sfx-lock";
 
@@ -39,35 +41,40 @@ class WorkDirectoryLock {
 // Whether the run works in a fresh directory of its own or in one given with "--sfx-extract-dir".
 enum class WorkDirectoryMode { Temporary, Given };
 
+// Every function below follows the rules of `target`, the platform the stub runs on: its path
+// separators, where its temporary directory comes from, and, for Windows, retries while a virus
+// scanner holds a file that is to be removed.
+
 // Where the run works. In Given mode it checks that `given_dir` is a directory and sets both
 // outputs to it; in Temporary mode it creates a fresh work directory under the temporary
 // directory (`create_temp_work_directory`), locked by `lock`. Returns 0, or -1 after printing why.
 [[nodiscard]] int resolve_work_directory(WorkDirectoryMode mode, const std::string& given_dir,
-                                         std::string& temp_files_dir, std::string& work_dir,
-                                         WorkDirectoryLock& lock);
+                                         TargetPlatform target, std::string& temp_files_dir,
+                                         std::string& work_dir, WorkDirectoryLock& lock);
 
-// Reads the temporary directory ("TEMP"; on Linux then "TMPDIR", then "/tmp") into
+// Reads the temporary directory ("TEMP"; for Linux then "TMPDIR", then "/tmp") into
 // `temp_files_dir` and creates "sfxter_" + user name + "_" + process id below it, open to the
 // current user alone, as `work_dir`, holding `lock` on it. Two runs with the same process id (in
 // different pid namespaces) or names planted by others must not meet: a name that exists already
 // is taken only when it is the user's own real directory (not a link) and nobody holds its lock,
 // i.e. the leftover of a run that was killed; it is then emptied. Otherwise the next name is
 // tried: "_1", "_2", ... Returns 0, or -1 after printing why.
-[[nodiscard]] int create_temp_work_directory(std::string& temp_files_dir, std::string& work_dir,
-                                             WorkDirectoryLock& lock);
+[[nodiscard]] int create_temp_work_directory(TargetPlatform target, std::string& temp_files_dir,
+                                             std::string& work_dir, WorkDirectoryLock& lock);
 
 // Creates the directory `path`; when a directory of that name exists already it is removed with
 // everything below it first. Returns 0 or the errno value of the failed creation (EEXIST when a
 // plain file of that name is in the way; it stays).
-[[nodiscard]] int make_fresh_directory(const std::string& path);
+[[nodiscard]] int make_fresh_directory(const std::string& path, TargetPlatform target);
 
 // Removes the directory `path` with everything below it, never following a symbolic link (a link
 // is removed itself). A plain file is left alone (ENOTDIR). Returns 0 or the first errno value
 // met; no caller needs to look at it.
-int remove_directory_tree(const std::string& path);
+int remove_directory_tree(const std::string& path, TargetPlatform target);
 
 // Removes the temporary work directory `work_dir` that `lock` locks, with everything below it,
 // and releases the lock. The lock file goes last, once nothing else is left, so that no run can
 // take the directory while it is still being emptied. Without a lock it is remove_directory_tree.
 // Returns 0 or the first errno value met; no caller needs to look at it.
-int remove_work_directory(const std::string& work_dir, WorkDirectoryLock& lock);
+int remove_work_directory(const std::string& work_dir, TargetPlatform target,
+                          WorkDirectoryLock& lock);

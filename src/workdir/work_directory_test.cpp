@@ -10,12 +10,15 @@
 #include <vector>
 
 #include "common/stdio_file.hpp"
-
+#include "package/entry_rules.hpp"
 #include "platform/platform.hpp"
 #include "testing/scoped_temp_dir.hpp"
 #include "workdir/path.hpp"
 
 namespace {
+
+// The rules of the platform the tests run on.
+const TargetPlatform k_host = this_platform();
 
 TEST(ToBackslashes, ChangesOnlySlashes) {
   std::string path = "D:/Temp//work\\x/";
@@ -23,25 +26,31 @@ TEST(ToBackslashes, ChangesOnlySlashes) {
   EXPECT_EQ(path, "D:\\Temp\\\\work\\x\\");
 }
 
+TEST(JoinPath, GivesThePlatformsSeparators) {
+  EXPECT_EQ(join_path("D:/Temp\\w", "a/b", TargetPlatform::Windows), "D:\\Temp\\w\\a\\b");
+  // For Linux a backslash is an ordinary character.
+  EXPECT_EQ(join_path("/tmp/a\\b", "c/d", TargetPlatform::Linux), "/tmp/a\\b/c/d");
+}
+
 TEST(MakeFreshDirectory, ReplacesAnExistingTree) {
   ScopedTempDir dir;
   std::string target = dir.file("e");
-  ASSERT_EQ(make_fresh_directory(target), 0);
+  ASSERT_EQ(make_fresh_directory(target, k_host), 0);
   ASSERT_TRUE(write_file(join_path(target, "old.txt"), "old"));
   ASSERT_EQ(platform::make_directory(join_path(target, "sub"), platform::DirectoryAccess::Shared),
             0);
   ASSERT_TRUE(write_file(join_path(target, "sub/deep.txt"), "deep"));
-  EXPECT_EQ(make_fresh_directory(target), 0);
+  EXPECT_EQ(make_fresh_directory(target, k_host), 0);
   EXPECT_TRUE(path_exists(target));
   EXPECT_FALSE(path_exists(join_path(target, "old.txt")));
   EXPECT_FALSE(path_exists(join_path(target, "sub")));
 
-  EXPECT_EQ(make_fresh_directory(dir.file("missing/child")), ENOENT);
+  EXPECT_EQ(make_fresh_directory(dir.file("missing/child"), k_host), ENOENT);
 
   // A plain file in the way is never deleted.
   ASSERT_TRUE(write_file(dir.file("plain"), "user data"));
-  EXPECT_EQ(make_fresh_directory(dir.file("plain")), EEXIST);
-  EXPECT_EQ(remove_directory_tree(dir.file("plain")), ENOTDIR);
+  EXPECT_EQ(make_fresh_directory(dir.file("plain"), k_host), EEXIST);
+  EXPECT_EQ(remove_directory_tree(dir.file("plain"), k_host), ENOTDIR);
   EXPECT_EQ(read_file(dir.file("plain")), "user data");
 }
 
@@ -59,7 +68,7 @@ TEST(RemoveDirectoryTree, OutlastsAFileHeldOpenForAMoment) {
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
     (void)held.close();
   });
-  int result = remove_directory_tree(tree);
+  int result = remove_directory_tree(tree, k_host);
   release.join();
   EXPECT_EQ(result, 0) << std::strerror(result);
   EXPECT_FALSE(path_exists(tree));
@@ -72,9 +81,12 @@ TEST(ResolveWorkDirectory, ChecksTheGivenDirectory) {
     std::string given;
     int result;
     std::string err;
+    TargetPlatform target = k_host;
   } cases[] = {
       {dir.path(), 0, ""},
       {dir.path() + "/", 0, ""},
+      // For Windows a trailing backslash is a separator, whatever the host.
+      {dir.path() + "\\", 0, "", TargetPlatform::Windows},
       {dir.file("plain"), -1, "-E- " + dir.file("plain") + " is not a directory\n"},
       {dir.file("missing"), -1,
        "-E- Failed to access directory " + dir.file("missing") + ": " + std::strerror(ENOENT) +
@@ -84,8 +96,8 @@ TEST(ResolveWorkDirectory, ChecksTheGivenDirectory) {
     std::string temp_files_dir, work_dir;
     WorkDirectoryLock lock;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(resolve_work_directory(WorkDirectoryMode::Given, c.given, temp_files_dir, work_dir,
-                                     lock),
+    EXPECT_EQ(resolve_work_directory(WorkDirectoryMode::Given, c.given, c.target, temp_files_dir,
+                                     work_dir, lock),
               c.result)
         << c.given;
     EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err) << c.given;
@@ -116,37 +128,42 @@ TEST(CreateTempWorkDirectory, NamesItAfterUserAndProcess) {
 
   std::string temp_files_dir, work_dir;
   WorkDirectoryLock lock;
-  ASSERT_EQ(create_temp_work_directory(temp_files_dir, work_dir, lock), 0);
+  ASSERT_EQ(create_temp_work_directory(k_host, temp_files_dir, work_dir, lock), 0);
   EXPECT_EQ(temp_files_dir, dir.path() + "/");
   EXPECT_EQ(work_dir, expected);
   EXPECT_TRUE(lock.held());
   EXPECT_TRUE(path_exists(work_dir));
   EXPECT_FALSE(path_exists(join_path(work_dir, "leftover")));
-  EXPECT_EQ(remove_work_directory(work_dir, lock), 0);
+  EXPECT_EQ(remove_work_directory(work_dir, k_host, lock), 0);
   EXPECT_FALSE(lock.held());
   EXPECT_FALSE(path_exists(work_dir));
 
   // TEMP set to nothing is no temporary directory: Linux goes on to TMPDIR, Windows has none.
+  // Windows' rule refuses before it touches the file system, so every host checks it.
   {
     ScopedEnvironment empty("TEMP", "");
     ScopedEnvironment tmpdir("TMPDIR", dir.path());
     testing::internal::CaptureStderr();
-    int result = create_temp_work_directory(temp_files_dir, work_dir, lock);
+    int result =
+        create_temp_work_directory(TargetPlatform::Windows, temp_files_dir, work_dir, lock);
     std::string err = testing::internal::GetCapturedStderr();
-    if (platform::platform_kind() == platform::PlatformKind::Windows) {
-      EXPECT_EQ(result, -1);
-      EXPECT_EQ(err, "-E- Failed to get TEMP env var\n");
-    } else {
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(err, "-E- Failed to get TEMP env var\n");
+    EXPECT_FALSE(lock.held());
+    if (k_host == TargetPlatform::Linux) {
+      testing::internal::CaptureStderr();
+      result = create_temp_work_directory(k_host, temp_files_dir, work_dir, lock);
+      err = testing::internal::GetCapturedStderr();
       EXPECT_EQ(result, 0) << err;
       EXPECT_EQ(temp_files_dir, dir.path());
       EXPECT_EQ(work_dir.rfind(dir.path() + "/sfxter_", 0), 0u) << work_dir;
-      EXPECT_EQ(remove_work_directory(work_dir, lock), 0);
+      EXPECT_EQ(remove_work_directory(work_dir, k_host, lock), 0);
     }
   }
 
   ScopedEnvironment missing("TEMP", dir.file("no/such"));
   testing::internal::CaptureStderr();
-  EXPECT_EQ(create_temp_work_directory(temp_files_dir, work_dir, lock), -1);
+  EXPECT_EQ(create_temp_work_directory(k_host, temp_files_dir, work_dir, lock), -1);
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(err.rfind("-E- Failed to create temporary directory ", 0), 0u) << err;
   EXPECT_FALSE(lock.held());
@@ -164,7 +181,7 @@ TEST(CreateTempWorkDirectory, NameInUseGivesTheNextName) {
   auto name = [&base](int number) {
     return number == 0 ? base : base + "_" + std::to_string(number);
   };
-  bool posix = platform::platform_kind() == platform::PlatformKind::Posix;
+  bool posix = k_host == TargetPlatform::Linux;
   std::string outside = dir.file("outside");
   ASSERT_EQ(platform::make_directory(outside, platform::DirectoryAccess::Shared), 0);
   ASSERT_TRUE(write_file(join_path(outside, "precious"), "keep"));
@@ -197,7 +214,8 @@ TEST(CreateTempWorkDirectory, NameInUseGivesTheNextName) {
       std::string at = name(static_cast<int>(i));
       switch (c.planted[i]) {
         case Planted::LiveRun:
-          ASSERT_EQ(create_temp_work_directory(temp_files_dir, work_dir, live[i]), 0) << c.what;
+          ASSERT_EQ(create_temp_work_directory(k_host, temp_files_dir, work_dir, live[i]), 0)
+              << c.what;
           ASSERT_EQ(work_dir, at) << c.what;
           ASSERT_TRUE(write_file(join_path(at, "archive.zip"), "live"));
           break;
@@ -217,7 +235,7 @@ TEST(CreateTempWorkDirectory, NameInUseGivesTheNextName) {
     }
 
     WorkDirectoryLock lock;
-    ASSERT_EQ(create_temp_work_directory(temp_files_dir, work_dir, lock), 0) << c.what;
+    ASSERT_EQ(create_temp_work_directory(k_host, temp_files_dir, work_dir, lock), 0) << c.what;
     EXPECT_EQ(work_dir, name(c.number_taken)) << c.what;
     EXPECT_TRUE(lock.held()) << c.what;
     for (std::size_t i = 0; i < c.planted.size(); ++i) {
@@ -232,13 +250,13 @@ TEST(CreateTempWorkDirectory, NameInUseGivesTheNextName) {
     EXPECT_EQ(read_file(join_path(outside, "precious")), "keep") << c.what;
 
     // Each run's ending removes its own directory alone.
-    EXPECT_EQ(remove_work_directory(work_dir, lock), 0) << c.what;
+    EXPECT_EQ(remove_work_directory(work_dir, k_host, lock), 0) << c.what;
     EXPECT_FALSE(path_exists(work_dir)) << c.what;
     for (std::size_t i = 0; i < c.planted.size(); ++i) {
       std::string at = name(static_cast<int>(i));
       EXPECT_TRUE(path_exists(at)) << c.what;
       if (c.planted[i] == Planted::LiveRun) {
-        EXPECT_EQ(remove_work_directory(at, live[i]), 0) << c.what;
+        EXPECT_EQ(remove_work_directory(at, k_host, live[i]), 0) << c.what;
       } else if (c.planted[i] == Planted::File) {
         EXPECT_EQ(platform::remove_file(at), 0) << c.what;
       } else {
@@ -253,12 +271,12 @@ TEST(CreateTempWorkDirectory, NameInUseGivesTheNextName) {
   {
     WorkDirectoryLock lock;
     std::string temp_files_dir, work_dir;
-    ASSERT_EQ(create_temp_work_directory(temp_files_dir, work_dir, lock), 0);
+    ASSERT_EQ(create_temp_work_directory(k_host, temp_files_dir, work_dir, lock), 0);
     EXPECT_EQ(work_dir, name(0));
     lock.release();
-    ASSERT_EQ(create_temp_work_directory(temp_files_dir, work_dir, lock), 0);
+    ASSERT_EQ(create_temp_work_directory(k_host, temp_files_dir, work_dir, lock), 0);
     EXPECT_EQ(work_dir, name(0));
-    EXPECT_EQ(remove_work_directory(work_dir, lock), 0);
+    EXPECT_EQ(remove_work_directory(work_dir, k_host, lock), 0);
   }
 
   // Every name taken: a clear failure, nothing touched.
@@ -268,7 +286,7 @@ TEST(CreateTempWorkDirectory, NameInUseGivesTheNextName) {
   WorkDirectoryLock lock;
   std::string temp_files_dir, work_dir;
   testing::internal::CaptureStderr();
-  EXPECT_EQ(create_temp_work_directory(temp_files_dir, work_dir, lock), -1);
+  EXPECT_EQ(create_temp_work_directory(k_host, temp_files_dir, work_dir, lock), -1);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "-E- Failed to create temporary directory " + base + ": it and " + base +
                 "_1 to _999 are taken by other runs or users\n");

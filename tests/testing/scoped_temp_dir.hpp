@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "testing/host_paths.hpp"
+
 class ScopedTempDir {
  public:
   ScopedTempDir();
