@@ -37,7 +37,7 @@ std::int64_t image_end(std::FILE* file, std::int64_t table, unsigned sections) {
     }
     // SizeOfRawData at 16, PointerToRawData at 20.
     std::int64_t raw_end =
-        std::int64_t{read_little_endian(header + 20, 4)} + read_little_endian(header + 16, 4);
+        static_cast<std::int64_t>(read_little_endian(header + 20, 4) + read_little_endian(header + 16, 4));
     end = std::max(end, raw_end);
   }
   return end;
@@ -83,7 +83,8 @@ std::optional<SignatureSpan> find_pe_signature(std::FILE* file) {
       !read_at(file, entry_at, entry, sizeof entry)) {
     return std::nullopt;
   }
-  SignatureSpan span{read_little_endian(entry, 4), read_little_endian(entry + 4, 4)};
+  SignatureSpan span{static_cast<std::int64_t>(read_little_endian(entry, 4)),
+                     static_cast<std::int64_t>(read_little_endian(entry + 4, 4))};
   // A signing tool appends the table after the image, on an 8-byte boundary, as one or more
   // WIN_CERTIFICATE records; the first must be signed PKCS #7 data that fits.
   std::int64_t end = image_end(file, optional_header + optional_size, sections);
@@ -92,8 +93,8 @@ std::optional<SignatureSpan> find_pe_signature(std::FILE* file) {
       span.length < k_certificate_header_size || platform::seek_file(file, 0, SEEK_END) != 0 ||
       span.offset + span.length > platform::tell_file(file) ||
       !read_at(file, span.offset, certificate, sizeof certificate) ||
-      read_little_endian(certificate, 4) < k_certificate_header_size ||
-      read_little_endian(certificate, 4) > span.length ||
+      static_cast<std::int64_t>(read_little_endian(certificate, 4)) < k_certificate_header_size ||
+      static_cast<std::int64_t>(read_little_endian(certificate, 4)) > span.length ||
       read_little_endian(certificate + 6, 2) != k_pkcs_signed_data) {
     return std::nullopt;
   }
