@@ -8,6 +8,7 @@
 
 #include "common/dos_time.hpp"
 #include "common/stdio_file.hpp"
+#include "extract/entry_names.hpp"
 #include "package/entry_rules.hpp"
 #include "platform/platform.hpp"
 
@@ -16,18 +17,14 @@ namespace {
 // Keys in the order written, which is the order a reader expects them in.
 using Json = nlohmann::ordered_json;
 
-constexpr unsigned k_unix_host = 3;
-
 bool is_directory(const ArchiveEntryInfo& entry) {
   return !entry.name.empty() && (entry.name.back() == '/' || entry.name.back() == '\\');
 }
 
-// The entry's permission bits, or -1 when it was not made on Unix.
-int entry_mode(const ArchiveEntryInfo& entry) {
-  if (entry.made_by_host != k_unix_host) {
-    return -1;
-  }
-  return static_cast<int>((entry.external_attributes >> 16) & 07777);
+// The entry's stored permission bits, or -1 when it was not made on Unix.
+int stored_permissions(const ArchiveEntryInfo& entry) {
+  long mode = stored_unix_mode(entry.version_made_by, entry.external_attributes);
+  return mode < 0 ? -1 : static_cast<int>(mode & 07777);
 }
 
 std::string octal_mode(int mode) {
@@ -80,7 +77,7 @@ Json signature_json(const PackageInfo& info) {
 }
 
 Json entry_json(const ArchiveEntryInfo& entry) {
-  int mode = entry_mode(entry);
+  int mode = stored_permissions(entry);
   return {{"name", entry.name},
           {"type", is_directory(entry) ? "directory" : "file"},
           {"size", entry.size},
@@ -155,7 +152,7 @@ std::string describe_package(const PackageInfo& info) {
 std::string describe_entries(const PackageInfo& info) {
   std::string text;
   for (const ArchiveEntryInfo& entry : info.archive.entries) {
-    int mode = entry_mode(entry);
+    int mode = stored_permissions(entry);
     char size[24];
     std::snprintf(size, sizeof size, "%12llu", static_cast<unsigned long long>(entry.size));
     text += std::string(is_directory(entry) ? "d " : "- ") +
