@@ -43,13 +43,12 @@ std::size_t ArchiveStream::read_region(std::uint64_t offset, void* buffer, std::
 }
 
 std::size_t ArchiveStream::read_at(std::uint64_t offset, void* buffer, std::size_t size) {
-  if (size >= k_window_size / 4 || m_windows[0].bytes == nullptr ||
-      m_windows[1].bytes == nullptr) {
+  if (size >= k_window_size / 4 || m_windows[0].bytes == nullptr || m_windows[1].bytes == nullptr) {
     return read_region(offset, buffer, size);
   }
   int used = m_windows[m_last_used].covers(offset, size)       ? m_last_used
              : m_windows[1 - m_last_used].covers(offset, size) ? 1 - m_last_used
-                                                                : -1;
+                                                               : -1;
   if (used < 0) {
     used = 1 - m_last_used;
     Window& window = m_windows[used];

@@ -25,7 +25,6 @@ std::uint32_t dos_date_of(const Info& info, long) {
   return static_cast<std::uint32_t>(info.dos_date);
 }
 
-
 // Where the last component of `path` starts: just behind its last separator, or 0.
 std::size_t last_component(const std::string& path) {
   std::size_t position = path.find_last_of("/\\");

@@ -140,8 +140,8 @@ TEST_F(EntryExtractionTest, FailingSinkStepsStopTheExtraction) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    ArchiveEntry victim = c.victim.back() == '/' ? unix_directory(c.victim)
-                                                 : unix_file(c.victim, big);
+    ArchiveEntry victim =
+        c.victim.back() == '/' ? unix_directory(c.victim) : unix_file(c.victim, big);
     FailingSink sink(c.step, c.error, c.victim);
     Extraction extraction =
         extract({unix_file("before.txt", "b"), victim, unix_file("after.txt", "a")}, sink);
