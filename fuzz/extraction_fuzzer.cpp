@@ -1,6 +1,7 @@
 // Fuzzes the extraction: any bytes as archive.zip, extracted entry by entry into a private
 // folder. The process enters that folder once, at start; each input is opened as the stub opens
-// its archive and handed to `extract_all_entries`. After each input nothing may exist outside the
+// its archive (through the stub's archive stream) and handed to `extract_all_entries`, which writes
+// to the disk. After each input nothing may exist outside the
 // extraction folder (an entry that climbed out would show up beside it) and the process must
 // still be in it; then the folder is emptied for the next input.
 // Since the process changes directory at start, give it its corpus folders and -artifact_prefix
@@ -12,9 +13,12 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <utility>
 
 #include "extract/archive_extraction.hpp"
+#include "extract/archive_stream.hpp"
 #include "extract/entry_extraction.hpp"
+#include "extract/entry_sink.hpp"
 #include "platform/platform.hpp"
 #include "private_folder.hpp"
 
@@ -45,16 +49,6 @@ Folders& folders() {
   return *instance;
 }
 
-// Closes the archive however the input ends.
-struct ArchiveCloser {
-  unzFile archive;
-  ~ArchiveCloser() {
-    if (archive != nullptr) {
-      (void)unzClose(archive);
-    }
-  }
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -76,13 +70,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (platform::open_file_for_reading(f.archive_path.string(), file) != 0) {
       fail("cannot open archive.zip");
     }
-    ArchiveCloser archive{unzOpen64(f.archive_path.c_str())};
-    if (archive.archive != nullptr) {
-      ArchiveReader read = [&file](std::uint64_t offset, void* buffer, std::size_t size) {
-        std::size_t count = 0;
-        return platform::read_file_at(file, offset, buffer, size, count) == 0 && count == size;
-      };
-      int status = extract_all_entries(ArchiveAccess{archive.archive, read}, 022);
+    ArchiveRegion region;
+    region.read_file = file_reader(file);
+    region.length = size;
+    ArchiveStream stream(std::move(region));
+    UnzipHandle archive;
+    if (open_archive(stream, archive) && archive.get() != nullptr) {
+      DiskSink sink;
+      int status = extract_all_entries(ArchiveAccess{archive.get(), stream.reader()}, 022, sink);
       if (status != k_extract_ok && status != k_extract_incomplete) {
         fail("unknown extraction status");
       }

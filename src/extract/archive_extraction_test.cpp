@@ -1,6 +1,7 @@
 #include "extract/archive_extraction.hpp"
 
 #include <gtest/gtest.h>
+#include <unzip.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -10,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "extract/entry_extraction.hpp"
 #include "common/environment.hpp"
 #include "platform/platform.hpp"
 #include "testing/archive_builder.hpp"
@@ -645,22 +645,6 @@ TEST_F(ArchiveExtractionTest, TargetThatCannotBeEnteredEndsTheProcess) {
   }
   EXPECT_EQ(printed, "Error changing into " + missing + ", aborting\n");
   EXPECT_EQ(tree_listing(m_target), Names{});
-}
-
-TEST_F(ArchiveExtractionTest, MakesDirectoryPaths) {
-  ::testing::internal::CaptureStdout();
-  EXPECT_EQ(make_directory_path(""), 0);
-  EXPECT_EQ(make_directory_path(in_target("one")), 1);
-  EXPECT_EQ(make_directory_path(in_target("two/three/four/")), 1);
-  EXPECT_EQ(make_directory_path(in_target("two\\three\\five")), 1);
-  EXPECT_EQ(make_directory_path(in_target("one")), 1);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-  Names expected = {"one/", "two/", "two/three/", "two/three/five/", "two/three/four/"};
-  if (on_linux()) {
-    // '\' is an ordinary character in a Linux path; the extraction turns it into '/' first.
-    expected = {"one/", "two/", "two/three/", "two/three/four/", "two\\three\\five/"};
-  }
-  EXPECT_EQ(tree_listing(m_target), expected);
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <isa-l/igzip_lib.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <new>
 
 #include "platform/platform.hpp"
@@ -24,12 +23,12 @@ bool EntryBuffers::allocated() const { return m_memory != nullptr; }
 namespace {
 
 // Writes `size` bytes from `data` to `out`, adding them to `copy`. False when the write failed.
-bool write_out(std::FILE* out, const unsigned char* data, std::size_t size, EntryCopy& copy) {
+bool write_out(EntrySink& out, const unsigned char* data, std::size_t size, EntryCopy& copy) {
   if (size == 0) {
     return true;
   }
-  errno = 0;
-  if (std::fwrite(data, size, 1, out) != 1) {
+  copy.write_error = out.write(data, size);
+  if (copy.write_error != 0) {
     copy.outcome = EntryCopyOutcome::WriteFailed;
     return false;
   }
@@ -41,7 +40,7 @@ bool write_out(std::FILE* out, const unsigned char* data, std::size_t size, Entr
 }  // namespace
 
 EntryCopy copy_entry_data(const ArchiveReader& read_archive, const EntryDataSpan& span,
-                          EntryBuffers& buffers, std::FILE* out) {
+                          EntryBuffers& buffers, EntrySink& out) {
   EntryBuffers::Memory& memory = buffers.memory();
   inflate_state& inflater = memory.inflater;
   if (span.deflated) {

@@ -1,14 +1,14 @@
 #pragma once
 
 // An entry's data: read straight from the open archive file in large pieces (minizip reads only
-// the archive's structure and the entry's local header), inflated with ISA-L, and written out,
-// with its CRC-32 computed on the way.
+// the archive's structure and the entry's local header), inflated with ISA-L, and written to an
+// entry sink, with its CRC-32 computed on the way.
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 
+#include "extract/entry_sink.hpp"
 #include "package/zip_end_record.hpp"
 
 // Where an entry's data lies in the archive file and what it must come to.
@@ -52,7 +52,7 @@ enum class EntryCopyOutcome {
   ReadFailed,
   // The deflate data is damaged.
   DamagedData,
-  // Writing to the output file failed; errno tells why.
+  // Writing to the sink failed; `write_error` tells why.
   WriteFailed,
   // A request to end the process came.
   Interrupted,
@@ -63,9 +63,11 @@ struct EntryCopy {
   std::uint64_t written = 0;
   // The CRC-32 of what was written.
   std::uint32_t crc = 0;
+  // What the sink's failed write returned.
+  int write_error = 0;
 };
 
-// Copies the data that `span` describes, read through `read`, into `out`, inflating deflated
-// data, and stops at `span.size` bytes.
+// Copies the data that `span` describes, read through `read`, into the file open in `out`,
+// inflating deflated data, and stops at `span.size` bytes.
 EntryCopy copy_entry_data(const ArchiveReader& read, const EntryDataSpan& span,
-                          EntryBuffers& buffers, std::FILE* out);
+                          EntryBuffers& buffers, EntrySink& out);

@@ -25,11 +25,19 @@ std::string entry_path(const char* name, TargetPlatform target) {
 
 std::string printable_name(const char* name) { return display_text(name); }
 
+long stored_unix_mode(unsigned long version_made_by, unsigned long external_attributes) {
+  if (((version_made_by >> 8) & 0xff) != k_host_unix) {
+    return -1;
+  }
+  return static_cast<long>((external_attributes >> 16) & 0xffff);
+}
+
 unsigned entry_mode(unsigned long version_made_by, unsigned long external_attributes,
                     EntryKind kind, unsigned creation_mask) {
   unsigned mode = kind == EntryKind::Directory ? 0755 : 0644;
-  unsigned long unix_mode = (external_attributes >> 16) & 0xffff;
-  if (((version_made_by >> 8) & 0xff) == k_host_unix && unix_mode != 0) {
+  long stored = stored_unix_mode(version_made_by, external_attributes);
+  if (stored > 0) {
+    unsigned long unix_mode = static_cast<unsigned long>(stored);
     if (kind == EntryKind::File && (unix_mode & k_type_mask) == k_type_symlink) {
       unix_mode = 0644;
     }

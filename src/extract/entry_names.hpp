@@ -19,13 +19,17 @@ std::string printable_name(const char* name);
 
 enum class EntryKind { File, Directory };
 
-// The permission bits for an extracted entry. An entry made on a Unix host (high byte of
-// `version_made_by` is 3) with a mode in the high 16 bits of `external_attributes` keeps its rwx
-// bits for user, group and other (no set-id or sticky bits); other entries get 0644, directories
-// 0755. A symbolic-link entry, which is written as a regular file holding the link text, gets
-// 0644. The bits are then masked with `creation_mask` (the process's umask), and write permission
-// for group and others is never given: nobody else may swap an extracted program. Directories
-// always keep rwx for their owner, so that the files below them can be written and the tree can
-// be removed again.
+// The Unix mode (type and permission bits) that an entry made on a Unix host (high byte of
+// `version_made_by` is 3) keeps in the high 16 bits of `external_attributes`, 0 when it keeps
+// none there; -1 for an entry made on another host.
+long stored_unix_mode(unsigned long version_made_by, unsigned long external_attributes);
+
+// The permission bits for an extracted entry. An entry with a stored Unix mode other than 0
+// keeps its rwx bits for user, group and other (no set-id or sticky bits); other entries get
+// 0644, directories 0755. A symbolic-link entry, which is written as a regular file holding the
+// link text, gets 0644. The bits are then masked with `creation_mask` (the process's umask), and
+// write permission for group and others is never given: nobody else may swap an extracted
+// program. Directories always keep rwx for their owner, so that the files below them can be
+// written and the tree can be removed again.
 unsigned entry_mode(unsigned long version_made_by, unsigned long external_attributes,
                     EntryKind kind, unsigned creation_mask);

@@ -3,20 +3,15 @@
 #include <unzip.h>
 
 #include <cstring>
-#include <memory>
+#include <utility>
 #include <vector>
 
 #include "common/path_text.hpp"
-#include "generator/offset_file_io.hpp"
-#include "package/empty_archive.hpp"
+#include "extract/archive_stream.hpp"
 #include "package/zip_end_record.hpp"
 #include "platform/platform.hpp"
 
 namespace {
-
-struct UnzipCloser {
-  void operator()(void* zip) const { unzClose(static_cast<unzFile>(zip)); }
-};
 
 ArchiveEntryInfo entry_info(unzFile zip, const unz_file_info64& info, const char* name) {
   ArchiveEntryInfo entry{name,
@@ -25,7 +20,7 @@ ArchiveEntryInfo entry_info(unzFile zip, const unz_file_info64& info, const char
                          static_cast<std::uint32_t>(info.crc),
                          static_cast<unsigned>(info.compression_method),
                          static_cast<std::uint32_t>(info.dosDate),
-                         static_cast<unsigned>(info.version >> 8),
+                         static_cast<unsigned>(info.version),
                          static_cast<std::uint32_t>(info.external_fa),
                          static_cast<unsigned long>(info.flag),
                          std::string(static_cast<std::size_t>(info.size_file_extra), '\0')};
@@ -106,15 +101,24 @@ bool check_archive(std::FILE* file, std::int64_t begin, std::int64_t end, Archiv
                    const EntryRules& rules, ArchiveSummary& summary, std::string& error,
                    ProgressLine* progress) {
   summary = ArchiveSummary{};
-  FileRegion region{file, begin, end, progress};
-  zlib_filefunc64_def functions;
-  fill_region_functions(functions, region);
-  std::unique_ptr<void, UnzipCloser> zip(unzOpen2_64("", &functions));
-  if (!zip && is_empty_archive(file, begin, end)) {
+  ArchiveRegion region;
+  region.read_file = [file](std::uint64_t offset, void* buffer, std::size_t size) {
+    return platform::seek_file(file, static_cast<std::int64_t>(offset), SEEK_SET) == 0 &&
+           std::fread(buffer, 1, size, file) == size;
+  };
+  region.base = static_cast<std::uint64_t>(begin);
+  region.length = end > begin ? static_cast<std::uint64_t>(end - begin) : 0;
+  if (progress != nullptr) {
+    region.progress = [progress](std::uint64_t bytes) { progress->advance(bytes); };
+  }
+  ArchiveStream stream(std::move(region));
+  UnzipHandle zip;
+  bool opened = open_archive(stream, zip);
+  if (opened && zip.get() == nullptr) {
     return true;
   }
   unz_global_info64 global;
-  if (!zip || unzGetGlobalInfo64(zip.get(), &global) != UNZ_OK) {
+  if (!opened || unzGetGlobalInfo64(zip.get(), &global) != UNZ_OK) {
     error = "not a ZIP archive";
     return false;
   }
@@ -160,12 +164,8 @@ bool check_archive(std::FILE* file, std::int64_t begin, std::int64_t end, Archiv
   }
   // The stub extracts only what the end record counts: an archive whose directory holds more
   // would lose entries there.
-  ArchiveReader read = [file, begin](std::uint64_t offset, void* buffer, std::size_t size) {
-    return platform::seek_file(file, begin + static_cast<std::int64_t>(offset), SEEK_SET) == 0 &&
-           std::fread(buffer, 1, size, file) == size;
-  };
   ZipEndRecord record;
-  DirectoryFill fill = read_zip_end_record(read, static_cast<std::uint64_t>(end - begin), record)
+  DirectoryFill fill = read_zip_end_record(stream.reader(), stream.size(), record)
                            ? compare_directory_walk(record, walk)
                            : DirectoryFill::Mismatch;
   if (fill != DirectoryFill::Exact) {

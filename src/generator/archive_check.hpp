@@ -19,9 +19,9 @@ struct ArchiveEntryInfo {
   std::uint32_t crc = 0;
   unsigned method = 0;
   std::uint32_t dos_date_time = 0;
-  // The high byte of "version made by" (3: Unix, whose permission bits are the high half of the
+  // "Version made by": its high byte names the host (3: Unix, whose mode is the high half of the
   // external attributes).
-  unsigned made_by_host = 0;
+  unsigned version_made_by = 0;
   std::uint32_t external_attributes = 0;
   // The general-purpose flags (bit 11: the name is UTF-8) and the central directory's extra field,
   // which may hold the name in UTF-8 (0x7075): what the stub decodes the name by.

@@ -38,11 +38,12 @@ bool check_name(const std::string& name, std::string& error) {
   return true;
 }
 
-// The permission bits an entry carries. A reproducible build keeps only whether a file may run:
-// the rest (group bits from the builder's umask, a checkout's modes) would make two builds of
-// the same files differ. Otherwise the bits go in as they are, so that a file kept private in the
-// payload (0600, a key) stays private where it is unpacked, --sfx-extract-dir folders included.
-unsigned entry_mode(fs::perms permissions, bool is_directory, bool reproducible) {
+// The permission bits the archive stores for a scanned file or folder. A reproducible build
+// keeps only whether a file may run: the rest (group bits from the builder's umask, a checkout's
+// modes) would make two builds of the same files differ. Otherwise the bits go in as they are, so
+// that a file kept private in the payload (0600, a key) stays private where it is unpacked,
+// --sfx-extract-dir folders included.
+unsigned stored_mode(fs::perms permissions, bool is_directory, bool reproducible) {
   if (!reproducible) {
     return static_cast<unsigned>(permissions & fs::perms::mask) & 0777;
   }
@@ -128,8 +129,8 @@ bool walk(Scan& scan, const fs::path& folder, const std::string& prefix) {
     if (!check_name(item.name, scan.error)) {
       return false;
     }
-    item.mode = entry_mode(status.permissions(), item.is_directory,
-                           scan.options.source_date_epoch.has_value());
+    item.mode = stored_mode(status.permissions(), item.is_directory,
+                            scan.options.source_date_epoch.has_value());
     if (scan.options.source_date_epoch) {
       item.dos_date_time = dos_date_time_from_utc(*scan.options.source_date_epoch);
     } else {

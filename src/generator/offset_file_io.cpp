@@ -1,7 +1,5 @@
 #include "generator/offset_file_io.hpp"
 
-#include <algorithm>
-
 #include "platform/platform.hpp"
 
 namespace {
@@ -9,9 +7,6 @@ namespace {
 FileRegion& region_of(voidpf stream) { return *static_cast<FileRegion*>(stream); }
 
 std::int64_t region_end(FileRegion& region) {
-  if (region.end >= 0) {
-    return region.end;
-  }
   std::int64_t here = platform::tell_file(region.file);
   if (here < 0 || platform::seek_file(region.file, 0, SEEK_END) != 0) {
     return -1;
@@ -28,18 +23,7 @@ voidpf ZCALLBACK open_region(voidpf opaque, const void*, int) {
   return opaque;
 }
 
-uLong ZCALLBACK read_region(voidpf, voidpf stream, void* buffer, uLong size) {
-  FileRegion& region = region_of(stream);
-  std::int64_t position = platform::tell_file(region.file);
-  std::int64_t end = region_end(region);
-  if (position < 0 || end < 0 || position >= end) {
-    return 0;
-  }
-  std::size_t wanted = static_cast<std::size_t>(std::min<std::int64_t>(size, end - position));
-  std::size_t count = std::fread(buffer, 1, wanted, region.file);
-  advance_progress(region.progress, count);
-  return static_cast<uLong>(count);
-}
+uLong ZCALLBACK read_region(voidpf, voidpf, void*, uLong) { return 0; }
 
 uLong ZCALLBACK write_region(voidpf, voidpf stream, const void* buffer, uLong size) {
   return static_cast<uLong>(std::fwrite(buffer, 1, size, region_of(stream).file));

@@ -11,6 +11,7 @@
 #include "common/stdio_file.hpp"
 #include "common/utf8_text.hpp"
 #include "extract/entry_name_encoding.hpp"
+#include "extract/entry_names.hpp"
 #include "package/entry_rules.hpp"
 #include "platform/platform.hpp"
 
@@ -18,8 +19,6 @@ namespace {
 
 // Keys in the order written, which is the order a reader expects them in.
 using Json = nlohmann::ordered_json;
-
-constexpr unsigned k_unix_host = 3;
 
 // The name the package's stub writes `entry` under: decoded from CP437 for a Windows stub, kept
 // byte for byte for a Linux one, where the archive does not tell UTF-8.
@@ -64,12 +63,10 @@ std::string escape_other_controls(const std::string& json) {
   return text;
 }
 
-// The entry's permission bits, or -1 when it was not made on Unix.
-int entry_mode(const ArchiveEntryInfo& entry) {
-  if (entry.made_by_host != k_unix_host) {
-    return -1;
-  }
-  return static_cast<int>((entry.external_attributes >> 16) & 07777);
+// The entry's stored permission bits, or -1 when it was not made on Unix.
+int stored_permissions(const ArchiveEntryInfo& entry) {
+  long mode = stored_unix_mode(entry.version_made_by, entry.external_attributes);
+  return mode < 0 ? -1 : static_cast<int>(mode & 07777);
 }
 
 std::string octal_mode(int mode) {
@@ -122,7 +119,7 @@ Json signature_json(const PackageInfo& info) {
 }
 
 Json entry_json(const ArchiveEntryInfo& entry, TargetPlatform target) {
-  int mode = entry_mode(entry);
+  int mode = stored_permissions(entry);
   std::string name = written_name(entry, target);
   return {{"name", name},
           {"name_hex", is_valid_utf8(entry.name) ? Json(nullptr) : Json(hex_bytes(entry.name))},
@@ -200,7 +197,7 @@ std::string describe_package(const PackageInfo& info) {
 std::string describe_entries(const PackageInfo& info) {
   std::string text;
   for (const ArchiveEntryInfo& entry : info.archive.entries) {
-    int mode = entry_mode(entry);
+    int mode = stored_permissions(entry);
     std::string name = written_name(entry, info.target);
     char size[24];
     std::snprintf(size, sizeof size, "%12llu", static_cast<unsigned long long>(entry.size));

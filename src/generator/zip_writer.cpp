@@ -113,7 +113,7 @@ std::uint64_t content_size(const ArchiveItem& item) {
 
 bool write_zip(std::FILE* file, std::int64_t begin, const std::vector<ArchiveItem>& items,
                int level, std::string& error, ProgressLine* progress) {
-  FileRegion region{file, begin, -1};
+  FileRegion region{file, begin};
   zlib_filefunc64_def functions;
   fill_region_functions(functions, region);
   std::unique_ptr<void, ZipCloser> zip(zipOpen2_64("", APPEND_STATUS_CREATE, nullptr, &functions));

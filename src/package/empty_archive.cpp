@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "common/little_endian.hpp"
-#include "platform/platform.hpp"
 
 namespace {
 
@@ -31,15 +30,4 @@ bool is_empty_archive(const ArchiveReader& read, std::uint64_t archive_size) {
     }
   }
   return archive_size - k_end_record_size == read_little_endian(record + 20, 2);
-}
-
-bool is_empty_archive(std::FILE* file, std::int64_t begin, std::int64_t end) {
-  if (end < begin) {
-    return false;
-  }
-  ArchiveReader read = [file, begin](std::uint64_t offset, void* buffer, std::size_t size) {
-    return platform::seek_file(file, begin + static_cast<std::int64_t>(offset), SEEK_SET) == 0 &&
-           std::fread(buffer, 1, size, file) == size;
-  };
-  return is_empty_archive(read, static_cast<std::uint64_t>(end - begin));
 }

@@ -1,0 +1,202 @@
+#include "extract/entry_extraction.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "extract/archive_stream.hpp"
+#include "extract/entry_sink.hpp"
+#include "platform/platform.hpp"
+#include "testing/archive_builder.hpp"
+#include "testing/scoped_temp_dir.hpp"
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+// The steps of an entry's writing that a sink can fail.
+enum class Step { MakeDirectory, OpenFile, Write, Flush, SetFileMode, CloseFile };
+
+// The disk, but the step `failing` fails with `error` for the entry `victim`, as a full disk, an
+// interrupted call or a directory in the way would make it fail.
+class FailingSink final : public EntrySink {
+ public:
+  FailingSink(Step failing, int error, std::string victim)
+      : m_failing(failing), m_error(error), m_victim(std::move(victim)) {}
+
+  int make_directory(const std::string& path) override {
+    return fails(Step::MakeDirectory, path == m_victim) ? m_error : m_disk.make_directory(path);
+  }
+  int query_path(const std::string& path, platform::PathKind& kind) override {
+    return m_disk.query_path(path, kind);
+  }
+  int set_directory_mode(const std::string& path, unsigned mode) override {
+    return m_disk.set_directory_mode(path, mode);
+  }
+  int open_file(const std::string& path) override {
+    m_victim_open = path == m_victim;
+    return fails(Step::OpenFile, m_victim_open) ? m_error : m_disk.open_file(path);
+  }
+  int write(const void* data, std::size_t size) override {
+    return fails(Step::Write, m_victim_open) ? m_error : m_disk.write(data, size);
+  }
+  int flush() override { return fails(Step::Flush, m_victim_open) ? m_error : m_disk.flush(); }
+  void set_file_time(std::uint32_t dos_date_time) override { m_disk.set_file_time(dos_date_time); }
+  int set_file_mode(unsigned mode) override {
+    return fails(Step::SetFileMode, m_victim_open) ? m_error : m_disk.set_file_mode(mode);
+  }
+  int close_file() override {
+    int closed = m_disk.close_file();
+    return fails(Step::CloseFile, m_victim_open) ? m_error : closed;
+  }
+
+ private:
+  bool fails(Step step, bool victim) const { return step == m_failing && victim; }
+
+  Step m_failing;
+  int m_error;
+  std::string m_victim;
+  bool m_victim_open = false;
+  DiskSink m_disk;
+};
+
+struct Extraction {
+  int result = -1;
+  std::string out;
+};
+
+// Each test writes its archive into a temporary folder and extracts it, entry by entry on this
+// thread, into the folder "target" below it.
+class EntryExtractionTest : public ::testing::Test {
+ protected:
+  EntryExtractionTest() : m_archive(m_dir.file("payload.zip")), m_target(m_dir.file("target")) {
+    EXPECT_EQ(platform::make_directory(m_target, platform::DirectoryAccess::Shared), 0);
+  }
+
+  Extraction extract(const std::vector<ArchiveEntry>& entries, EntrySink& sink) {
+    EXPECT_TRUE(write_archive(m_archive, entries));
+    return extract_written(sink);
+  }
+
+  Extraction extract_written(EntrySink& sink) {
+    Extraction extraction;
+    platform::FileHandle file;
+    ArchiveRegion region;
+    region.read_file = file_reader(file);
+    if (platform::open_file_for_reading(m_archive, file) != 0 ||
+        platform::file_size(file, region.length) != 0) {
+      ADD_FAILURE() << "cannot open " << m_archive;
+      return extraction;
+    }
+    ArchiveStream stream(std::move(region));
+    UnzipHandle archive;
+    if (!open_archive(stream, archive) || archive.get() == nullptr ||
+        platform::set_current_directory(m_target) != 0) {
+      ADD_FAILURE() << "cannot open the archive " << m_archive;
+      return extraction;
+    }
+    ::testing::internal::CaptureStdout();
+    extraction.result =
+        extract_all_entries(ArchiveAccess{archive.get(), stream.reader()}, 022, sink);
+    extraction.out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(platform::set_current_directory(m_dir.path()), 0);
+    return extraction;
+  }
+
+  ScopedTempDir m_dir;
+  std::string m_archive;
+  std::string m_target;
+};
+
+// A write that fails stops the extraction with the system's reason, whichever step it is; the
+// entries before it stay, none after it is begun.
+TEST_F(EntryExtractionTest, FailingSinkStepsStopTheExtraction) {
+  const std::string big(100000, 'z');
+  auto reason = [](int error) { return std::string(std::strerror(error)) + "\n"; };
+  struct Case {
+    const char* what;
+    Step step;
+    int error;
+    // The entry the step fails for, and what it holds ("/" ending: a directory entry).
+    std::string victim;
+    std::string out;
+  } cases[] = {
+      {"a full disk", Step::Write, ENOSPC, "full.bin", reason(ENOSPC)},
+      {"an interrupted write", Step::Write, EINTR, "full.bin", reason(EINTR)},
+      {"a write failing without a reason", Step::Write, k_sink_failed_without_reason, "full.bin",
+       "error in writing extracted file\n"},
+      {"a full disk at the flush", Step::Flush, ENOSPC, "full.bin", reason(ENOSPC)},
+      {"a full disk at the close", Step::CloseFile, ENOSPC, "full.bin", reason(ENOSPC)},
+      {"a directory in the way", Step::OpenFile, EISDIR, "d/full.bin",
+       "error opening d/full.bin\n"},
+      {"permission bits refused", Step::SetFileMode, EPERM, "full.bin",
+       "error setting the permissions of full.bin: " + reason(EPERM)},
+      {"a directory entry that cannot be made", Step::MakeDirectory, EACCES, "d/",
+       "couldn't create directory d/\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ArchiveEntry victim =
+        c.victim.back() == '/' ? unix_directory(c.victim) : unix_file(c.victim, big);
+    FailingSink sink(c.step, c.error, c.victim);
+    Extraction extraction =
+        extract({unix_file("before.txt", "b"), victim, unix_file("after.txt", "a")}, sink);
+    EXPECT_EQ(extraction.result, k_extract_incomplete);
+    EXPECT_EQ(extraction.out, c.out);
+    EXPECT_EQ(read_file(m_dir.file("target/before.txt")), "b");
+    EXPECT_FALSE(path_exists(m_dir.file("target/after.txt")));
+    ASSERT_EQ(platform::remove_tree(m_target), 0);
+    ASSERT_EQ(platform::make_directory(m_target, platform::DirectoryAccess::Shared), 0);
+  }
+}
+
+// Through the sink that writes nowhere every entry is still read, inflated and checked, and
+// nothing is created.
+TEST_F(EntryExtractionTest, NullSinkChecksEveryEntryAndWritesNothing) {
+  std::vector<ArchiveEntry> entries = {unix_directory("d/"), unix_file("d/e/f.txt", "nested"),
+                                       unix_file("big.bin", std::string(200000, 'q'))};
+  NullSink nowhere;
+  Extraction extraction = extract(entries, nowhere);
+  EXPECT_EQ(extraction.result, k_extract_ok);
+  EXPECT_EQ(extraction.out, "");
+  EXPECT_EQ(tree_listing(m_target), Names{});
+
+  // The stored data's first byte changed: its CRC no longer matches.
+  entries = {unix_file("data.bin", "some stored data"), unix_file("after.txt", "a")};
+  entries[0].method = ArchiveMethod::Stored;
+  ASSERT_TRUE(write_archive(m_archive, entries));
+  std::string bytes = read_file(m_archive);
+  std::size_t data = bytes.find("some stored data");
+  ASSERT_NE(data, std::string::npos);
+  bytes[data] = 'S';
+  ASSERT_TRUE(write_file(m_archive, bytes));
+  extraction = extract_written(nowhere);
+  EXPECT_EQ(extraction.result, k_extract_incomplete);
+  EXPECT_EQ(extraction.out,
+            "error " + std::to_string(UNZ_CRCERROR) + " with zipfile in unzCloseCurrentFile\n");
+  EXPECT_EQ(tree_listing(m_target), Names{});
+}
+
+TEST_F(EntryExtractionTest, MakesDirectoryPaths) {
+  DiskSink disk;
+  auto in_target = [this](const std::string& name) { return m_dir.file("target/" + name); };
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(disk.make_directory_path(""), 0);
+  EXPECT_EQ(disk.make_directory_path(in_target("one")), 1);
+  EXPECT_EQ(disk.make_directory_path(in_target("two/three/four/")), 1);
+  EXPECT_EQ(disk.make_directory_path(in_target("two\\three\\five")), 1);
+  EXPECT_EQ(disk.make_directory_path(in_target("one")), 1);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  Names expected = {"one/", "two/", "two/three/", "two/three/five/", "two/three/four/"};
+  if (platform::platform_kind() == platform::PlatformKind::Posix) {
+    // '\' is an ordinary character in a Linux path; the extraction turns it into '/' first.
+    expected = {"one/", "two/", "two/three/", "two/three/four/", "two\\three\\five/"};
+  }
+  EXPECT_EQ(tree_listing(m_target), expected);
+}
+
+}  // namespace

@@ -1,0 +1,99 @@
+#include "extract/entry_sink.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "common/path_text.hpp"
+#include "console/messages.hpp"
+
+namespace {
+
+struct FreeMemory {
+  void operator()(void* memory) const { std::free(memory); }
+};
+
+// errno as a failed stdio call left it, which may be none.
+int stdio_failure() { return errno != 0 ? errno : k_sink_failed_without_reason; }
+
+}  // namespace
+
+int EntrySink::make_directory_path(const std::string& path) {
+  std::size_t length = path.size();
+  if (length == 0) {
+    return 0;
+  }
+  std::unique_ptr<char, FreeMemory> copy(static_cast<char*>(std::malloc(length + 1)));
+  if (copy == nullptr) {
+    print_plain("Error allocating memory\n");
+    return k_entry_no_memory;
+  }
+  char* text = copy.get();
+  std::memcpy(text, path.c_str(), length + 1);
+  if (text[length - 1] == '/') {
+    text[--length] = '\0';
+  }
+  if (make_directory(text) == 0) {
+    return 1;
+  }
+  // From the second character on, so that a leading separator never yields an empty name.
+  char* p = text + 1;
+  for (;;) {
+    while (*p != '\0' && !is_separator(*p)) {
+      ++p;
+    }
+    char separator = *p;
+    *p = '\0';
+    if (make_directory(text) == ENOENT) {
+      print_plain("couldn't create directory %s\n", text);
+      return 0;
+    }
+    if (separator == '\0') {
+      break;
+    }
+    *p++ = separator;
+  }
+  return 1;
+}
+
+int DiskSink::make_directory(const std::string& path) {
+  return platform::make_directory(path, platform::DirectoryAccess::Shared);
+}
+
+int DiskSink::query_path(const std::string& path, platform::PathKind& kind) {
+  return platform::query_path(path, kind);
+}
+
+int DiskSink::set_directory_mode(const std::string& path, unsigned mode) {
+  return platform::set_file_mode(path, mode);
+}
+
+int DiskSink::open_file(const std::string& path) {
+  errno = 0;
+  m_file = StdioFile(platform::open_output_file(path));
+  return m_file ? 0 : stdio_failure();
+}
+
+int DiskSink::write(const void* data, std::size_t size) {
+  errno = 0;
+  return std::fwrite(data, size, 1, m_file.get()) == 1 ? 0 : stdio_failure();
+}
+
+int DiskSink::flush() {
+  errno = 0;
+  return std::fflush(m_file.get()) == 0 ? 0 : stdio_failure();
+}
+
+void DiskSink::set_file_time(std::uint32_t dos_date_time) {
+  platform::set_open_file_time(m_file.get(), dos_date_time);
+}
+
+int DiskSink::set_file_mode(unsigned mode) {
+  return platform::set_open_file_mode(m_file.get(), mode);
+}
+
+int DiskSink::close_file() {
+  errno = 0;
+  return m_file.close() == 0 ? 0 : stdio_failure();
+}

@@ -1,0 +1,90 @@
+#pragma once
+
+// Where the extraction puts what it unpacks, as ninja's DiskInterface does for a build's outputs:
+// the disk (DiskSink), or nowhere (NullSink) for a run that only checks every entry. Tests put in
+// a sink of their own to make any step fail as a full disk or a directory in the way would. One
+// sink serves one thread: it holds at most one open output file. Calls come per entry and per
+// large piece of data, never per byte.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "common/stdio_file.hpp"
+#include "platform/platform.hpp"
+
+// What write, flush and close_file return when a write failed and the system gave no reason.
+inline constexpr int k_sink_failed_without_reason = -1;
+// minizip's internal-error code, also used for a failed allocation.
+inline constexpr int k_entry_no_memory = -104;
+
+class EntrySink {
+ public:
+  virtual ~EntrySink() = default;
+
+  // Creates one directory (its parent must exist). Returns 0 or an errno value (EEXIST when the
+  // name exists already).
+  [[nodiscard]] virtual int make_directory(const std::string& path) = 0;
+  // Tells what `path` names. Returns 0 and sets `kind`, or an errno value.
+  [[nodiscard]] virtual int query_path(const std::string& path, platform::PathKind& kind) = 0;
+  // Gives the directory `path` the permission bits `mode`. Returns 0 or an errno value.
+  [[nodiscard]] virtual int set_directory_mode(const std::string& path, unsigned mode) = 0;
+
+  // Opens the output file `path` for an entry's data, emptying a file of that name. Returns 0 or
+  // an errno value.
+  [[nodiscard]] virtual int open_file(const std::string& path) = 0;
+  // Writes all `size` bytes of `data` to the open file. Returns 0, an errno value, or
+  // k_sink_failed_without_reason.
+  [[nodiscard]] virtual int write(const void* data, std::size_t size) = 0;
+  // Makes sure what was written reached the file. Returns as write does.
+  [[nodiscard]] virtual int flush() = 0;
+  // Gives the open file, written and flushed, the modification time `dos_date_time` (DOS date in
+  // the high 16 bits, time in the low 16 bits, local time); a failure leaves its time as it is.
+  virtual void set_file_time(std::uint32_t dos_date_time) = 0;
+  // Gives the open file the permission bits `mode`. Returns 0 or an errno value.
+  [[nodiscard]] virtual int set_file_mode(unsigned mode) = 0;
+  // Closes the open file; 0 when none is open. Returns as write does: the file is closed anyway.
+  [[nodiscard]] virtual int close_file() = 0;
+
+  // Creates the directory `path` with every missing parent, through make_directory. A single
+  // trailing '/' is ignored. Returns 1 when done, 0 for an empty path or when a component cannot
+  // be created because its parent is missing (after printing "couldn't create directory %s\n"),
+  // and k_entry_no_memory when the working copy cannot be allocated, after printing "Error
+  // allocating memory\n". Other failures (a component that exists already, as a
+  // directory or not) are passed over; the caller finds out when it uses the path.
+  [[nodiscard]] int make_directory_path(const std::string& path);
+};
+
+// The disk, through the platform's file functions; paths are relative to the current directory.
+class DiskSink final : public EntrySink {
+ public:
+  int make_directory(const std::string& path) override;
+  int query_path(const std::string& path, platform::PathKind& kind) override;
+  int set_directory_mode(const std::string& path, unsigned mode) override;
+  int open_file(const std::string& path) override;
+  int write(const void* data, std::size_t size) override;
+  int flush() override;
+  void set_file_time(std::uint32_t dos_date_time) override;
+  int set_file_mode(unsigned mode) override;
+  int close_file() override;
+
+ private:
+  StdioFile m_file;
+};
+
+// Nowhere: every step succeeds, nothing is written, and every path is a directory.
+class NullSink final : public EntrySink {
+ public:
+  int make_directory(const std::string&) override { return 0; }
+  int query_path(const std::string&, platform::PathKind& kind) override {
+    kind = platform::PathKind::Directory;
+    return 0;
+  }
+  int set_directory_mode(const std::string&, unsigned) override { return 0; }
+  int open_file(const std::string&) override { return 0; }
+  int write(const void*, std::size_t) override { return 0; }
+  int flush() override { return 0; }
+  void set_file_time(std::uint32_t) override {}
+  int set_file_mode(unsigned) override { return 0; }
+  int close_file() override { return 0; }
+};

@@ -1,0 +1,122 @@
+#include "extract/parallel_extraction.hpp"
+
+#include <atomic>
+#include <vector>
+
+#include "console/messages.hpp"
+#include "extract/entry_data.hpp"
+#include "extract/entry_extraction.hpp"
+#include "platform/platform.hpp"
+
+namespace {
+
+constexpr std::uint64_t k_no_failure = UINT64_MAX;
+
+// What the two threads of a parallel extraction share.
+struct ParallelExtraction {
+  const ArchiveRegion* region = nullptr;
+  std::uint64_t count = 0;
+  unsigned creation_mask = 0;
+  std::atomic<std::uint64_t> next{0};
+  std::atomic<std::uint64_t> extracted{0};
+  std::atomic<std::uint64_t> first_failure{k_no_failure};
+  std::atomic<bool> interrupted{false};
+};
+
+// The entry at which one thread stopped, and what it printed about it.
+struct ThreadFailure {
+  std::uint64_t index = k_no_failure;
+  std::vector<HeldMessages::Line> messages;
+};
+
+// Extracts entries claimed from `shared` through `archive`, which reads `stream`, into `sink`
+// until none is left, one fails (noted in `failure`), or the process is asked to end.
+void extract_claimed_entries(ParallelExtraction& shared, ArchiveStream& stream, unzFile archive,
+                             EntrySink& sink, ThreadFailure& failure) {
+  EntryBuffers buffers;
+  if (!buffers.allocated() || unzGoToFirstFile(archive) != UNZ_OK) {
+    return;
+  }
+  ArchiveAccess access{archive, stream.reader()};
+  std::uint64_t at = 0;
+  int signal_number = 0;
+  for (;;) {
+    std::uint64_t index = shared.next.fetch_add(1);
+    if (index >= shared.count || index > shared.first_failure.load() || shared.interrupted) {
+      return;
+    }
+    HeldMessages held;
+    int result = UNZ_OK;
+    while (at < index && result == UNZ_OK) {
+      result = unzGoToNextFile(archive);
+      ++at;
+    }
+    if (result != UNZ_OK) {
+      print_plain("error %d with zipfile in unzGoToNextFile\n", result);
+    } else if (platform::termination_requested(signal_number)) {
+      result = k_entry_interrupted;
+    } else {
+      result = extract_current_entry(access, shared.creation_mask, buffers, sink);
+    }
+    if (result == k_entry_interrupted) {
+      shared.interrupted = true;
+      return;
+    }
+    if (result != 0) {
+      failure.index = index;
+      failure.messages = held.take();
+      std::uint64_t first = shared.first_failure.load();
+      while (index < first && !shared.first_failure.compare_exchange_weak(first, index)) {
+      }
+      return;
+    }
+    ++shared.extracted;
+  }
+}
+
+// The second thread, with a minizip handle of its own over the same region.
+struct SecondThread {
+  ParallelExtraction* shared;
+  EntrySink* sink;
+  ThreadFailure failure;
+};
+
+void extract_on_second_thread(void* opaque) {
+  SecondThread& thread = *static_cast<SecondThread*>(opaque);
+  ArchiveStream stream(*thread.shared->region);
+  UnzipHandle archive;
+  if (open_archive(stream, archive) && archive.get() != nullptr) {
+    extract_claimed_entries(*thread.shared, stream, archive.get(), *thread.sink, thread.failure);
+  }
+}
+
+}  // namespace
+
+int extract_in_parallel(ArchiveStream& stream, unzFile archive, std::uint64_t count,
+                        unsigned creation_mask, EntrySink& own_sink, EntrySink& second_sink) {
+  ParallelExtraction shared;
+  shared.region = &stream.region();
+  shared.count = count;
+  shared.creation_mask = creation_mask;
+  SecondThread other{&shared, &second_sink, {}};
+  std::uintptr_t second = 0;
+  bool started = platform::start_thread(extract_on_second_thread, &other, second) == 0;
+  ThreadFailure own;
+  extract_claimed_entries(shared, stream, archive, own_sink, own);
+  if (started) {
+    platform::join_thread(second);
+  }
+  if (shared.interrupted) {
+    return k_extract_interrupted;
+  }
+  if (own.index != k_no_failure || other.failure.index != k_no_failure) {
+    HeldMessages::write(own.index < other.failure.index ? own.messages : other.failure.messages);
+    return k_extract_incomplete;
+  }
+  if (shared.extracted != count) {
+    // Neither thread found the memory to start with.
+    print_plain("Error allocating memory\n");
+    return k_extract_incomplete;
+  }
+  return k_extract_ok;
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+// The extraction on two threads, for archives of many entries. Entries are claimed one at a time
+// in archive order; each thread walks the directory with a minizip handle and windows of its own
+// over the one archive region. The first entry in archive order that fails decides: its messages
+// are printed, no entry after it is begun (one begun already may finish), and every entry before
+// it is complete.
+
+#include <unzip.h>
+
+#include <cstdint>
+
+#include "extract/archive_stream.hpp"
+#include "extract/entry_sink.hpp"
+
+// From this many entries on, the extraction runs on two threads.
+inline constexpr std::uint64_t k_parallel_entries = 16;
+
+// Extracts the `count` entries of `archive`, which reads `stream`, on this thread into `own_sink`
+// and on a second one into `second_sink` (this one alone when no second can start). The second
+// thread reads `stream`'s region through a stream of its own: the region's reader and progress
+// hook must serve two threads at once (positioned reads of a FileHandle do). Returns as
+// extract_all_entries does.
+[[nodiscard]] int extract_in_parallel(ArchiveStream& stream, unzFile archive, std::uint64_t count,
+                                      unsigned creation_mask, EntrySink& own_sink,
+                                      EntrySink& second_sink);
