@@ -10,7 +10,12 @@
 
 get_filename_component(_sfxkit_prefix "${CMAKE_CURRENT_LIST_DIR}/../../.." ABSOLUTE)
 set(SFXKIT_GENERATOR "${_sfxkit_prefix}/bin/vek_fwsfx_gen")
-set(SFXKIT_STUBS_DIR "${_sfxkit_prefix}/share/sfxkit/stubs")
+# The stubs, one folder per platform (linux-x86_64, windows-x86_64); earlier installations had
+# them below share/.
+set(SFXKIT_STUBS_DIR "${_sfxkit_prefix}/lib/sfxkit/stubs")
+if(NOT IS_DIRECTORY "${SFXKIT_STUBS_DIR}" AND IS_DIRECTORY "${_sfxkit_prefix}/share/sfxkit/stubs")
+  set(SFXKIT_STUBS_DIR "${_sfxkit_prefix}/share/sfxkit/stubs")
+endif()
 if(NOT EXISTS "${SFXKIT_GENERATOR}")
   set(sfxkit_FOUND FALSE)
   set(sfxkit_NOT_FOUND_MESSAGE "no vek_fwsfx_gen in ${_sfxkit_prefix}/bin")

@@ -14,12 +14,14 @@ std::vector<std::string> stub_candidates(const std::string& program_path, Target
   const char* stub = !windows                           ? "sfx_stub"
                      : kind == StubKind::Administrator ? "sfx_stub_admin.exe"
                                                        : "sfx_stub.exe";
+  const char* platform = windows ? "windows-x86_64" : "linux-x86_64";
   fs::path bin = fs::path(program_path).parent_path();
-  fs::path installed = bin / ".." / "share" / "sfxkit" / "stubs" /
-                       (windows ? "windows-x86_64" : "linux-x86_64") / stub;
+  fs::path installed = bin / ".." / "lib" / "sfxkit" / "stubs" / platform / stub;
+  // Where earlier installations put them: such an installation keeps working.
+  fs::path installed_before = bin / ".." / "share" / "sfxkit" / "stubs" / platform / stub;
   fs::path other_build = bin / ".." / (windows ? "windows" : "native") / stub;
-  return {installed.lexically_normal().string(), (bin / stub).lexically_normal().string(),
-          other_build.lexically_normal().string()};
+  return {installed.lexically_normal().string(), installed_before.lexically_normal().string(),
+          (bin / stub).lexically_normal().string(), other_build.lexically_normal().string()};
 }
 
 std::string find_stub(const std::string& program_path, TargetPlatform target, StubKind kind) {
