@@ -35,7 +35,7 @@ constexpr char k_help[] =
     "\n"
     "Options:\n"
     "  --target PLATFORM     pack the stub for linux or windows that comes with this generator:\n"
-    "                        the installed one (../share/sfxkit/stubs/ beside its bin/ folder)\n"
+    "                        the installed one (../lib/sfxkit/stubs/ beside its bin/ folder)\n"
     "                        or, run from a build folder, the one built beside it\n"
     "  --admin               with --target windows: pack the stub whose packages ask for\n"
     "                        administrator rights when started (sfx_stub_admin.exe)\n"
