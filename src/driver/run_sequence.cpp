@@ -35,6 +35,8 @@ struct Run {
   // Held on a temporary work directory until the ending has removed it.
   WorkDirectoryLock work_dir_lock;
   std::string extraction_dir;
+  // Held on the extraction directory in a given directory until the ending.
+  WorkDirectoryLock extraction_dir_lock;
   PayloadResult payload;
   // The extra-tool commands as the expansion left them: ready to show and to run.
   std::vector<ExtraToolCommand> extra_tools;
@@ -79,10 +81,9 @@ int make_work_directory_absolute(Run& run) {
   return k_exit_success;
 }
 
-// Names the extraction directory and creates it with its two data directories.
-// Returns 0, or 252 after printing why.
+// Creates the extraction directory with its two data directories. Returns 0, or 252 after
+// printing why.
 int create_directories(Run& run) {
-  run.extraction_dir = join_path(run.work_dir, run.options.program_name, run.platform);
   int error = make_fresh_directory(run.extraction_dir, run.platform);
   if (error != 0) {
     print_error("Failed to create directory %s: %s\n", run.extraction_dir.c_str(),
@@ -238,6 +239,7 @@ int end_run(Run& run, int status) {
     if (!run.options.extract_only) {
       (void)remove_directory_tree(run.extraction_dir, run.platform);
     }
+    unlock_extraction_directory(run.extraction_dir, run.extraction_dir_lock);
   }
   platform::drop_late_cursor_report(run.cursor);
   if (terminated(run, status)) {
@@ -282,6 +284,13 @@ int run_stub(int argc, const char* const* argv) {
   }
 
   if (make_work_directory_absolute(run) != k_exit_success) {
+    return k_exit_stub_failure;
+  }
+  run.extraction_dir = join_path(run.work_dir, run.options.program_name, run.platform);
+  // Another run of a package with this name may be using the given directory: then nothing of it
+  // is touched, and, as for a work directory that cannot be prepared, there is no key wait.
+  if (run.options.extract_dir_given &&
+      lock_extraction_directory(run.extraction_dir, run.extraction_dir_lock) != 0) {
     return k_exit_stub_failure;
   }
   // A request that came while the start looked at the terminal: only the work directory is there.

@@ -299,3 +299,15 @@ namespace platform {
 std::FILE* open_file_stream(const FileHandle& file);
 
 }  // namespace platform
+
+namespace platform {
+
+// Whether the file that `handle` (from lock_file) holds is still the one named `path`: false once
+// the name is gone or names another file. On Linux a run may open a lock file just before its
+// holder removes it and take the lock once the holder lets go; that lock is on a file nobody else
+// can find, and locks nothing. On Windows nobody can open a locked file, so it is always true.
+// Returns 0 and sets `named`, or an errno value.
+[[nodiscard]] int query_lock_file_named(std::intptr_t handle, const std::string& path,
+                                        bool& named);
+
+}  // namespace platform

@@ -40,6 +40,16 @@ TEST(PosixPlatform, LockFileIsHeldByOneOpenAndNotInherited) {
   EXPECT_EQ(platform::run_shell("flock -n lock true"), 1);
   EXPECT_EQ(platform::run_shell("[ ! -e /proc/$$/fd/" + std::to_string(held) + " ]"), 0);
   EXPECT_EQ(platform::run_shell("[ \"$(stat -c %a lock)\" = 600 ]"), 0);
+  // Once the name is gone or names another file, the lock locks nothing anybody can find.
+  bool named = false;
+  EXPECT_EQ(platform::query_lock_file_named(held, dir.file("lock"), named), 0);
+  EXPECT_TRUE(named);
+  ASSERT_EQ(platform::run_shell("mv lock moved"), 0);
+  EXPECT_EQ(platform::query_lock_file_named(held, dir.file("lock"), named), 0);
+  EXPECT_FALSE(named);
+  ASSERT_TRUE(write_file(dir.file("lock"), ""));
+  EXPECT_EQ(platform::query_lock_file_named(held, dir.file("lock"), named), 0);
+  EXPECT_FALSE(named);
   platform::unlock_file(held);
   EXPECT_EQ(platform::run_shell("flock -n lock true"), 0);
   ASSERT_EQ(platform::lock_file(dir.file("lock"), held), 0);

@@ -62,6 +62,27 @@ int removed_with_retries(TargetPlatform target, Removal remove) {
 // A name for the work directory that another run or another user holds; the next one is tried.
 constexpr int k_name_taken = -1;
 
+// How many times a lock is taken before the run gives up on a name whose file keeps changing.
+constexpr int k_lock_attempts = 8;
+
+// How many unpredictable names a run tries after the predictable ones.
+constexpr int k_unpredictable_names = 4;
+
+// Appends 16 random hex digits to `name`. Returns 0 or the random source's errno value.
+int append_random_digits(std::string& name) {
+  static const char k_hex[] = "0123456789abcdef";
+  unsigned char random[8];
+  int error = platform::random_bytes(random, sizeof random);
+  if (error != 0) {
+    return error;
+  }
+  for (unsigned char byte : random) {
+    name += k_hex[byte >> 4];
+    name += k_hex[byte & 0xf];
+  }
+  return 0;
+}
+
 // Makes `path` the run's work directory, locked by `lock`: a new directory, or a stale leftover of
 // the user's own, which is emptied. Returns 0, k_name_taken, or the errno value of a failure that
 // another name would meet as well (the temporary directory is missing, say).
@@ -128,12 +149,25 @@ WorkDirectoryLock& WorkDirectoryLock::operator=(WorkDirectoryLock&& other) noexc
 
 int WorkDirectoryLock::take(const std::string& path) {
   release();
-  std::intptr_t handle = k_none;
-  int error = platform::lock_file(path, handle);
-  if (error == 0) {
-    m_handle = handle;
+  // A lock won on a file whose holder removed it meanwhile locks nothing: the name is tried again.
+  for (int attempt = 0; attempt < k_lock_attempts; ++attempt) {
+    std::intptr_t handle = k_none;
+    int error = platform::lock_file(path, handle);
+    if (error != 0) {
+      return error;
+    }
+    bool named = false;
+    error = platform::query_lock_file_named(handle, path, named);
+    if (error == 0 && named) {
+      m_handle = handle;
+      return 0;
+    }
+    platform::unlock_file(handle);
+    if (error != 0) {
+      return error;
+    }
   }
-  return error;
+  return EWOULDBLOCK;
 }
 
 void WorkDirectoryLock::release() {
@@ -182,9 +216,17 @@ int create_temp_work_directory(TargetPlatform target, std::string& temp_files_di
   path += user;
   path += "_" + std::to_string(platform::process_id());
   to_platform_separators(path, target);
-  for (int number = 0; number < k_work_directory_names; ++number) {
+  for (int number = 0; number < k_work_directory_names + k_unpredictable_names; ++number) {
     std::string candidate = number == 0 ? path : path + "_" + std::to_string(number);
-    int error = claim_work_directory(candidate, target, lock);
+    int error = 0;
+    if (number >= k_work_directory_names) {
+      // A name nobody knows before the run cannot have been planted.
+      candidate = path + "_";
+      error = append_random_digits(candidate);
+    }
+    if (error == 0) {
+      error = claim_work_directory(candidate, target, lock);
+    }
     if (error == 0) {
       work_dir = candidate;
       return 0;
@@ -195,10 +237,34 @@ int create_temp_work_directory(TargetPlatform target, std::string& temp_files_di
       return -1;
     }
   }
-  print_error("Failed to create temporary directory %s: it and %s_1 to _%d are taken by other "
-              "runs or users\n",
-              path.c_str(), path.c_str(), k_work_directory_names - 1);
+  print_error("Failed to create temporary directory %s: it, %s_1 to _%d and %d random names are "
+              "taken by other runs or users\n",
+              path.c_str(), path.c_str(), k_work_directory_names - 1, k_unpredictable_names);
   return -1;
+}
+
+int lock_extraction_directory(const std::string& extraction_dir, WorkDirectoryLock& lock) {
+  std::string lock_path = extraction_dir + k_extraction_directory_lock_suffix;
+  int error = lock.take(lock_path);
+  if (error == EWOULDBLOCK) {
+    print_error("Another run is using %s (it holds %s); nothing was changed there\n",
+                extraction_dir.c_str(), lock_path.c_str());
+  } else if (error != 0) {
+    // A link, a folder or a FIFO at the name is refused as it is; EINVAL is "not a plain file".
+    print_error("Failed to open the lock file %s for %s: %s\n", lock_path.c_str(),
+                extraction_dir.c_str(),
+                error == EINVAL ? "it is not a plain file" : std::strerror(error));
+  }
+  return error == 0 ? 0 : -1;
+}
+
+void unlock_extraction_directory(const std::string& extraction_dir, WorkDirectoryLock& lock) {
+  if (lock.held()) {
+    // Removed while still locked (Windows lets the file go when the lock does): a run that opened
+    // it just before is told that it is in use, or finds that its name is gone.
+    (void)platform::remove_file(extraction_dir + k_extraction_directory_lock_suffix);
+    lock.release();
+  }
 }
 
 int make_fresh_directory(const std::string& path, TargetPlatform target) {

@@ -12,8 +12,12 @@
 inline constexpr char k_work_directory_lock_name[] = ".sfx-lock";
 
 // How many names a run tries for its temporary work directory: "sfxter_<user>_<pid>", then the
-// same with "_1", "_2", ... up to one less than this.
+// same with "_1", "_2", ... up to one less than this. Anybody can foresee them all; after them
+// come names with random characters (`create_temp_work_directory`).
 inline constexpr int k_work_directory_names = 1000;
+
+// The lock file beside the extraction directory in a given directory: its name and this.
+inline constexpr char k_extraction_directory_lock_suffix[] = ".lock";
 
 // The lock a run holds on its temporary work directory, from its creation until the ending has
 // removed it, so that no other run takes the directory for a leftover: a locked file inside it.
@@ -58,9 +62,25 @@ enum class WorkDirectoryMode { Temporary, Given };
 // different pid namespaces) or names planted by others must not meet: a name that exists already
 // is taken only when it is the user's own real directory (not a link) and nobody holds its lock,
 // i.e. the leftover of a run that was killed; it is then emptied. Otherwise the next name is
-// tried: "_1", "_2", ... Returns 0, or -1 after printing why.
+// tried: "_1", "_2", ... and, when all of those are taken (planted by somebody who knows the
+// process id), "_" and 16 random hex digits from the system's random source, which nobody can
+// plant in advance. Returns 0, or -1 after printing why.
 [[nodiscard]] int create_temp_work_directory(TargetPlatform target, std::string& temp_files_dir,
                                              std::string& work_dir, WorkDirectoryLock& lock);
+
+// Locks the extraction directory `extraction_dir` in a directory given with "--sfx-extract-dir"
+// for the run's life, before anything replaces it, so that two runs of packages with one name never
+// share it: `lock` on the file `extraction_dir` + ".lock" beside it (never inside it, where the
+// replacing and an extract-only run's files would meet it), created without following a link.
+// What counts is the held lock: a file a killed run left behind is taken over. Returns 0, or -1
+// after printing why: another run holds the lock, or the name holds something this user cannot
+// open and lock (a link, a folder, somebody else's file), which stays as it is.
+[[nodiscard]] int lock_extraction_directory(const std::string& extraction_dir,
+                                            WorkDirectoryLock& lock);
+
+// The ending's last step in a given directory: removes the lock file of `extraction_dir` while
+// `lock` still holds it, then releases it. Does nothing when `lock` is not held.
+void unlock_extraction_directory(const std::string& extraction_dir, WorkDirectoryLock& lock);
 
 // Creates the directory `path`; when a directory of that name exists already it is removed with
 // everything below it first. Returns 0 or the errno value of the failed creation (EEXIST when a

@@ -279,19 +279,103 @@ TEST(CreateTempWorkDirectory, NameInUseGivesTheNextName) {
     EXPECT_EQ(remove_work_directory(work_dir, k_host, lock), 0);
   }
 
-  // Every name taken: a clear failure, nothing touched.
+  // Every name anybody can foresee is taken (somebody planted them for a process id known in
+  // advance, say pid 1 in a container): the run takes a random one, which nobody could plant,
+  // open to the user alone and locked, and leaves the planted ones alone.
   for (int number = 0; number < k_work_directory_names; ++number) {
     ASSERT_TRUE(write_file(name(number), "planted"));
   }
-  WorkDirectoryLock lock;
-  std::string temp_files_dir, work_dir;
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(create_temp_work_directory(k_host, temp_files_dir, work_dir, lock), -1);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "-E- Failed to create temporary directory " + base + ": it and " + base +
-                "_1 to _999 are taken by other runs or users\n");
-  EXPECT_FALSE(lock.held());
+  std::vector<std::string> taken;
+  for (int run = 0; run < 2; ++run) {
+    WorkDirectoryLock lock;
+    std::string temp_files_dir, work_dir;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(create_temp_work_directory(k_host, temp_files_dir, work_dir, lock), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    ASSERT_EQ(work_dir.size(), base.size() + 17) << work_dir;
+    EXPECT_EQ(work_dir.substr(0, base.size() + 1), base + "_");
+    EXPECT_EQ(work_dir.find_first_not_of("0123456789abcdef", base.size() + 1), std::string::npos)
+        << work_dir;
+    EXPECT_TRUE(lock.held());
+    bool own = false;
+    EXPECT_EQ(platform::query_own_directory(work_dir, own), 0);
+    EXPECT_TRUE(own);
+    if (posix) {
+      EXPECT_EQ(platform::run_shell("[ \"$(stat -c %a " + work_dir + ")\" = 700 ]"), 0);
+    }
+    taken.push_back(work_dir);
+    EXPECT_EQ(remove_work_directory(work_dir, k_host, lock), 0);
+  }
+  EXPECT_NE(taken[0], taken[1]);
+  EXPECT_EQ(tree_listing(dir.path()).size(), 2u + k_work_directory_names);
   EXPECT_EQ(read_file(name(k_work_directory_names - 1)), "planted");
+}
+
+// A given directory: the extraction directory's lock file beside it. Another run's lock, or a
+// name the user cannot open and lock, fails the run with a message and leaves everything as it
+// was; a file a killed run left behind is taken over. The ending removes the file.
+TEST(LockExtractionDirectory, HeldLockOrForeignNameFailsTheRun) {
+  ScopedTempDir dir;
+  std::string extracted = dir.file("fw_update-dir");
+  std::string lock_name = extracted + k_extraction_directory_lock_suffix;
+  bool posix = platform::platform_kind() == platform::PlatformKind::Posix;
+  ASSERT_TRUE(write_file(dir.file("precious"), "keep"));
+  enum class Planted { Nothing, KilledRunsFile, LiveRun, Folder, LinkToAFile };
+  struct Case {
+    const char* what;
+    Planted planted;
+    std::string err;
+  } cases[] = {
+      {"nothing", Planted::Nothing, ""},
+      {"a killed run's file", Planted::KilledRunsFile, ""},
+      {"a live run", Planted::LiveRun,
+       "-E- Another run is using " + extracted + " (it holds " + lock_name +
+           "); nothing was changed there\n"},
+      {"a folder", Planted::Folder,
+       "-E- Failed to open the lock file " + lock_name + " for " + extracted + ": " +
+           std::strerror(posix ? EISDIR : EACCES) + "\n"},
+      {"a link to the user's file", Planted::LinkToAFile,
+       "-E- Failed to open the lock file " + lock_name + " for " + extracted + ": " +
+           std::strerror(ELOOP) + "\n"},
+  };
+  for (const Case& c : cases) {
+    if (c.planted == Planted::LinkToAFile && !posix) {
+      continue;
+    }
+    WorkDirectoryLock live;
+    switch (c.planted) {
+      case Planted::Nothing:
+        break;
+      case Planted::KilledRunsFile:
+        ASSERT_TRUE(write_file(lock_name, ""));
+        break;
+      case Planted::LiveRun:
+        ASSERT_EQ(lock_extraction_directory(extracted, live), 0);
+        break;
+      case Planted::Folder:
+        ASSERT_EQ(platform::make_directory(lock_name, platform::DirectoryAccess::Shared), 0);
+        break;
+      case Planted::LinkToAFile:
+        ASSERT_EQ(platform::run_shell("ln -s " + dir.file("precious") + " " + lock_name), 0);
+        break;
+    }
+    std::vector<std::string> before = tree_listing(dir.path());
+    WorkDirectoryLock lock;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(lock_extraction_directory(extracted, lock), c.err.empty() ? 0 : -1) << c.what;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err) << c.what;
+    EXPECT_EQ(lock.held(), c.err.empty()) << c.what;
+    unlock_extraction_directory(extracted, lock);
+    EXPECT_FALSE(lock.held()) << c.what;
+    if (c.err.empty()) {
+      EXPECT_EQ(tree_listing(dir.path()), std::vector<std::string>{"precious"}) << c.what;
+    } else {
+      EXPECT_EQ(tree_listing(dir.path()), before) << c.what;
+    }
+    EXPECT_EQ(read_file(dir.file("precious")), "keep") << c.what;
+    unlock_extraction_directory(extracted, live);
+    (void)platform::remove_tree(lock_name);
+  }
 }
 
 }  // namespace

@@ -303,6 +303,7 @@ TEST_F(Extraction, NamesPlantedInTheGivenDirectoryAreNeverUsed) {
   const std::string victim = m_dir.file("victim.txt");
   const std::string archive_name = join_path(m_given, "archive.zip");
   const std::string stray = join_path(m_given, "archive.zip.zip");
+  const std::string lock_name = m_extracted + ".lock";
   struct Case {
     const char* label;
     // Needs symbolic links, which the Windows tests cannot make.
@@ -340,6 +341,26 @@ TEST_F(Extraction, NamesPlantedInTheGivenDirectoryAreNeverUsed) {
        252,
        "-E- No valid attachment found\n",
        {"archive.zip.zip"}},
+      // The lock file of a run that was killed: what counts is a held lock, and nobody holds it.
+      {"a killed run's lock file beside the extraction directory",
+       false,
+       [&] { ASSERT_TRUE(write_file(lock_name, "")); },
+       false,
+       0,
+       "",
+       {}},
+      // Somebody else's folder at the lock's name: no run can lock the directory, and the run
+      // says so before it touches anything.
+      {"a folder at the lock's name",
+       false,
+       [&] {
+         ASSERT_EQ(platform::make_directory(lock_name, platform::DirectoryAccess::Shared), 0);
+       },
+       false,
+       252,
+       "-E- Failed to open the lock file " + lock_name + " for " + m_extracted + ": " +
+           std::strerror(on_linux() ? EISDIR : EACCES) + "\n",
+       {"fw_update-dir.lock/"}},
   };
   // A command that runs on either platform, and says so.
   std::string good_archive = m_dir.file("good.zip");
@@ -368,23 +389,20 @@ TEST_F(Extraction, NamesPlantedInTheGivenDirectoryAreNeverUsed) {
     EXPECT_EQ(tree_listing(m_given), c.left) << c.label;
     EXPECT_FALSE(path_exists(m_dir.file("marked"))) << c.label;
     (void)platform::remove_tree(stray);
+    (void)platform::remove_tree(lock_name);
   }
 }
 
-// The run of another user, who cannot remove a file at archive.zip in a shared sticky folder,
-// stops there: nothing of that file is read, written or run.
+// The run of another user, who cannot remove a file at archive.zip in a shared sticky folder, or
+// open the lock file there, stops there: nothing of that file is read, written or run.
 TEST_F(Extraction, ArchiveNameThatCannotBeRemovedEndsTheRun) {
   if (!on_linux() ||
       platform::run_shell("command -v setpriv >/dev/null && [ \"$(id -u)\" = 0 ]") != 0) {
     GTEST_SKIP() << "needs root and setpriv to run the stub as a second user";
   }
   std::string shared = m_dir.file("shared");
-  std::string planted = join_path(shared, "archive.zip");
   ASSERT_EQ(platform::make_directory(shared, platform::DirectoryAccess::Shared), 0);
   ASSERT_EQ(platform::run_shell("chmod 1777 " + quote_for_shell(shared)), 0);
-  // Someone else's file, which anyone may write, in a folder where only its owner may remove it.
-  ASSERT_TRUE(write_file(planted, "another user's file"));
-  ASSERT_EQ(platform::set_file_mode(planted, 0666), 0);
   std::string archive = m_dir.file("payload.zip");
   ASSERT_TRUE(
       write_archive(archive, {entry("marker", marker_script(join_path(shared, "marked")))}));
@@ -393,14 +411,34 @@ TEST_F(Extraction, ArchiveNameThatCannotBeRemovedEndsTheRun) {
   for (const std::string& path : {m_dir.path(), m_scratch, m_package}) {
     ASSERT_EQ(platform::set_file_mode(path, 0755), 0) << path;
   }
-  ProcessResult result = run_process("setpriv",
-                                     {"--reuid=54321", "--regid=54321", "--clear-groups", m_package,
-                                      "--sfx-extract-dir", shared, "--sfx-no-pause"},
-                                     m_scratch);
-  EXPECT_EQ(result.status, 252) << result.out << result.err;
-  EXPECT_EQ(result.err, "-E- Failed to remove " + planted + ": " + std::strerror(EPERM) + "\n");
-  EXPECT_EQ(read_file(planted), "another user's file");
-  EXPECT_EQ(tree_listing(shared), Names{"archive.zip"});
+  std::string extracted = join_path(shared, "fw_update-dir");
+  struct Case {
+    std::string planted;
+    unsigned mode;
+    std::string err;
+  } cases[] = {
+      // A file anyone may write, in a folder where only its owner may remove it.
+      {join_path(shared, "archive.zip"), 0666,
+       "-E- Failed to remove " + join_path(shared, "archive.zip") + ": " + std::strerror(EPERM) +
+           "\n"},
+      // A lock file only its owner may open.
+      {extracted + ".lock", 0644,
+       "-E- Failed to open the lock file " + extracted + ".lock for " + extracted + ": " +
+           std::strerror(EACCES) + "\n"},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(write_file(c.planted, "another user's file"));
+    ASSERT_EQ(platform::set_file_mode(c.planted, c.mode), 0);
+    ProcessResult result = run_process("setpriv",
+                                       {"--reuid=54321", "--regid=54321", "--clear-groups",
+                                        m_package, "--sfx-extract-dir", shared, "--sfx-no-pause"},
+                                       m_scratch);
+    EXPECT_EQ(result.status, 252) << result.out << result.err;
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(read_file(c.planted), "another user's file");
+    EXPECT_EQ(tree_listing(shared), Names{fs::u8path(c.planted).filename().u8string()});
+    ASSERT_EQ(platform::remove_file(c.planted), 0);
+  }
 }
 
 // Entries whose recorded sizes add up to far more than any disk holds: the run says so before it

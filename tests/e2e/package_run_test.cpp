@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.hpp"
@@ -271,6 +274,50 @@ TEST_F(PackageRun, ExtractOnlyGoesToAToolThatListsItself) {
   EXPECT_EQ(tree_listing(given), std::vector<std::string>{});
 }
 
+// Two packages with one name started into one given directory: while the first one's command
+// runs, the second fails at once and touches nothing of it; the first runs to its end on its own
+// files and leaves nothing behind, its lock file included.
+TEST_F(PackageRun, SecondRunIntoTheSameGivenDirectoryFailsAtOnce) {
+  build("T %argv%");
+  std::string given = m_dir.file("given");
+  std::string first_scratch = m_dir.file("first_scratch");
+  std::string ready = m_dir.file("ready");
+  ASSERT_TRUE(make(given));
+  ASSERT_TRUE(make(first_scratch));
+  std::string extracted = in(given, "fw_update-dir");
+  // Long enough for the second run to start and end beside it, under Wine too.
+  std::string seconds = is_windows() ? "10" : "3";
+  ProcessResult first;
+  std::atomic<bool> first_ended{false};
+  std::thread first_run([&] {
+    first = run_process(m_package,
+                        {"--sfx-extract-dir", given, "--wait-seconds", seconds, "--touch", ready},
+                        first_scratch);
+    first_ended = true;
+  });
+  for (int i = 0; i < 1200 && !path_exists(ready) && !first_ended; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  std::vector<std::string> first_files = tree_listing(given);
+  ProcessResult second = run({"--sfx-extract-dir", given, "--sfx-extract-only"});
+  bool overlapped = !first_ended;
+  std::vector<std::string> after_second = tree_listing(given);
+  first_run.join();
+
+  ASSERT_TRUE(overlapped) << "the first run ended before the second one did: " << first.out;
+  EXPECT_EQ(second.status, 252) << second.out;
+  EXPECT_EQ(second.out, "");
+  EXPECT_EQ(second.err, "-E- Another run is using " + extracted + " (it holds " + extracted +
+                            ".lock); nothing was changed there\n");
+  EXPECT_EQ(after_second, first_files);
+  EXPECT_NE(std::find(first_files.begin(), first_files.end(), "fw_update-dir/" + m_tool),
+            first_files.end());
+  EXPECT_EQ(first.status, 0) << first.out << first.err;
+  EXPECT_NE(first.out.find("waited"), std::string::npos) << first.out;
+  EXPECT_EQ(first.err, "");
+  EXPECT_EQ(tree_listing(given), std::vector<std::string>{});
+}
+
 TEST_F(PackageRun, StartDirectoryRemovedDuringTheCommand) {
   build("T %argv%");
   std::string start = m_dir.file("start");
@@ -445,13 +492,18 @@ TEST_F(PackageRun, InterruptedCommandLeavesNothingBehind) {
     GTEST_SKIP() << "signals are a Linux matter";
   }
   build("T %argv%");
+  std::string given = m_dir.file("given");
+  ASSERT_TRUE(make(given));
   struct Case {
     const char* kill;
     int status;
+    // Run in the given directory rather than a temporary one.
+    bool in_given;
   } cases[] = {
-      {"kill -INT -$pid", 130},
-      {"kill -TERM $pid", 143},
-      {"kill -HUP $pid", 129},
+      {"kill -INT -$pid", 130, false},
+      {"kill -TERM $pid", 143, false},
+      {"kill -HUP $pid", 129, false},
+      {"kill -TERM $pid", 143, true},
   };
   for (const Case& c : cases) {
     std::string ready = m_dir.file("ready");
@@ -461,6 +513,7 @@ TEST_F(PackageRun, InterruptedCommandLeavesNothingBehind) {
     // ignores it for the programs it starts in the background).
     std::string script =
         "env --default-signal=INT setsid " + quote_for_shell(m_package) +
+        (c.in_given ? " --sfx-extract-dir " + quote_for_shell(given) : std::string()) +
         " --wait-seconds 2 --touch " + quote_for_shell(ready) + " </dev/null >" +
         quote_for_shell(out) + " 2>&1 & pid=$!\n" + "n=0; while [ ! -e " + quote_for_shell(ready) +
         " ] && [ $n -lt 200 ]; do " + "sleep 0.05; n=$((n+1)); done\n" + c.kill +
@@ -474,6 +527,8 @@ TEST_F(PackageRun, InterruptedCommandLeavesNothingBehind) {
     EXPECT_NE(output.find("waiting 2 s\n"), std::string::npos) << output;
     EXPECT_EQ(output.find("waited"), std::string::npos) << c.kill << "\n" << output;
     EXPECT_EQ(tree_listing(m_temp), std::vector<std::string>{}) << c.kill;
+    // Neither the extraction directory nor its lock file.
+    EXPECT_EQ(tree_listing(given), std::vector<std::string>{}) << c.kill;
   }
 }
 
