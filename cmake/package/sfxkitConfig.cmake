@@ -10,8 +10,8 @@
 # everything below <folder> and the FILES (files or folders, by their names, at the top of the
 # archive; generator expressions such as $<TARGET_FILE:tool> work, and pack another target's
 # output). With FILES, both are copied into a staging folder below the build folder first.
-# DEPENDS names targets to build first (that write into <folder>, say) and files the package
-# depends on. PLATFORM picks the stub (linux by default); ADMIN the Windows stub that asks for
+# DEPENDS names targets to build first (defined before the call; ones that write into <folder>,
+# say) and other files the package depends on. PLATFORM picks the stub (linux by default); ADMIN the Windows stub that asks for
 # administrator rights. VERIFY runs `vek_fwsfx_gen --info <package> --verify` after packing.
 #
 # Every build lists the payload (sfxkitPayload.cmake) and the package is made again when an entry
@@ -85,6 +85,7 @@ function(sfxkit_add_package target)
     endif()
     # Known files are the package's dependencies too: the build tool sees their times exactly.
     file(GLOB_RECURSE inputs CONFIGURE_DEPENDS "${folder}/*")
+    list(REMOVE_ITEM inputs "${output}")  # the generator leaves the package out
   endif()
   set(files "")
   foreach(file IN LISTS arg_FILES)
