@@ -3,9 +3,9 @@
 # and sfxkit_add_package against the installed files only: the native build is installed into a
 # scratch prefix, a copy of the example is configured against it and built (with Make, and with
 # Ninja when it is installed), and the packages it made run and verify. Then the payload changes
-# between builds without configuring again: a file removed is gone from both packages, a file
-# changed (same size, same second) and the helper program the project builds are packed again,
-# and a build with nothing changed packs nothing. Mistakes in the calling project fail at
+# between builds: a file removed is gone from both packages, a file changed (same size, same
+# second) and the helper program the project builds are packed again, and a build with nothing
+# changed packs nothing. Mistakes in the calling project fail at
 # configure time with a message that names them.
 #
 #   cmake_package_test.sh NATIVE_BUILD_DIR WINDOWS_STUBS_DIR
@@ -83,15 +83,26 @@ check_project() {
     fail "$tag: an added file is not in fw_update.exe"
 
   rm "$source/payload/notes.txt"
-  sed -i 's/echo "updater: /echo "UPDATER: /' "$source/payload/updater.sh"
-  sed -i 's/device ready/device found/' "$source/fw_probe.c"
-  run_logged "$work/build-changed-$tag.log" cmake --build "$example"
+  run_logged "$work/build-removed-$tag.log" cmake --build "$example"
   for package in fw_update fw_update.exe; do
     if holds_entry "$example/$package" 'notes\.txt'; then
       fail "$tag: a removed file is still in $package"
     fi
     holds_entry "$example/$package" 'updater\.sh' || fail "$tag: $package lost its other files"
   done
+
+  # Same size, and a time in the same second as before (older than the package), as restoring a
+  # file from an archive leaves it: only the listing tells.
+  local time
+  time=$(stat -c %.9Y "$source/payload/updater.sh")
+  sed -i 's/echo "updater: /echo "UPDATER: /' "$source/payload/updater.sh"
+  if [[ ${time#*.} == 5* ]]; then
+    touch -d "@${time%.*}.25" "$source/payload/updater.sh"
+  else
+    touch -d "@${time%.*}.5" "$source/payload/updater.sh"
+  fi
+  sed -i 's/device ready/device found/' "$source/fw_probe.c"
+  run_logged "$work/build-changed-$tag.log" cmake --build "$example"
   run_linux_package "$example"
   [[ $output == *"UPDATER: --ssl-certificate"* ]] || fail "$tag: a changed file was not packed again: $output"
   [[ $output == *"fw_probe: device found"* ]] ||
@@ -111,7 +122,7 @@ cp -R "$work/prefix" "$work/linux-only"
 rm -r "$work/linux-only/lib/sfxkit/stubs/windows-x86_64"
 while IFS='|' read -r name prefix body expected; do
   mkdir -p "$work/wrong-$name"
-  printf 'cmake_minimum_required(VERSION 3.16)\nproject(wrong NONE)\n%s\n' "$body" \
+  printf 'cmake_minimum_required(VERSION 3.16)\nproject(wrong NONE)\n%b\n' "$body" \
     >"$work/wrong-$name/CMakeLists.txt"
   if cmake -S "$work/wrong-$name" -B "$work/wrong-$name/build" -DCMAKE_PREFIX_PATH="$work/$prefix" \
     >"$work/wrong-$name.log" 2>&1; then
@@ -120,10 +131,10 @@ while IFS='|' read -r name prefix body expected; do
     fail "$name: configuring did not say \"$expected\": $(cat "$work/wrong-$name.log")"
   fi
 done <<EOF
-missing_dir|prefix|find_package(sfxkit REQUIRED) sfxkit_add_package(pkg DIR payload COMMAND "tool" OUTPUT pkg)|sfxkit_add_package(pkg): DIR $work/wrong-missing_dir/payload does not exist
-missing_stub|linux-only|find_package(sfxkit REQUIRED) sfxkit_add_package(pkg DIR . COMMAND "tool.cmd" OUTPUT pkg.exe PLATFORM windows)|sfxkit_add_package(pkg): the windows stub $work/linux-only/lib/sfxkit/stubs/windows-x86_64/sfx_stub.exe is not installed
-no_payload|prefix|find_package(sfxkit REQUIRED) sfxkit_add_package(pkg COMMAND "tool" OUTPUT pkg)|sfxkit_add_package(pkg): DIR or FILES is missing
-misspelt|prefix|find_package(sfxkit REQUIRED) sfxkit_add_package(pkg DIR . COMMAND "tool" OUTPUT pkg VERIFIED)|sfxkit_add_package(pkg): unknown arguments: VERIFIED
+missing_dir|prefix|find_package(sfxkit REQUIRED)\nsfxkit_add_package(pkg DIR payload COMMAND "tool" OUTPUT pkg)|sfxkit_add_package(pkg): DIR $work/wrong-missing_dir/payload does not exist
+missing_stub|linux-only|find_package(sfxkit REQUIRED)\nsfxkit_add_package(pkg DIR . COMMAND "tool.cmd" OUTPUT pkg.exe PLATFORM windows)|sfxkit_add_package(pkg): the windows stub $work/linux-only/lib/sfxkit/stubs/windows-x86_64/sfx_stub.exe is not installed
+no_payload|prefix|find_package(sfxkit REQUIRED)\nsfxkit_add_package(pkg COMMAND "tool" OUTPUT pkg)|sfxkit_add_package(pkg): DIR or FILES is missing
+misspelt|prefix|find_package(sfxkit REQUIRED)\nsfxkit_add_package(pkg DIR . COMMAND "tool" OUTPUT pkg VERIFIED)|sfxkit_add_package(pkg): unknown arguments: VERIFIED
 next_major|prefix|find_package(sfxkit 2.0 REQUIRED)|compatible with requested version "2.0"
 EOF
 finish
