@@ -5,8 +5,8 @@
 # Ninja when it is installed), and the packages it made run and verify. Then the payload changes
 # between builds: a file removed is gone from both packages, a file changed (same size, same
 # second) and the helper program the project builds are packed again, and a build with nothing
-# changed packs nothing. Mistakes in the calling project fail at
-# configure time with a message that names them.
+# changed packs nothing. Mistakes in the calling project fail at configure time with a message
+# that names them.
 #
 #   cmake_package_test.sh NATIVE_BUILD_DIR WINDOWS_STUBS_DIR
 #
