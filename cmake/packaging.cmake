@@ -52,9 +52,13 @@ install(FILES README.md docs/ARCHITECTURE.md LICENSE THIRD-PARTY-NOTICES
 
 # find_package(sfxkit) and sfxkit_add_package() for vendors' projects; the config finds the
 # generator and the stubs relative to its own place, three levels below the prefix.
-configure_file(cmake/package/sfxkitConfigVersion.cmake.in
-               "${PROJECT_BINARY_DIR}/sfxkitConfigVersion.cmake" @ONLY)
-install(FILES cmake/package/sfxkitConfig.cmake "${PROJECT_BINARY_DIR}/sfxkitConfigVersion.cmake"
+# Any later release of the same major version serves; the generator and the stubs run whatever
+# the consuming project builds for.
+include(CMakePackageConfigHelpers)
+write_basic_package_version_file("${PROJECT_BINARY_DIR}/sfxkitConfigVersion.cmake"
+                                 COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)
+install(FILES cmake/package/sfxkitConfig.cmake cmake/package/sfxkitPayload.cmake
+              "${PROJECT_BINARY_DIR}/sfxkitConfigVersion.cmake"
         DESTINATION lib/cmake/sfxkit)
 
 set(CPACK_GENERATOR DEB)
