@@ -1,6 +1,7 @@
 # Writes the stub's build stamp, the variable part of its version line, into OUTPUT as a C++
 # header. Run at every build (cmake -P), so a new commit or a rebuild never leaves a stale stamp:
 #   PACKAGE_STRING  the package name and version
+#   VERSION         the version alone (the stub's marker carries it)
 #   SOURCE_DIR      the source tree; its revision is `git rev-parse HEAD`, or "N/A" outside a
 #                   git checkout
 # The build time is now, or the moment SOURCE_DATE_EPOCH names (in UTC, so that the same inputs
@@ -30,6 +31,7 @@ set(text "// Written at build time by cmake/build_stamp.cmake; not to be edited.
 #pragma once
 
 inline constexpr char k_stamp_package[] = \"${PACKAGE_STRING}\";
+inline constexpr char k_stamp_version[] = \"${VERSION}\";
 inline constexpr char k_stamp_build_date[] = \"${build_date}\";
 inline constexpr char k_stamp_build_time[] = \"${build_time}\";
 inline constexpr char k_stamp_revision[] = \"${revision}\";

@@ -176,7 +176,9 @@ bool scan_folder(const std::string& folder, const FolderScanOptions& options,
   std::error_code failure;
   fs::path root = fs::is_directory(folder, failure) ? fs::canonical(folder, failure) : fs::path();
   if (root.empty() || failure) {
-    error = "cannot read the folder " + folder + ": not a directory";
+    std::error_code missing;
+    error = "cannot read the folder " + folder +
+            (fs::exists(folder, missing) ? ": not a directory" : ": does not exist");
     return false;
   }
   Scan scan{options, root, {root}, items, error};

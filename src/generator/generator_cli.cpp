@@ -11,6 +11,7 @@
 #include "generator/package_info.hpp"
 #include "generator/package_writer.hpp"
 #include "generator/pe_signature.hpp"
+#include "generator/stub_check.hpp"
 #include "generator/stub_location.hpp"
 #include "package/trailer_layout.hpp"
 #include "platform/platform.hpp"
@@ -39,7 +40,8 @@ constexpr char k_help[] =
     "                        or, run from a build folder, the one built beside it\n"
     "  --admin               with --target windows: pack the stub whose packages ask for\n"
     "                        administrator rights when started (sfx_stub_admin.exe)\n"
-    "  --stub STUB           pack a stub of your own (sfx_stub or sfx_stub.exe) instead\n"
+    "  --stub STUB           pack a stub of your own (sfx_stub or sfx_stub.exe) instead; it\n"
+    "                        must be an sfxkit stub built with its marker, not a package\n"
     "  --dir FOLDER          archive everything below FOLDER; a symbolic link is stored as a\n"
     "                        copy of its target, PACKAGE itself is left out\n"
     "  --follow-links        also store the targets of links leading out of FOLDER (refused\n"
@@ -51,7 +53,8 @@ constexpr char k_help[] =
     "                        may use %device%\n"
     "  --level N             deflate level 1-9, or 0 to store (default 6)\n"
     "  -o PACKAGE            the package to write; it appears only when complete\n"
-    "  --info                print PACKAGE's trailer and archive summary\n"
+    "  --info                print PACKAGE's stub (platform, execution level, version),\n"
+    "                        trailer and archive summary\n"
     "  --list                print PACKAGE's entries: type, mode, size, CRC-32, time, name\n"
     "  --verify              with --info: also read every entry and check its CRC\n"
     "  --json                with --info or --list: print one JSON document instead\n"
@@ -292,6 +295,19 @@ int build(const CommandLine& line, const GeneratorEnvironment& environment, std:
                    (tried.empty() ? std::string(" nothing: where is ") + k_program + " itself?"
                                   : tried) +
                    "\ngive one with --stub");
+    }
+    // The stub found must be the one asked for: a plain stub in the place of the elevated one
+    // would make packages that never ask for administrator rights.
+    StubMarker marker;
+    std::string error;
+    if (check_stub(request.stub_path, marker, error) &&
+        (marker.platform != platform ||
+         marker.level != (kind == StubKind::Administrator ? StubLevel::Elevated
+                                                          : StubLevel::Plain))) {
+      return failure(err, "the stub " + request.stub_path + " found for --target " + target +
+                              (line.has("--admin") ? " --admin" : "") + " is a " +
+                              stub_platform_text(marker.platform) + " " +
+                              stub_level_text(marker.level) + " stub");
     }
   } else {
     request.stub_path = value("--stub");

@@ -31,6 +31,7 @@
 #include "testing/package_builder.hpp"
 #include "testing/process_runner.hpp"
 #include "testing/scoped_temp_dir.hpp"
+#include "testing/stub_images.hpp"
 
 namespace fs = std::filesystem;
 
@@ -38,8 +39,10 @@ namespace {
 
 bool is_windows() { return platform::platform_kind() == platform::PlatformKind::Windows; }
 
-// A stand-in stub: the writer copies it without looking into it.
-const std::string k_stub = std::string(3000, 'S');
+// Stand-in stubs: the smallest executables that carry a stub marker; the writer checks them and
+// copies them unchanged.
+const std::string k_stub = stub_image(TargetPlatform::Linux, StubLevel::Plain, 3000);
+const std::string k_windows_stub = stub_image(TargetPlatform::Windows, StubLevel::Plain, 3000);
 
 struct Listed {
   std::string name;
@@ -299,7 +302,10 @@ TEST_F(GeneratorTest, RefusalsLeaveNothingBehind) {
        "not a regular file"},
       {"missing folder",
        [](PackageRequest& r, const std::string&, const std::string&) { r.source_path += ".gone"; },
-       "not a directory"},
+       ": does not exist"},
+      {"folder is a file",
+       [](PackageRequest& r, const std::string&, const std::string&) { r.source_path += "/b.txt"; },
+       ": not a directory"},
       {"not a ZIP",
        [](PackageRequest& r, const std::string& bad, const std::string&) {
          r.source = ArchiveSource::ZipFile;
@@ -632,13 +638,113 @@ std::string hex_crc(const std::string& data) {
   return text;
 }
 
+// Only a stub is packed: an x86-64 executable that carries the stub marker of its platform and
+// no trailer of its own. The built stubs pass, and a package tells what its stub is.
+TEST_F(GeneratorTest, PacksOnlyStubs) {
+  std::string package = dir.file("package.exe");
+  ASSERT_TRUE(build_package(stub, payload, "a/x.sh", std::nullopt, package));
+  std::string other_machine = k_stub;
+  other_machine[18] = static_cast<char>(183);  // AArch64
+  std::string pe32 = k_windows_stub;
+  pe32[0x58] = 0x0B;  // the optional header's magic: PE32, not PE32+
+  pe32[0x59] = 0x01;
+  const std::string not_a_stub =
+      std::string(is_windows() ? "a PE32+ (Windows x86-64)" : "an ELF x86-64") +
+      " executable, but not an sfxkit stub (no stub marker)";
+  const std::string refused = " is refused: ";
+  struct Case {
+    const char* what;
+    std::string path;
+    // The file's bytes, written to `path`; none for a file that is there.
+    std::string bytes;
+    // Empty when the stub is packed.
+    std::string refusal;
+    TargetPlatform platform = TargetPlatform::Linux;
+    StubLevel level = StubLevel::Plain;
+  } cases[] = {
+      {"text file", dir.file("notes.txt"), std::string(2000, 't'),
+       "it is not an ELF x86-64 or PE32+ (Windows x86-64) executable"},
+      {"ELF for another machine", dir.file("arm"), other_machine,
+       "it is not an ELF x86-64 or PE32+ (Windows x86-64) executable"},
+      {"32-bit Windows executable", dir.file("pe32.exe"), pe32,
+       "it is not an ELF x86-64 or PE32+ (Windows x86-64) executable"},
+      {"system program", "/bin/ls", "",
+       "an ELF x86-64 executable, but not an sfxkit stub (no stub marker)"},
+      {"the generator", generator_artifact(), "", not_a_stub},
+      {"package", package, "",
+       "it holds a payload trailer of its own: it is a package, not a stub"},
+      {"stub of an older sfxkit", dir.file("older"),
+       stub_image(TargetPlatform::Linux, "\nSELF EXTRACTOR OPTIONS\n", 3000),
+       "it carries no stub marker; it was built by an older sfxkit: rebuild it with this one, or "
+       "pack with --target"},
+      {"damaged marker", dir.file("damaged"),
+       stub_image(TargetPlatform::Linux, stub_marker_prefix() + "mac", 3000),
+       "its stub marker is damaged"},
+      {"marker of the other platform", dir.file("other"),
+       stub_image(TargetPlatform::Linux,
+                  encode_stub_marker(test_stub_marker(TargetPlatform::Windows)), 3000),
+       "an ELF x86-64 executable whose marker says windows"},
+      {"Linux stand-in", stub, "", ""},
+      {"Windows stand-in", dir.file("windows.exe"), k_windows_stub, "", TargetPlatform::Windows},
+      {"elevated Windows stand-in", dir.file("admin.exe"),
+       stub_image(TargetPlatform::Windows, StubLevel::Elevated, 3000), "", TargetPlatform::Windows,
+       StubLevel::Elevated},
+      {"the built stub", stub_artifact(), "", "", this_platform()},
+      {"the built elevated stub", admin_stub_artifact(), "", "", TargetPlatform::Windows,
+       StubLevel::Elevated},
+  };
+  // The linker kept the built stubs' marker, once each; the generator carries none.
+  const std::string prefix = stub_marker_prefix();
+  for (const std::string& path : {stub_artifact(), admin_stub_artifact(), generator_artifact()}) {
+    std::string bytes = path.empty() ? "" : read_file(path);
+    std::size_t first = bytes.find(prefix);
+    EXPECT_EQ(first == std::string::npos, path.empty() || path == generator_artifact()) << path;
+    if (first != std::string::npos) {
+      EXPECT_EQ(bytes.find(prefix, first + 1), std::string::npos) << path;
+    }
+  }
+  std::string built = out + "/built.exe";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.path.empty() || (c.bytes.empty() && !path_exists(c.path))) {
+      continue;  // no elevated stub in a Linux build; no /bin/ls on Windows
+    }
+    if (!c.bytes.empty()) {
+      ASSERT_TRUE(write_file(c.path, c.bytes));
+    }
+    CliResult result =
+        run_cli({"--stub", c.path, "--dir", payload, "--command", "a/x.sh", "-o", built});
+    if (!c.refusal.empty()) {
+      EXPECT_EQ(result.status, k_generator_failed);
+      EXPECT_EQ(result.err, "vek_fwsfx_gen: the stub " + c.path + refused + c.refusal + "\n");
+      EXPECT_EQ(tree_listing(out), std::vector<std::string>{});
+      continue;
+    }
+    ASSERT_EQ(result.status, 0) << result.err;
+    CliResult info = run_cli({"--info", "--json", "--verify", built});
+    EXPECT_EQ(info.status, 0) << info.err;
+    nlohmann::json described = nlohmann::json::parse(info.out)["stub"];
+    EXPECT_EQ(described["platform"], stub_platform_text(c.platform));
+    EXPECT_EQ(described["execution_level"], stub_level_text(c.level));
+    EXPECT_EQ(described["version"], "1.0");
+    EXPECT_FALSE(described["revision"].get<std::string>().empty());
+    CliResult text = run_cli({"--info", built});
+    EXPECT_NE(text.out.find(
+                  std::string("stub level:          ") + stub_level_text(c.level) +
+                  (c.level == StubLevel::Elevated ? " (asks for administrator rights)\n" : "\n")),
+              std::string::npos)
+        << text.out;
+    fs::remove(built);
+  }
+}
+
 // A package the generator makes is one that the stub it is packed with extracts, and --verify
 // tells, for any package, whether its own stub would extract it.
 TEST_F(GeneratorTest, AppliesTheEntryRulesOfItsStub) {
   const std::string more_entries =
       "the archive's directory holds more entries than its end record counts";
   std::string windows_stub = dir.file("windows_stub.exe");
-  ASSERT_TRUE(write_file(windows_stub, "MZ" + k_stub));
+  ASSERT_TRUE(write_file(windows_stub, k_windows_stub));
   struct Case {
     const char* what;
     std::vector<ArchiveEntry> entries;
@@ -796,9 +902,17 @@ TEST_F(GeneratorTest, CommandLineBuildsAndInspects) {
   }
   std::istringstream lines(info.out);
   std::vector<std::string> expected_starts = {
-      "layout version:      2.0", "command template:    a/x.sh", "archive offset:      3000",
-      "archive length:      ",    "bytes after trailer: 5",      "archive entries:     7",
-      "archive total size:  ",    "verified:            "};
+      "stub platform:       linux",
+      "stub level:          plain",
+      "stub version:        sfxkit 1.0, revision 0123456789abcdef0123456789abcdef01234567",
+      "layout version:      2.0",
+      "command template:    a/x.sh",
+      "archive offset:      3000",
+      "archive length:      ",
+      "bytes after trailer: 5",
+      "archive entries:     7",
+      "archive total size:  ",
+      "verified:            "};
   std::string line;
   for (const std::string& start : expected_starts) {
     ASSERT_TRUE(std::getline(lines, line)) << info.out;
@@ -814,11 +928,33 @@ TEST_F(GeneratorTest, CommandLineBuildsAndInspects) {
   EXPECT_EQ(damaged.status, k_generator_failed);
   EXPECT_NE(damaged.err.find("c/d/e.bin"), std::string::npos) << damaged.err;
   EXPECT_EQ(damaged.out.find("verified:"), std::string::npos) << damaged.out;
+  EXPECT_EQ(
+      damaged.err.rfind("vek_fwsfx_gen: " + package + ": damaged package: archive: entry ", 0), 0u)
+      << damaged.err;
 
-  CliResult plain = run_cli({"--info", stub});
-  EXPECT_EQ(plain.status, k_generator_failed);
-  EXPECT_EQ(plain.err,
-            "vek_fwsfx_gen: " + stub + ": no payload trailer found (no version pattern)\n");
+  // Without a trailer: a package cut short, a bare stub, anything else.
+  std::string truncated = out + "/truncated.exe";
+  ASSERT_TRUE(write_file(truncated, bytes.substr(0, bytes.size() / 2)));
+  std::string text_file = dir.file("notes.txt");
+  ASSERT_TRUE(write_file(text_file, std::string(4000, 'n')));
+  const std::string no_trailer = ": no payload trailer found (no version pattern)";
+  struct Case {
+    std::string path;
+    std::string error;
+  } without_trailer[] = {
+      {truncated,
+       truncated + ": damaged or incomplete package, download or copy it again" + no_trailer},
+      {stub, stub + ": an sfxkit stub without a payload, not a package" + no_trailer},
+      {text_file, text_file + ": not a package" + no_trailer},
+  };
+  for (const Case& c : without_trailer) {
+    CliResult result = run_cli({"--info", c.path});
+    EXPECT_EQ(result.status, k_generator_failed);
+    EXPECT_EQ(result.err, "vek_fwsfx_gen: " + c.error + "\n");
+    nlohmann::json document = nlohmann::json::parse(run_cli({"--info", "--json", c.path}).out);
+    EXPECT_EQ(document["error"], c.error);
+    EXPECT_EQ(document["stub"].is_null(), c.path == text_file) << c.path;
+  }
 
   CliResult refused =
       run_cli({"--stub", stub, "--dir", payload, "--command", "", "-o", out + "/empty.exe"});
@@ -916,6 +1052,10 @@ TEST_F(GeneratorTest, CommandLineJsonAndListing) {
   EXPECT_EQ(trailer["trailer_length"], size - 5 - trailer_offset);
   EXPECT_EQ(trailer["bytes_after_trailer"], 5);
   EXPECT_TRUE(document["signature"].is_null());
+  EXPECT_EQ(document["stub"], nlohmann::json({{"platform", "linux"},
+                                              {"execution_level", "plain"},
+                                              {"version", "1.0"},
+                                              {"revision", test_stub_marker({}).revision}}));
   EXPECT_EQ(document["archive"]["entries"], 7);
   EXPECT_EQ(document["archive"]["total_size"], big_size + 4 + 7);
   EXPECT_EQ(document["verified"], true);
@@ -967,7 +1107,9 @@ TEST_F(GeneratorTest, CommandLineJsonAndListing) {
   document = nlohmann::json::parse(plain.out);
   EXPECT_TRUE(document["trailer"].is_null());
   EXPECT_TRUE(document["entries"].is_null());
-  EXPECT_EQ(document["error"], stub + ": no payload trailer found (no version pattern)");
+  EXPECT_EQ(document["error"], stub +
+                                   ": an sfxkit stub without a payload, not a package: no payload "
+                                   "trailer found (no version pattern)");
   EXPECT_EQ(document["schema"], 1);
 }
 
@@ -1005,7 +1147,7 @@ TEST_F(GeneratorTest, PackageTextsAreShownEscaped) {
   EXPECT_EQ(entries[2]["name"], "decoded-\xc3\xbc.txt");
   // A Windows stub reads a name that is not UTF-8 as CP437 (0x82 is an e with an acute accent).
   ASSERT_TRUE(write_archive(zip, {unix_file("caf\x82.txt", "y")}));
-  ASSERT_TRUE(write_file(dir.file("windows.exe"), "MZ" + k_stub));
+  ASSERT_TRUE(write_file(dir.file("windows.exe"), k_windows_stub));
   ASSERT_TRUE(assemble_package(dir.file("windows.exe"), zip, "tool", std::nullopt, package));
   entries = nlohmann::json::parse(run_cli({"--list", "--json", package}).out)["entries"];
   EXPECT_EQ(entries[0]["name"], "caf\xc3\xa9.txt");
@@ -1087,8 +1229,8 @@ TEST_F(GeneratorTest, SameInputsGiveTheSameBytes) {
 // --target takes the stub that came with the generator: the installed one, or the one its build
 // folder holds; it finds nothing elsewhere.
 TEST_F(GeneratorTest, TargetFindsTheStubsBesideTheGenerator) {
-  const std::string linux_stub = "ELF" + std::string(1000, 'L');
-  const std::string windows_stub = "MZ" + std::string(1000, 'W');
+  const std::string linux_stub = stub_image(TargetPlatform::Linux, StubLevel::Plain, 1003, 'L');
+  const std::string windows_stub = stub_image(TargetPlatform::Windows, StubLevel::Plain, 1002, 'W');
   struct Case {
     const char* what;
     // The generator's path and the stubs in place, below the test's folder.
@@ -1105,7 +1247,8 @@ TEST_F(GeneratorTest, TargetFindsTheStubsBesideTheGenerator) {
       {"windows build folder", "build/windows/vek_fwsfx_gen.exe", "build/native/sfx_stub",
        "build/windows/sfx_stub.exe", "build/windows/sfx_stub_admin.exe"},
   };
-  const std::string admin_stub = "MZ" + std::string(1000, 'A');
+  const std::string admin_stub =
+      stub_image(TargetPlatform::Windows, StubLevel::Elevated, 1002, 'A');
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ScopedTempDir layout;
@@ -1129,6 +1272,14 @@ TEST_F(GeneratorTest, TargetFindsTheStubsBesideTheGenerator) {
       EXPECT_EQ(read_file(package).substr(0, expected.size()), expected) << target.front();
       fs::remove(package);
     }
+    // A plain stub in the elevated one's place is not packed for --admin.
+    ASSERT_TRUE(write_file(layout.file(c.admin_path), windows_stub));
+    CliResult swapped = run_cli({"--admin", "--target", "windows", "--dir", payload, "--command",
+                                 "x", "-o", out + "/a.pkg"},
+                                environment);
+    EXPECT_EQ(swapped.status, k_generator_failed);
+    EXPECT_EQ(swapped.err, "vek_fwsfx_gen: the stub " + layout.file(c.admin_path) +
+                               " found for --target windows --admin is a windows plain stub\n");
     // Without the stubs nothing is found, and the message says where the generator looked.
     fs::remove(layout.file(c.windows_path));
     CliResult missing =

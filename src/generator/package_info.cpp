@@ -1,5 +1,6 @@
 #include "generator/package_info.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,7 +13,10 @@
 #include "common/utf8_text.hpp"
 #include "extract/entry_name_encoding.hpp"
 #include "extract/entry_names.hpp"
+#include "generator/stub_check.hpp"
 #include "package/entry_rules.hpp"
+#include "package/trailer_layout.hpp"
+#include "package/trailer_search.hpp"
 #include "platform/platform.hpp"
 
 namespace {
@@ -118,6 +122,48 @@ Json signature_json(const PackageInfo& info) {
           {"after_trailer", info.signature->offset >= info.trailer.trailer_end}};
 }
 
+Json stub_json(const PackageInfo& info) {
+  if (!info.stub) {
+    return nullptr;
+  }
+  return {{"platform", stub_platform_text(info.stub->platform)},
+          {"execution_level", stub_level_text(info.stub->level)},
+          {"version", info.stub->version},
+          {"revision", info.stub->revision}};
+}
+
+// The marker of the stub that `file` starts with, searched for within its executable image and
+// below `limit`.
+std::optional<StubMarker> leading_stub(std::FILE* file, std::int64_t limit,
+                                       ExecutableImage& image) {
+  image = read_executable_image(file);
+  StubMarker marker;
+  if (image.kind == ExecutableImage::Kind::Other ||
+      find_stub_marker(file, std::min(limit, image.end), marker) != MarkerSearch::Found) {
+    return std::nullopt;
+  }
+  return marker;
+}
+
+// Why the file in `file`, whose trailer the stub would not find (`reason`), is no package, in
+// plain words: a marked stub with more bytes after its image (a signature aside) is a package cut
+// short or damaged; a marked stub alone is a bare stub; anything else is not a package.
+std::string missing_trailer(std::FILE* file, PackageInfo& info, const std::string& reason) {
+  ExecutableImage image;
+  info.stub = leading_stub(file, k_package_size_limit, image);
+  if (!info.stub) {
+    return "not a package: " + reason;
+  }
+  std::int64_t end = image.end;
+  if (std::optional<SignatureSpan> signature = find_pe_signature(file)) {
+    end = std::max(end, signature->offset + signature->length);
+  }
+  if (platform::seek_file(file, 0, SEEK_END) == 0 && platform::tell_file(file) <= end) {
+    return "an sfxkit stub without a payload, not a package: " + reason;
+  }
+  return "damaged or incomplete package, download or copy it again: " + reason;
+}
+
 Json entry_json(const ArchiveEntryInfo& entry, TargetPlatform target) {
   int mode = stored_permissions(entry);
   std::string name = written_name(entry, target);
@@ -143,10 +189,18 @@ bool inspect_package(const std::string& path, ArchiveCheck check, PackageInfo& i
     return false;
   }
   if (!read_trailer(file.get(), info.trailer, error)) {
+    std::int64_t position = 0;
+    if (info.trailer.file_size < k_package_size_limit &&
+        find_version_pattern(file.get(), info.trailer.file_size - k_pattern_field_size, position) ==
+            PatternSearch::NotFound) {
+      error = missing_trailer(file.get(), info, error);
+    }
     error = path + ": " + error;
     return false;
   }
   info.trailer_read = true;
+  ExecutableImage image;
+  info.stub = leading_stub(file.get(), info.trailer.archive_offset, image);
   // Verifying a package means asking whether its own stub extracts it: that stub's entry rules
   // apply.
   EntryRules rules;
@@ -157,6 +211,9 @@ bool inspect_package(const std::string& path, ArchiveCheck check, PackageInfo& i
       std::fread(head, 1, sizeof head, file.get()) == sizeof head) {
     rules.target = platform_of_executable(std::string(head, sizeof head));
   }
+  if (info.stub) {
+    rules.target = info.stub->platform;
+  }
   info.target = rules.target;
   info.signature = find_pe_signature(file.get());
   std::int64_t begin = info.trailer.archive_offset;
@@ -164,7 +221,13 @@ bool inspect_package(const std::string& path, ArchiveCheck check, PackageInfo& i
                     "verifying " + path, info.trailer.archive_length);
   if (!check_archive(file.get(), begin, begin + info.trailer.archive_length, check, rules,
                      info.archive, error, &line)) {
-    error = path + ": archive: " + error;
+    // Entries that the stub accepts, listed in full, whose data does not read back: damage.
+    ArchiveSummary listed;
+    std::string listing_error;
+    bool damaged = check == ArchiveCheck::ReadEveryEntry &&
+                   check_archive(file.get(), begin, begin + info.trailer.archive_length,
+                                 ArchiveCheck::ListOnly, rules, listed, listing_error);
+    error = path + (damaged ? ": damaged package: archive: " : ": archive: ") + error;
     return false;
   }
   info.archive_read = true;
@@ -174,6 +237,15 @@ bool inspect_package(const std::string& path, ArchiveCheck check, PackageInfo& i
 std::string describe_package(const PackageInfo& info) {
   const TrailerInfo& trailer = info.trailer;
   std::string text;
+  if (info.stub) {
+    text += std::string("stub platform:       ") + stub_platform_text(info.stub->platform) + "\n";
+    text += std::string("stub level:          ") + stub_level_text(info.stub->level) +
+            (info.stub->level == StubLevel::Elevated ? " (asks for administrator rights)\n" : "\n");
+    text += "stub version:        sfxkit " + display_text(info.stub->version) + ", revision " +
+            display_text(info.stub->revision) + "\n";
+  } else {
+    text += "stub:                no sfxkit stub marker (an older or a foreign stub)\n";
+  }
   text += "layout version:      " + display_text(trailer.layout_version) + "\n";
   text += "command template:    " + display_text(trailer.command_template) + "\n";
   if (trailer.extra_tool_command) {
@@ -215,6 +287,7 @@ std::string package_json(const PackageReport& report, ReportEntries entries) {
   document["file_size"] = info.trailer_read ? Json(info.trailer.file_size) : nullptr;
   document["trailer"] = info.trailer_read ? trailer_json(info.trailer) : nullptr;
   document["signature"] = info.trailer_read ? signature_json(info) : nullptr;
+  document["stub"] = stub_json(info);
   document["archive"] = info.archive_read ? Json{{"entries", info.archive.entry_count},
                                                  {"total_size", info.archive.total_size}}
                                           : nullptr;

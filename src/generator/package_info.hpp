@@ -8,6 +8,7 @@
 
 #include "generator/archive_check.hpp"
 #include "generator/pe_signature.hpp"
+#include "package/stub_marker.hpp"
 #include "package/trailer_codec.hpp"
 
 struct PackageInfo {
@@ -18,6 +19,9 @@ struct PackageInfo {
   std::optional<SignatureSpan> signature;
   // The platform of the package's stub, which decodes the entry names it writes.
   TargetPlatform target = TargetPlatform::Windows;
+  // What the stub's marker says, when the file starts with a stub that carries one (also when
+  // the trailer cannot be read).
+  std::optional<StubMarker> stub;
   // How far reading got: the trailer was read, then the archive's directory walked.
   bool trailer_read = false;
   bool archive_read = false;
@@ -26,7 +30,9 @@ struct PackageInfo {
 // Reads the trailer of the package `path` and lists its archive; with ReadEveryEntry also reads
 // every entry and checks its CRC, showing a progress line on `progress`. Returns true when the
 // package is sound, or false with a message in `error`; `info` holds what was read up to the
-// failure.
+// failure. Without a trailer, the message tells a file that starts with a marked stub and has
+// more bytes after it ("damaged or incomplete package") from a bare stub and from anything else
+// ("not a package"); entry data that does not read back makes a "damaged package".
 [[nodiscard]] bool inspect_package(const std::string& path, ArchiveCheck check, PackageInfo& info,
                                    std::string& error, const ProgressOutput& progress = {});
 
@@ -53,7 +59,8 @@ enum class ReportEntries { Leave, Include };
 
 // `report` as one JSON document of schema 1 (UTF-8; invalid UTF-8 in names and commands replaced
 // with U+FFFD; control characters, DEL and C1 included, as \u escapes): the package, its file
-// size, the trailer's fields and offsets, the archive summary, the verification result and the
-// error (null when none); with Include also every entry, whose `name` is the name the package's
+// size, the trailer's fields and offsets, the signature, the stub's marker (platform, execution
+// level, version, revision; null without one), the archive summary, the verification result and
+// the error (null when none); with Include also every entry, whose `name` is the name the package's
 // stub writes and `name_hex` the stored bytes in hex when they are not valid UTF-8 (else null).
 std::string package_json(const PackageReport& report, ReportEntries entries);

@@ -11,6 +11,7 @@
 #include "common/stdio_file.hpp"
 #include "generator/archive_check.hpp"
 #include "generator/folder_scan.hpp"
+#include "generator/stub_check.hpp"
 #include "generator/zip_writer.hpp"
 #include "package/entry_rules.hpp"
 #include "package/trailer_codec.hpp"
@@ -95,18 +96,6 @@ bool append_file(std::FILE* to, const std::string& from, ProgressLine& progress,
   return true;
 }
 
-// The platform of the stub `path`, told by its first bytes.
-bool stub_platform(const std::string& path, TargetPlatform& target, std::string& error) {
-  StdioFile stub = StdioFile::open(path, "rb");
-  char head[2] = {};
-  if (!stub || std::fread(head, 1, sizeof head, stub.get()) != sizeof head) {
-    error = "cannot read the stub " + path;
-    return false;
-  }
-  target = platform_of_executable(std::string(head, sizeof head));
-  return true;
-}
-
 // Whether the stub for `target` accepts the names of `items`; the first it refuses is named in
 // `error`.
 bool check_item_names(const std::vector<ArchiveItem>& items, TargetPlatform target,
@@ -125,12 +114,8 @@ bool check_item_names(const std::vector<ArchiveItem>& items, TargetPlatform targ
 
 // Gathers and checks the archive's input before anything is written: every entry must pass the
 // entry rules of the stub it is packed with.
-bool prepare_source(const PackageRequest& request, std::vector<ArchiveItem>& items,
-                    std::string& error) {
-  TargetPlatform target = TargetPlatform::Windows;
-  if (!stub_platform(request.stub_path, target, error)) {
-    return false;
-  }
+bool prepare_source(const PackageRequest& request, TargetPlatform target,
+                    std::vector<ArchiveItem>& items, std::string& error) {
   switch (request.source) {
     case ArchiveSource::Folder: {
       FolderScanOptions options;
@@ -372,8 +357,12 @@ bool write_package(const PackageRequest& request, std::string& error) {
       !check_output_path(request, error)) {
     return false;
   }
+  StubMarker stub;
+  if (!check_stub(request.stub_path, stub, error)) {
+    return false;
+  }
   std::vector<ArchiveItem> items;
-  if (!prepare_source(request, items, error)) {
+  if (!prepare_source(request, stub.platform, items, error)) {
     return false;
   }
 

@@ -50,7 +50,7 @@ struct PackageRequest {
 // complete; on failure nothing stays behind. Refuses (returns false with a message in `error`) a
 // command template or extra-tool command of more than 256 bytes or with a NUL, an empty or blank
 // template or extra-tool command, a level outside 0-9, a stub, folder or ZIP file that cannot be
-// read, an `output_path` that is the stub or the ZIP file (under any name: the same file on disk)
+// read, a file that is not a stub (see `check_stub`), an `output_path` that is the stub or the ZIP file (under any name: the same file on disk)
 // or not a regular file (see `check_output_target`), an input that is not a ZIP archive, a folder
 // entry that cannot be stored (see `scan_folder`), an archive or package of 2 GiB or more, and a
 // package that the stub would not read back as written.

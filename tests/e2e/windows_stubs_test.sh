@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The two Windows stubs and the Windows generator: each stub carries the application manifest it
 # should (the plain stub asks to run as its invoker, the elevated one for administrator rights);
-# vek_fwsfx_gen.exe builds a package with either from a folder, --info --verify reads it back, and
+# vek_fwsfx_gen.exe builds a package with either from a folder, --info --verify reads it back (its
+# stub marker naming the same level as the manifest), and
 # the package runs under Wine with its command's status. Wine grants the elevated stub what it asks for, so
 # what the manifest says is read back from the executable itself.
 #
@@ -25,9 +26,11 @@ execution_level() {
 
 mkdir -p "$work/payload"
 cp "$4" "$work/payload/tool.exe"
-for case in "$1:asInvoker" "$2:requireAdministrator"; do
-  stub=${case%:*}
-  expected=${case##*:}
+for case in "$1:asInvoker:plain" "$2:requireAdministrator:elevated"; do
+  stub=${case%%:*}
+  marked=${case##*:}
+  expected=${case#*:}
+  expected=${expected%:*}
   level=$(execution_level "$stub")
   [[ $level == "$expected " ]] || fail "$(basename "$stub") asks for [$level], expected [$expected]"
 
@@ -38,6 +41,9 @@ for case in "$1:asInvoker" "$2:requireAdministrator"; do
   (cd "$work" && "$wine_run" "$3" --info "pkg_$expected.exe" --verify) >"$work/info.log" 2>&1 ||
     fail "pkg_$expected.exe does not verify under Wine: $(cat "$work/info.log")"
   grep -q '^verified:' "$work/info.log" || fail "no verification line: $(cat "$work/info.log")"
+  # The stub's marker agrees with its manifest.
+  grep -q "^stub platform: *windows" "$work/info.log" && grep -q "^stub level: *$marked" "$work/info.log" ||
+    fail "--info does not call the stub of pkg_$expected.exe a windows $marked one: $(cat "$work/info.log")"
   status=0
   (cd "$work" && "$wine_run" "pkg_$expected.exe" --sfx-no-pause) >"$work/run.log" 2>&1 </dev/null ||
     status=$?

@@ -16,6 +16,7 @@ std::string full(const char* path) {
 }  // namespace
 
 std::string stub_artifact() { return full(SFX_STUB_PATH); }
+std::string admin_stub_artifact() { return full(SFX_ADMIN_STUB_PATH); }
 std::string generator_artifact() { return full(SFX_GENERATOR_PATH); }
 std::string payload_tool_artifact() { return full(SFX_PAYLOAD_TOOL_PATH); }
 std::string examples_dir() { return full(SFX_EXAMPLES_DIR); }

@@ -7,6 +7,9 @@
 // The built stub (sfx_stub or sfx_stub.exe).
 std::string stub_artifact();
 
+// The built elevated stub, sfx_stub_admin.exe; empty in a build that has none (Linux).
+std::string admin_stub_artifact();
+
 // The built generator, vek_fwsfx_gen.
 std::string generator_artifact();
 
