@@ -3,7 +3,8 @@
 // The only door to the operating system. Each function does one operating-system operation and
 // reports failure as a return value: 0, or an errno value (Win32 codes are mapped to the nearest
 // one) that the caller may hand to strerror. Nothing here prints or decides policy.
-// posix.cpp and win32.cpp implement it; the build compiles exactly one of them.
+// The posix_*.cpp files implement it, one per concern (process, files, terminal, identity), and so
+// do the win32_*.cpp files; the build compiles exactly one of the two sets.
 // Text is UTF-8 on Windows too: the programs' manifest makes UTF-8 their code page. There,
 // make_directory, open_output_file, create_exclusive_file, open_file_for_reading, query_path,
 // set_file_time and remove_tree also take paths past 260 characters, whatever the system's
@@ -140,11 +141,13 @@ std::FILE* open_output_file(const std::string& path);
 void join_thread(std::uintptr_t thread);
 
 // An open file of the operating system's: a descriptor on Linux, a HANDLE on Windows, kept as an
-// integer so that this header needs no system header. The owner closes it when it goes; the file
-// functions below take it.
+// integer so that this header needs no system header. The one owner of such files in this
+// program: it closes the file when it goes; the file functions below take it.
 class FileHandle {
  public:
   FileHandle() = default;
+  // Takes over the open file `native` (-1 for none).
+  explicit FileHandle(std::intptr_t native) : m_native(native) {}
   ~FileHandle() { (void)close(); }
   FileHandle(FileHandle&& other) noexcept : m_native(other.m_native) { other.m_native = k_closed; }
   FileHandle& operator=(FileHandle&& other) noexcept {
