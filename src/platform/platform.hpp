@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "common/cursor_report.hpp"
 
@@ -67,8 +68,8 @@ void wait_for_key();
 // SIGQUIT (each unless it was ignored when the process started, as for a background job of a
 // shell without job control); on Windows Ctrl-C, Ctrl-Break, the console window closed, log-off
 // and shutdown. A closed pipe no longer ends the process (SIGPIPE is ignored): writes to it fail
-// instead. Called once, first thing in the run. While `run_shell` runs a command, requests go to
-// the command as it describes, and are not taken note of.
+// instead. Called once, first thing in the run. While a command runs (`run_shell`, `run_program`),
+// requests go to the command as `run_shell` describes, and are not taken note of.
 void watch_for_termination();
 
 // Whether a request to end this process came since `watch_for_termination`. When it did, sets
@@ -116,6 +117,9 @@ int process_id();
 // Removes the environment variable `name` from this process's environment. Returns 0 or an errno
 // value.
 [[nodiscard]] int unset_environment_variable(const char* name);
+
+// This process's environment, one "NAME=value" entry per variable, in its own order.
+std::vector<std::string> environment_entries();
 
 // Who may enter a directory that `make_directory` creates: `Shared` leaves it to the platform's
 // defaults (the umask on Linux), `Private` limits it to the current user.
@@ -282,10 +286,20 @@ void set_open_file_time(std::FILE* file, std::uint32_t dos_date_time);
 // Runs `command` through the platform's command interpreter (`system` on Windows, /bin/sh -c on
 // Linux), inheriting the console, the environment and the current directory, and waits for it.
 // While it runs, an interrupt from the console goes to the command alone, and a request to
-// terminate this process is passed on to the command instead. The command starts with the
-// default action for a closed pipe. Returns the command's exit status (128 + the signal number
-// when a signal ended it on Linux), or -1 when no interpreter could be started, or when a request
-// to end this process had come already (`termination_requested`): the command is then not started.
+// terminate this process is passed on to the command instead. The command starts with the signal
+// mask and the signal dispositions this process started with, and the default action for a closed
+// pipe. Returns the command's exit status (128 + the signal number when a signal ended it on
+// Linux; 127 when the interpreter could not be started there), or -1 when a request to end this
+// process had come already (`termination_requested`): the command is then not started.
 int run_shell(const std::string& command);
+
+// Starts the program `arguments[0]` (a path, not looked up on PATH) with `arguments` and the
+// environment `environment` ("NAME=value" entries), and waits for it as `run_shell` waits for its
+// command, which it starts alike. Returns 0 and sets `status` as `run_shell` returns it once the
+// program ran; ECANCELED when a request to end this process had come already; or the errno value
+// that starting it gave (ENOENT, EACCES, ENOEXEC, ...): nothing ran then. On Windows, where
+// commands start through the interpreter only, always ENOSYS.
+[[nodiscard]] int run_program(const std::vector<std::string>& arguments,
+                              const std::vector<std::string>& environment, int& status);
 
 }  // namespace platform

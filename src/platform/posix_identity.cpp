@@ -100,4 +100,12 @@ int set_environment_variable(const char* name, const std::string& value) {
 
 int unset_environment_variable(const char* name) { return unsetenv(name) == 0 ? 0 : errno; }
 
+std::vector<std::string> environment_entries() {
+  std::vector<std::string> entries;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    entries.emplace_back(*entry);
+  }
+  return entries;
+}
+
 }  // namespace platform

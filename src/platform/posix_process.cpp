@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <spawn.h>
 #if defined(__linux__)
 #include <sys/prctl.h>
 #endif
@@ -26,7 +27,6 @@
 #include "platform/posix_internal.hpp"
 #include "platform/thread_start.hpp"
 
-#include "common/shell_words.hpp"
 
 namespace platform {
 
@@ -116,6 +116,140 @@ int decode_wait_status(int wait_status) {
   return -1;
 }
 
+
+// Waits for the command `child` to end and returns its status (-1 when it cannot be read). A
+// termination request (SIGTERM or SIGHUP, held back in `awaited` with SIGCHLD) goes on to the
+// command's processes, and the wait then lasts until every one of them has ended.
+int wait_for_command(pid_t child, const sigset_t& awaited) {
+  int status = -1;
+  bool terminating = false;
+  for (;;) {
+    int wait_status = 0;
+    pid_t waited = waitpid(child, &wait_status, WNOHANG);
+    if (waited == child) {
+      status = decode_wait_status(wait_status);
+      break;
+    }
+    if (waited < 0 && errno != EINTR) {
+      break;
+    }
+    int signal_number = sigwaitinfo(&awaited, nullptr);
+    if (signal_number == SIGTERM || signal_number == SIGHUP) {
+      terminating = true;
+      pass_on_termination(signal_number, child);
+    }
+  }
+  // After a termination request the stub's ending must not start while processes of the command
+  // still run in the extraction directory; those that lost their shell came to the stub.
+  while (terminating) {
+    int wait_status = 0;
+    pid_t waited = waitpid(-1, &wait_status, WNOHANG);
+    if (waited > 0) {
+      continue;
+    }
+    if (waited < 0 && errno != EINTR) {
+      break;
+    }
+    int signal_number = sigwaitinfo(&awaited, nullptr);
+    if (signal_number == SIGTERM || signal_number == SIGHUP) {
+      pass_on_termination(signal_number, 0);
+    }
+  }
+  return status;
+}
+
+// Starts `path` with `arguments` and `environment` (null-terminated arrays, built beforehand) and
+// waits for it, as run_program and run_shell describe. Nothing of ours runs in the new process
+// before the program: posix_spawn sets its signals from the attributes. Returns 0 with `status`
+// set, ECANCELED when a request to end this process had come (nothing starts), or the errno value
+// of posix_spawn (the program could not be started).
+int spawn_and_wait(const char* path, char* const arguments[], char* const environment[],
+                   int& status) {
+  status = -1;
+  std::fflush(nullptr);
+  // An interrupt from the terminal reaches the command's processes as well; they decide, and the
+  // stub waits for them.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  struct sigaction default_action {};
+  default_action.sa_handler = SIG_DFL;
+  sigemptyset(&default_action.sa_mask);
+  struct sigaction saved_int {}, saved_quit {}, saved_child {};
+  sigaction(SIGINT, &ignore, &saved_int);
+  sigaction(SIGQUIT, &ignore, &saved_quit);
+  // An inherited SIGCHLD set to be ignored would reap the child before its status is read.
+  sigaction(SIGCHLD, &default_action, &saved_child);
+  // Termination requests and the child's end are taken one at a time with sigwaitinfo, so none
+  // can slip in between a check and the wait.
+  sigset_t awaited, saved_mask;
+  sigemptyset(&awaited);
+  sigaddset(&awaited, SIGTERM);
+  sigaddset(&awaited, SIGHUP);
+  sigaddset(&awaited, SIGCHLD);
+  sigprocmask(SIG_BLOCK, &awaited, &saved_mask);
+#if defined(__linux__)
+  // Processes of the command whose parent ends first come to the stub, so that after a
+  // termination request it can wait for them too.
+  int was_subreaper = 0;
+  prctl(PR_GET_CHILD_SUBREAPER, &was_subreaper);
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
+#endif
+
+  // The command starts with the signal mask and the dispositions the stub started with: the
+  // signals the stub takes note of go back to their default, unless they were ignored from the
+  // start (a background job, nohup), which the stub's saved dispositions show; handlers are reset
+  // by the start itself. The stub ignores a closed pipe; the command gets the usual default.
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  if (saved_int.sa_handler != SIG_IGN) {
+    sigaddset(&defaults, SIGINT);
+  }
+  if (saved_quit.sa_handler != SIG_IGN) {
+    sigaddset(&defaults, SIGQUIT);
+  }
+  posix_spawnattr_t attributes;
+  int error = posix_spawnattr_init(&attributes);
+  if (error == 0) {
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setsigmask(&attributes, &saved_mask);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    // A request that came just before is the stub's: the command does not start. From here on
+    // SIGINT and SIGQUIT are ignored and the others are held for sigwaitinfo.
+    pid_t child = -1;
+    error = g_termination_signal == 0
+                ? posix_spawn(&child, path, nullptr, &attributes, arguments, environment)
+                : ECANCELED;
+    posix_spawnattr_destroy(&attributes);
+    if (error == 0) {
+      status = wait_for_command(child, awaited);
+    }
+  }
+  // A request that came after the command had ended has nobody left to go to.
+  timespec no_wait{};
+  while (sigtimedwait(&awaited, nullptr, &no_wait) > 0) {
+  }
+#if defined(__linux__)
+  prctl(PR_SET_CHILD_SUBREAPER, was_subreaper);
+#endif
+  sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
+  sigaction(SIGINT, &saved_int, nullptr);
+  sigaction(SIGQUIT, &saved_quit, nullptr);
+  sigaction(SIGCHLD, &saved_child, nullptr);
+  return error;
+}
+
+// The pointers to `texts` that posix_spawn takes, ending with a null one.
+std::vector<char*> pointer_array(const std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (const std::string& text : texts) {
+    // posix_spawn only reads them; its signature predates const.
+    pointers.push_back(const_cast<char*>(text.c_str()));
+  }
+  pointers.push_back(nullptr);
+  return pointers;
+}
 }  // namespace
 
 void watch_for_termination() {
@@ -179,113 +313,25 @@ int start_thread(void (*work)(void* argument), void* argument, std::uintptr_t& t
 
 void join_thread(std::uintptr_t thread) { pthread_join(static_cast<pthread_t>(thread), nullptr); }
 
+int run_program(const std::vector<std::string>& arguments,
+                const std::vector<std::string>& environment, int& status) {
+  status = -1;
+  if (arguments.empty()) {
+    return EINVAL;
+  }
+  std::vector<char*> argument_pointers = pointer_array(arguments);
+  std::vector<char*> environment_pointers = pointer_array(environment);
+  return spawn_and_wait(argument_pointers[0], argument_pointers.data(),
+                        environment_pointers.data(), status);
+}
+
 int run_shell(const std::string& command) {
-  std::fflush(nullptr);
-  // An interrupt from the terminal reaches the command's processes as well; they decide, and the
-  // stub waits for them.
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  struct sigaction default_action {};
-  default_action.sa_handler = SIG_DFL;
-  sigemptyset(&default_action.sa_mask);
-  struct sigaction saved_int {}, saved_quit {}, saved_child {};
-  sigaction(SIGINT, &ignore, &saved_int);
-  sigaction(SIGQUIT, &ignore, &saved_quit);
-  // An inherited SIGCHLD set to be ignored would reap the child before its status is read.
-  sigaction(SIGCHLD, &default_action, &saved_child);
-  // Termination requests and the child's end are taken one at a time with sigwaitinfo, so none
-  // can slip in between a check and the wait.
-  sigset_t awaited, saved_mask;
-  sigemptyset(&awaited);
-  sigaddset(&awaited, SIGTERM);
-  sigaddset(&awaited, SIGHUP);
-  sigaddset(&awaited, SIGCHLD);
-  sigprocmask(SIG_BLOCK, &awaited, &saved_mask);
-#if defined(__linux__)
-  // Processes of the command whose parent ends first come to the stub, so that after a
-  // termination request it can wait for them too.
-  int was_subreaper = 0;
-  prctl(PR_GET_CHILD_SUBREAPER, &was_subreaper);
-  prctl(PR_SET_CHILD_SUBREAPER, 1);
-#endif
-
-  // A line the shell would take literally runs without it: the program is started directly, with
-  // PWD set as the shell sets it. When it cannot be (not found, not executable, a script without
-  // "#!"), the shell runs the line after all and reports or runs it as it always does.
-  std::vector<std::string> words;
-  std::vector<char*> program_arguments;
-  std::string working_directory = current_directory();
-  if (literal_shell_words(command, words) && !working_directory.empty()) {
-    for (std::string& word : words) {
-      program_arguments.push_back(&word[0]);
-    }
-    program_arguments.push_back(nullptr);
-  }
-
-  // A request that came just before is the stub's: the command does not start. From here on
-  // SIGINT and SIGQUIT are ignored and the others are held for sigwaitinfo.
-  pid_t child = g_termination_signal == 0 ? fork() : -1;
-  if (child == 0) {
-    sigaction(SIGINT, &saved_int, nullptr);
-    sigaction(SIGQUIT, &saved_quit, nullptr);
-    sigaction(SIGCHLD, &saved_child, nullptr);
-    // The stub ignores a closed pipe; the command gets the usual default.
-    sigaction(SIGPIPE, &default_action, nullptr);
-    sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
-    if (!program_arguments.empty()) {
-      setenv("PWD", working_directory.c_str(), 1);
-      execv(program_arguments[0], program_arguments.data());
-    }
-    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  const std::vector<std::string> words = {"sh", "-c", command};
+  std::vector<char*> arguments = pointer_array(words);
   int status = -1;
-  bool terminating = false;
-  while (child > 0) {
-    int wait_status = 0;
-    pid_t waited = waitpid(child, &wait_status, WNOHANG);
-    if (waited == child) {
-      status = decode_wait_status(wait_status);
-      break;
-    }
-    if (waited < 0 && errno != EINTR) {
-      break;
-    }
-    int signal_number = sigwaitinfo(&awaited, nullptr);
-    if (signal_number == SIGTERM || signal_number == SIGHUP) {
-      terminating = true;
-      pass_on_termination(signal_number, child);
-    }
-  }
-  // After a termination request the stub's ending must not start while processes of the command
-  // still run in the extraction directory; those that lost their shell came to the stub.
-  while (terminating) {
-    int wait_status = 0;
-    pid_t waited = waitpid(-1, &wait_status, WNOHANG);
-    if (waited > 0) {
-      continue;
-    }
-    if (waited < 0 && errno != EINTR) {
-      break;
-    }
-    int signal_number = sigwaitinfo(&awaited, nullptr);
-    if (signal_number == SIGTERM || signal_number == SIGHUP) {
-      pass_on_termination(signal_number, 0);
-    }
-  }
-  // A request that came after the command had ended has nobody left to go to.
-  timespec no_wait{};
-  while (sigtimedwait(&awaited, nullptr, &no_wait) > 0) {
-  }
-#if defined(__linux__)
-  prctl(PR_SET_CHILD_SUBREAPER, was_subreaper);
-#endif
-  sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
-  sigaction(SIGINT, &saved_int, nullptr);
-  sigaction(SIGQUIT, &saved_quit, nullptr);
-  sigaction(SIGCHLD, &saved_child, nullptr);
-  return status;
+  int error = spawn_and_wait("/bin/sh", arguments.data(), environ, status);
+  // A shell that cannot be started ends as a shell's child would that cannot start its program.
+  return error == 0 || error == ECANCELED ? status : 127;
 }
 
 }  // namespace platform

@@ -98,4 +98,13 @@ int unset_environment_variable(const char* name) {
   return 0;
 }
 
+std::vector<std::string> environment_entries() {
+  // The runtime's copy, kept in step by set_environment_variable; UTF-8 like every ANSI text here.
+  std::vector<std::string> entries;
+  for (char** entry = _environ; entry != nullptr && *entry != nullptr; ++entry) {
+    entries.emplace_back(*entry);
+  }
+  return entries;
+}
+
 }  // namespace platform
