@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "common/shell_words.hpp"
+#include "command/shell_words.hpp"
 #include "platform/platform.hpp"
 
 int launch_command(const PayloadResult& payload, const ExpansionValues& values,

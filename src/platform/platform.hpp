@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "common/cursor_report.hpp"
+#include "platform/cursor_report.hpp"
 
 namespace platform {
 
@@ -171,9 +171,20 @@ class FileHandle {
     m_native = native;
   }
   // Closes the file. Returns 0 (also when none is open) or an errno value.
-  [[nodiscard]] int close();
+  [[nodiscard]] int close() {
+    if (!is_open()) {
+      return 0;
+    }
+    std::intptr_t native = m_native;
+    m_native = k_closed;
+    return close_native(native);
+  }
 
  private:
+  // Closes the open file `native` (each system's files define it). Returns 0 or an errno value;
+  // the file is gone either way.
+  [[nodiscard]] static int close_native(std::intptr_t native);
+
   // -1 is no descriptor, and no HANDLE either (INVALID_HANDLE_VALUE).
   static constexpr std::intptr_t k_closed = -1;
   std::intptr_t m_native = k_closed;

@@ -110,14 +110,9 @@ std::FILE* open_output_file(const std::string& path) {
   return file;
 }
 
-int FileHandle::close() {
-  if (!is_open()) {
-    return 0;
-  }
-  int descriptor = static_cast<int>(m_native);
-  m_native = k_closed;
+int FileHandle::close_native(std::intptr_t native) {
   // Linux releases the descriptor even when close reports an error; it is never retried.
-  return ::close(descriptor) == 0 ? 0 : errno;
+  return ::close(static_cast<int>(native)) == 0 ? 0 : errno;
 }
 
 int create_exclusive_file(const std::string& path, FileHandle& file) {

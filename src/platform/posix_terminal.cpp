@@ -14,9 +14,9 @@
 #include <string>
 
 #include "platform/platform.hpp"
-#include "platform/posix_internal.hpp"
 
-#include "common/cursor_report.hpp"
+#include "platform/cursor_report.hpp"
+#include "platform/posix_internal.hpp"
 
 namespace platform {
 

@@ -107,13 +107,8 @@ std::FILE* open_output_file(const std::string& path) {
   return file;
 }
 
-int FileHandle::close() {
-  if (!is_open()) {
-    return 0;
-  }
-  HANDLE handle = reinterpret_cast<HANDLE>(m_native);
-  m_native = k_closed;
-  return CloseHandle(handle) ? 0 : last_errno();
+int FileHandle::close_native(std::intptr_t native) {
+  return CloseHandle(reinterpret_cast<HANDLE>(native)) ? 0 : last_errno();
 }
 
 int create_exclusive_file(const std::string& path, FileHandle& file) {

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "platform/platform.hpp"
+
+#include "platform/console_events.hpp"
 #include "platform/thread_start.hpp"
 #include "platform/win32_internal.hpp"
-
-#include "common/console_events.hpp"
 
 namespace platform {
 
