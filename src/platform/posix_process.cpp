@@ -116,7 +116,6 @@ int decode_wait_status(int wait_status) {
   return -1;
 }
 
-
 // Waits for the command `child` to end and returns its status (-1 when it cannot be read). A
 // termination request (SIGTERM or SIGHUP, held back in `awaited` with SIGCHLD) goes on to the
 // command's processes, and the wait then lasts until every one of them has ended.
@@ -250,6 +249,7 @@ std::vector<char*> pointer_array(const std::vector<std::string>& texts) {
   pointers.push_back(nullptr);
   return pointers;
 }
+
 }  // namespace
 
 void watch_for_termination() {
