@@ -11,6 +11,7 @@
 //   --remove-dir DIR         remove DIR with everything in it
 //   --wait-seconds N         wait N seconds before ending
 //   --list-fds               list the open file descriptors (Linux; from /proc/self/fd)
+//   --list-signals           show the signals ignored and blocked (Linux; from /proc/self/status)
 // Portable C++ only: it is built for every platform the stub runs on.
 
 #include <algorithm>
@@ -96,6 +97,20 @@ std::string open_descriptors() {
   return text;
 }
 
+// The value of the field `name` ("SigIgn", a mask in hexadecimal) of /proc/self/status; "(not
+// listed)" where there is none.
+std::string status_field(const std::string& name) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind(name + ":", 0) == 0) {
+      std::string::size_type value = line.find_first_not_of(" \t", name.size() + 1);
+      return value == std::string::npos ? std::string() : line.substr(value);
+    }
+  }
+  return "(not listed)";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -127,6 +142,10 @@ int main(int argc, char** argv) {
   show_data_files(fs::path("device_info"));
   if (std::find(args.begin(), args.end(), "--list-fds") != args.end()) {
     show("open descriptors: " + open_descriptors());
+  }
+  if (std::find(args.begin(), args.end(), "--list-signals") != args.end()) {
+    show("ignored signals: " + status_field("SigIgn"));
+    show("blocked signals: " + status_field("SigBlk"));
   }
 
   int status = std::atoi(value_after(args, "--exit-status", found).c_str());

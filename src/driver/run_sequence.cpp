@@ -205,7 +205,7 @@ int run_commands(Run& run) {
     }
     print_plain("\n");
     print_info("Executing cmd : %s\n", tool.display.c_str());
-    status = run_shell_command(tool.runnable);
+    status = run_shell_command(tool.runnable, run.platform);
   }
   return status;
 }

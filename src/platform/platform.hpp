@@ -3,7 +3,8 @@
 // The only door to the operating system. Each function does one operating-system operation and
 // reports failure as a return value: 0, or an errno value (Win32 codes are mapped to the nearest
 // one) that the caller may hand to strerror. Nothing here prints or decides policy.
-// posix.cpp and win32.cpp implement it; the build compiles exactly one of them.
+// The posix_*.cpp files implement it, one per concern (process, files, terminal, identity), and so
+// do the win32_*.cpp files; the build compiles exactly one of the two sets.
 // Text is UTF-8 on Windows too: the programs' manifest makes UTF-8 their code page. There,
 // make_directory, open_output_file, create_exclusive_file, open_file_for_reading, query_path,
 // set_file_time and remove_tree also take paths past 260 characters, whatever the system's
@@ -13,8 +14,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
-#include "common/cursor_report.hpp"
+#include "platform/cursor_report.hpp"
 
 namespace platform {
 
@@ -66,8 +68,8 @@ void wait_for_key();
 // SIGQUIT (each unless it was ignored when the process started, as for a background job of a
 // shell without job control); on Windows Ctrl-C, Ctrl-Break, the console window closed, log-off
 // and shutdown. A closed pipe no longer ends the process (SIGPIPE is ignored): writes to it fail
-// instead. Called once, first thing in the run. While `run_shell` runs a command, requests go to
-// the command as it describes, and are not taken note of.
+// instead. Called once, first thing in the run. While a command runs (`run_shell`, `run_program`),
+// requests go to the command as `run_shell` describes, and are not taken note of.
 void watch_for_termination();
 
 // Whether a request to end this process came since `watch_for_termination`. When it did, sets
@@ -116,6 +118,9 @@ int process_id();
 // value.
 [[nodiscard]] int unset_environment_variable(const char* name);
 
+// This process's environment, one "NAME=value" entry per variable, in its own order.
+std::vector<std::string> environment_entries();
+
 // Who may enter a directory that `make_directory` creates: `Shared` leaves it to the platform's
 // defaults (the umask on Linux), `Private` limits it to the current user.
 enum class DirectoryAccess { Shared, Private };
@@ -140,11 +145,13 @@ std::FILE* open_output_file(const std::string& path);
 void join_thread(std::uintptr_t thread);
 
 // An open file of the operating system's: a descriptor on Linux, a HANDLE on Windows, kept as an
-// integer so that this header needs no system header. The owner closes it when it goes; the file
-// functions below take it.
+// integer so that this header needs no system header. The one owner of such files in this
+// program: it closes the file when it goes; the file functions below take it.
 class FileHandle {
  public:
   FileHandle() = default;
+  // Takes over the open file `native` (-1 for none).
+  explicit FileHandle(std::intptr_t native) : m_native(native) {}
   ~FileHandle() { (void)close(); }
   FileHandle(FileHandle&& other) noexcept : m_native(other.m_native) { other.m_native = k_closed; }
   FileHandle& operator=(FileHandle&& other) noexcept {
@@ -164,9 +171,20 @@ class FileHandle {
     m_native = native;
   }
   // Closes the file. Returns 0 (also when none is open) or an errno value.
-  [[nodiscard]] int close();
+  [[nodiscard]] int close() {
+    if (!is_open()) {
+      return 0;
+    }
+    std::intptr_t native = m_native;
+    m_native = k_closed;
+    return close_native(native);
+  }
 
  private:
+  // Closes the open file `native` (each system's files define it). Returns 0 or an errno value;
+  // the file is gone either way.
+  [[nodiscard]] static int close_native(std::intptr_t native);
+
   // -1 is no descriptor, and no HANDLE either (INVALID_HANDLE_VALUE).
   static constexpr std::intptr_t k_closed = -1;
   std::intptr_t m_native = k_closed;
@@ -279,11 +297,21 @@ void set_open_file_time(std::FILE* file, std::uint32_t dos_date_time);
 // Runs `command` through the platform's command interpreter (`system` on Windows, /bin/sh -c on
 // Linux), inheriting the console, the environment and the current directory, and waits for it.
 // While it runs, an interrupt from the console goes to the command alone, and a request to
-// terminate this process is passed on to the command instead. The command starts with the
-// default action for a closed pipe. Returns the command's exit status (128 + the signal number
-// when a signal ended it on Linux), or -1 when no interpreter could be started, or when a request
-// to end this process had come already (`termination_requested`): the command is then not started.
+// terminate this process is passed on to the command instead. The command starts with the signal
+// mask and the signal dispositions this process started with, and the default action for a closed
+// pipe. Returns the command's exit status (128 + the signal number when a signal ended it on
+// Linux; 127 when the interpreter could not be started there), or -1 when a request to end this
+// process had come already (`termination_requested`): the command is then not started.
 int run_shell(const std::string& command);
+
+// Starts the program `arguments[0]` (a path, not looked up on PATH) with `arguments` and the
+// environment `environment` ("NAME=value" entries), and waits for it as `run_shell` waits for its
+// command, which it starts alike. Returns 0 and sets `status` as `run_shell` returns it once the
+// program ran; ECANCELED when a request to end this process had come already; or the errno value
+// that starting it gave (ENOENT, EACCES, ENOEXEC, ...): nothing ran then. On Windows, where
+// commands start through the interpreter only, always ENOSYS.
+[[nodiscard]] int run_program(const std::vector<std::string>& arguments,
+                              const std::vector<std::string>& environment, int& status);
 
 }  // namespace platform
 

@@ -1,9 +1,9 @@
 #pragma once
 
 // Text and path conversions of the Windows platform layer, and how it opens a lock file, declared
-// for its tests. win32.cpp
-// uses them where a path may pass 260 characters: it calls the wide-character functions with
-// the "\\?\" form of the path, which no length limit or system policy applies to.
+// for its tests. The win32_*.cpp files use them where a path may pass 260 characters: they call
+// the wide-character functions with the "\\?\" form of the path, which no length limit or system
+// policy applies to.
 
 #include <string>
 

@@ -532,6 +532,66 @@ TEST_F(PackageRun, InterruptedCommandLeavesNothingBehind) {
   }
 }
 
+// However the stub starts the command (directly, through /bin/sh, or through the shell after the
+// program could not be started directly), the command gets what it would get started the same
+// way from the stub's own shell: the signals ignored and blocked when the stub started (as a
+// background job, as under nohup; /bin/sh itself unblocks every signal), a closed pipe back at its
+// default, the same descriptors; besides its arguments, PWD naming its directory, and its status
+// passed back. What cannot be started at all is the shell's to report.
+TEST_F(PackageRun, CommandStartsWithTheStubsSignalsAndDescriptors) {
+  if (is_windows()) {
+    GTEST_SKIP() << "signals and descriptors are a Linux matter";
+  }
+  struct Line {
+    const char* start;
+    bool through_shell;
+    const char* command_template;
+    int status;
+    const char* error;
+  } lines[] = {
+      {"directly", false, "T --list-fds --list-signals 'a b' %argv%", 7, ""},
+      {"through the shell", true, "T --list-fds --list-signals 'a b' %argv%; exit $?", 7, ""},
+      {"ENOEXEC", true, "no_interpreter_line --list-fds --list-signals 'a b' %argv%", 7, ""},
+      {"EACCES", true, "not_executable --list-fds 'a b' %argv%", 126, "Permission denied"},
+      {"ENOENT", true, "missing --list-fds 'a b' %argv%", 127, "not found"},
+  };
+  // How the stub's own shell starts it: as from a job-control shell, as a background job of a
+  // shell without job control, under nohup, with a signal blocked.
+  const char* stub_starts[] = {"", "--ignore-signal=INT,QUIT", "--ignore-signal=HUP",
+                               "--block-signal=USR2"};
+  const std::string reporting[] = {"open descriptors", "ignored signals", "blocked signals"};
+  for (const Line& line : lines) {
+    build_with(line.command_template,
+               {unix_file("no_interpreter_line", "exec ./" + m_tool + " \"$@\"\n", 0755),
+                unix_file("not_executable", "#!/bin/sh\n", 0644)});
+    for (const char* stub_start : stub_starts) {
+      SCOPED_TRACE(std::string(line.start) + ", stub started with env " + stub_start);
+      std::string env = std::string("env --default-signal ") + stub_start + " ";
+      std::string tool = quote_for_shell(in(m_payload, m_tool)) + " --list-fds --list-signals";
+      ProcessResult direct = run_command_line(
+          env + (line.through_shell ? "/bin/sh -c " + quote_for_shell(tool + "; exit $?") : tool),
+          m_scratch);
+      ProcessResult result =
+          run_command_line(env + quote_for_shell(m_package) + " --exit-status 7", m_scratch);
+      EXPECT_EQ(result.status, line.status) << result.out << result.err;
+      if (line.status != 7) {
+        EXPECT_NE(result.err.find(line.error), std::string::npos) << result.err;
+        continue;
+      }
+      EXPECT_EQ(result.err, "");
+      EXPECT_EQ(reported_arguments(result.out),
+                (std::vector<std::string>{"--list-fds", "--list-signals", "a b", "--exit-status",
+                                          "7"}));
+      EXPECT_EQ(reported(result.out, "PWD"), reported(result.out, "directory"));
+      for (const std::string& key : reporting) {
+        ASSERT_NE(reported(direct.out, key), "(missing)") << key << "\n" << direct.out;
+        EXPECT_EQ(reported(result.out, key), reported(direct.out, key)) << key << "\n" << direct.out;
+      }
+    }
+  }
+  EXPECT_EQ(tree_listing(m_temp), std::vector<std::string>{});
+}
+
 // Under load: eight packages at once, then one package 500 times in a row. Each run passes its own
 // exit status through the tool and must end with exactly that status; the tool sees exactly the
 // descriptors that the tool started directly sees (the standard three and whatever this test

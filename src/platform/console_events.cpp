@@ -1,4 +1,4 @@
-#include "common/console_events.hpp"
+#include "platform/console_events.hpp"
 
 ConsoleEvent console_event_from_code(unsigned long code) {
   switch (code) {

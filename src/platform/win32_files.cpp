@@ -1,99 +1,26 @@
-// The platform layer for Windows, through the ANSI forms of the kernel calls and msvcrt. The
-// executable's manifest makes UTF-8 the process's code page, so the ANSI calls take UTF-8. Where a
-// path may pass 260 characters (entries deep in the extracted tree: creating, querying, writing,
-// timestamping, removing), the wide-character calls are used with the "\\?\" form of the path,
-// which works whether or not the system's long-path policy is on.
+// Files and folders of the Windows platform layer. Where a path may pass 260 characters, the
+// wide-character calls take its "\\?\" form.
 
 #include <windows.h>
 #include <aclapi.h>
-#include <conio.h>
 #include <fcntl.h>
 #include <io.h>
-#include <process.h>
-#include <sys/stat.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
-#include <new>
+#include <string>
 #include <vector>
 
 #include "platform/platform.hpp"
+#include "platform/win32_internal.hpp"
 #include "platform/win32_paths.hpp"
-
-#include "common/console_events.hpp"
 
 namespace platform {
 
 namespace {
-
-// The one process-wide variable outside the run. Windows calls a console control handler on a
-// thread of its own, at any moment; the handler only stores here the event that asked the stub to
-// end (its code + 1, since Ctrl-C's code is 0), for the run to find at its next step
-// (termination_requested); 0 while none came.
-volatile LONG g_console_event = 0;
-
-// Acts on `event` as respond_to_console_event answers for `phase`.
-BOOL answer_console_event(DWORD event, RunPhase phase) {
-  ConsoleEventResponse response = respond_to_console_event(console_event_from_code(event), phase);
-  if (response.note_request) {
-    InterlockedExchange(&g_console_event, static_cast<LONG>(event) + 1);
-  }
-  if (response.hold_milliseconds > 0) {
-    // The run ends the process while this thread sleeps; returning would end it at once.
-    Sleep(static_cast<DWORD>(response.hold_milliseconds));
-  }
-  return response.handled ? TRUE : FALSE;
-}
-
-// Installed for the whole run by watch_for_termination.
-BOOL WINAPI note_console_event(DWORD event) { return answer_console_event(event, RunPhase::OwnWork); }
-
-// The nearest errno value for a Win32 error code.
-int errno_from_win32(DWORD code) {
-  switch (code) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_BAD_NETPATH:
-    case ERROR_BAD_PATHNAME:
-      return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      return EACCES;
-    case ERROR_ALREADY_EXISTS:
-    case ERROR_FILE_EXISTS:
-      return EEXIST;
-    case ERROR_DIR_NOT_EMPTY:
-      return ENOTEMPTY;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return ENOSPC;
-    case ERROR_FILENAME_EXCED_RANGE:
-    case ERROR_BUFFER_OVERFLOW:
-    case ERROR_INSUFFICIENT_BUFFER:
-      return ENAMETOOLONG;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-      return ENOMEM;
-    case ERROR_DIRECTORY:
-      return ENOTDIR;
-    default:
-      return EINVAL;
-  }
-}
-
-int last_errno() { return errno_from_win32(GetLastError()); }
-
-// While a command runs, Ctrl-C and Ctrl-Break reach the command (it shares the console) and the
-// stub keeps waiting, so that its ending still runs after the command has decided. Installed last,
-// it is asked first and keeps the events from note_console_event.
-BOOL WINAPI leave_console_events_to_command(DWORD event) {
-  return answer_console_event(event, RunPhase::Command);
-}
 
 int remove_tree_entry(const std::wstring& path, DWORD attributes);
 
@@ -137,232 +64,7 @@ int remove_tree_entry(const std::wstring& path, DWORD attributes) {
   return first_error;
 }
 
-bool starts_with(const std::wstring& text, const wchar_t* prefix) {
-  return text.compare(0, std::wcslen(prefix), prefix) == 0;
-}
-
 }  // namespace
-
-std::wstring utf8_to_utf16(const std::string& text) {
-  if (text.empty()) {
-    return std::wstring();
-  }
-  int length =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  if (length <= 0) {
-    return std::wstring();
-  }
-  std::wstring out(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], length);
-  return out;
-}
-
-int extended_length_path(const std::string& path, std::wstring& out) {
-  std::wstring wide = utf8_to_utf16(path);
-  if (wide.empty()) {
-    return ENOENT;
-  }
-  if (starts_with(wide, L"\\\\?\\")) {
-    out = wide;
-    return 0;
-  }
-  DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) {
-    return last_errno();
-  }
-  std::wstring full(needed, L'\0');
-  DWORD length = GetFullPathNameW(wide.c_str(), needed, &full[0], nullptr);
-  if (length == 0) {
-    return last_errno();
-  }
-  if (length >= needed) {
-    return ENAMETOOLONG;
-  }
-  full.resize(length);
-  if (starts_with(full, L"\\\\.\\")) {
-    out = full;
-  } else if (starts_with(full, L"\\\\")) {
-    out = L"\\\\?\\UNC\\" + full.substr(2);
-  } else {
-    out = L"\\\\?\\" + full;
-  }
-  return 0;
-}
-
-PlatformKind platform_kind() { return PlatformKind::Windows; }
-
-int restrict_library_search() {
-  // Looked up, not imported: a Windows 7 without KB2533623 lacks it and must still start the
-  // package.
-  HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  FARPROC found = kernel != nullptr ? GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
-  if (found == nullptr) {
-    return ENOSYS;
-  }
-  using SetDefaultDllDirectoriesCall = BOOL(WINAPI*)(DWORD);
-  auto set_default_dll_directories =
-      reinterpret_cast<SetDefaultDllDirectoriesCall>(reinterpret_cast<void (*)()>(found));
-  return set_default_dll_directories(LOAD_LIBRARY_SEARCH_SYSTEM32) ? 0 : last_errno();
-}
-
-ConsoleCursor query_console_cursor() {
-  ConsoleCursor cursor;
-  CONSOLE_SCREEN_BUFFER_INFO info;
-  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
-    return cursor;
-  }
-  cursor.is_console = true;
-  cursor.row = info.dwCursorPosition.Y;
-  cursor.column = info.dwCursorPosition.X;
-  return cursor;
-}
-
-// A console answers at once; nothing is ever late.
-void drop_late_cursor_report(ConsoleCursor& cursor) { cursor.report_late = false; }
-
-void wait_for_key() {
-  // _getch would wait on through a Ctrl-C (which never reaches it as a key): the key is taken only
-  // once there is one, and a termination request ends the wait.
-  while (!_kbhit()) {
-    if (g_console_event != 0) {
-      return;
-    }
-    Sleep(20);
-  }
-  (void)_getch();
-}
-
-void watch_for_termination() { SetConsoleCtrlHandler(note_console_event, TRUE); }
-
-bool termination_requested(int& signal_number) {
-  LONG noted = g_console_event;
-  if (noted == 0) {
-    return false;
-  }
-  signal_number = static_cast<int>(noted - 1);
-  return true;
-}
-
-bool is_terminal(StandardStream stream) {
-  DWORD mode = 0;
-  return GetConsoleMode(
-             GetStdHandle(stream == StandardStream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE),
-             &mode) != 0;
-}
-
-int write_standard_stream(StandardStream stream, const char* data, std::size_t size) {
-  std::FILE* file = stream == StandardStream::Output ? stdout : stderr;
-  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
-  DWORD mode = 0;
-  if (handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &mode)) {
-    errno = 0;
-    if (size > 0 && std::fwrite(data, 1, size, file) != size) {
-      return errno != 0 ? errno : EIO;
-    }
-    return 0;
-  }
-  // A console takes UTF-16 whatever its output code page is, which stays the user's. What the
-  // stream holds still goes first.
-  std::fflush(file);
-  // Line ends as the stream's text mode writes them, so the console sees what it always saw.
-  std::wstring text;
-  for (wchar_t c : utf8_to_utf16(std::string(data, size))) {
-    if (c == L'\n') {
-      text += L'\r';
-    }
-    text += c;
-  }
-  std::size_t done = 0;
-  while (done < text.size()) {
-    // In pieces the console surely takes, never splitting a surrogate pair.
-    std::size_t piece = text.size() - done;
-    if (piece > 8192) {
-      piece = 8192;
-      if (text[done + piece - 1] >= 0xD800 && text[done + piece - 1] <= 0xDBFF) {
-        --piece;
-      }
-    }
-    DWORD written = 0;
-    if (!WriteConsoleW(handle, text.data() + done, static_cast<DWORD>(piece), &written, nullptr) ||
-        written == 0) {
-      return last_errno();
-    }
-    done += written;
-  }
-  return 0;
-}
-
-std::string current_directory() {
-  // Asked for its size first: the directory may be of any length.
-  DWORD size = GetCurrentDirectoryA(0, nullptr);
-  if (size == 0) {
-    return std::string();
-  }
-  std::vector<char> buffer(static_cast<std::size_t>(size) + 1, '\0');
-  DWORD length = GetCurrentDirectoryA(size, buffer.data());
-  if (length == 0 || length >= size) {
-    return std::string();
-  }
-  return std::string(buffer.data(), length);
-}
-
-std::string executable_path(int capacity) {
-  std::vector<char> buffer(static_cast<std::size_t>(capacity) + 1, '\0');
-  HMODULE module = GetModuleHandleA(nullptr);
-  if (module == nullptr) {
-    return std::string();
-  }
-  (void)GetModuleFileNameA(module, buffer.data(), static_cast<DWORD>(capacity));
-  return std::string(buffer.data());
-}
-
-void sleep_milliseconds(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
-
-int set_current_directory(const std::string& path) {
-  return SetCurrentDirectoryA(path.c_str()) ? 0 : last_errno();
-}
-
-int full_path(const std::string& path, int capacity, std::string& out) {
-  std::vector<char> buffer(static_cast<std::size_t>(capacity), '\0');
-  DWORD length = GetFullPathNameA(path.c_str(), static_cast<DWORD>(capacity), buffer.data(), nullptr);
-  if (length == 0) {
-    return last_errno();
-  }
-  if (length >= static_cast<DWORD>(capacity)) {
-    return ENAMETOOLONG;
-  }
-  out.assign(buffer.data(), length);
-  return 0;
-}
-
-int process_id() { return _getpid(); }
-
-int user_name(std::string& out) {
-  char buffer[256] = {0};
-  DWORD size = sizeof buffer;
-  if (!GetUserNameA(buffer, &size)) {
-    return last_errno();
-  }
-  out = buffer;
-  return 0;
-}
-
-int set_environment_variable(const char* name, const std::string& value) {
-  if (!SetEnvironmentVariableA(name, value.c_str())) {
-    return last_errno();
-  }
-  // The runtime keeps its own copy of the environment for getenv; keep it in step.
-  (void)_putenv_s(name, value.c_str());
-  return 0;
-}
-
-int unset_environment_variable(const char* name) {
-  if (!SetEnvironmentVariableA(name, nullptr)) {
-    return last_errno();
-  }
-  (void)_putenv_s(name, "");
-  return 0;
-}
 
 int make_directory(const std::string& path, DirectoryAccess) {
   std::wstring wide;
@@ -405,13 +107,8 @@ std::FILE* open_output_file(const std::string& path) {
   return file;
 }
 
-int FileHandle::close() {
-  if (!is_open()) {
-    return 0;
-  }
-  HANDLE handle = reinterpret_cast<HANDLE>(m_native);
-  m_native = k_closed;
-  return CloseHandle(handle) ? 0 : last_errno();
+int FileHandle::close_native(std::intptr_t native) {
+  return CloseHandle(reinterpret_cast<HANDLE>(native)) ? 0 : last_errno();
 }
 
 int create_exclusive_file(const std::string& path, FileHandle& file) {
@@ -465,40 +162,6 @@ int read_file_at(const FileHandle& file, std::uint64_t offset, void* buffer, std
   }
   read = count;
   return 0;
-}
-
-int start_thread(void (*work)(void* argument), void* argument, std::uintptr_t& thread) {
-  struct Start {
-    void (*work)(void*);
-    void* argument;
-  };
-  Start* start = new (std::nothrow) Start{work, argument};
-  if (start == nullptr) {
-    return ENOMEM;
-  }
-  // _beginthreadex rather than CreateThread: the thread uses the C runtime.
-  std::uintptr_t handle = _beginthreadex(
-      nullptr, 0,
-      [](void* opaque) -> unsigned {  // x86-64 has one calling convention
-        Start begin = *static_cast<Start*>(opaque);
-        delete static_cast<Start*>(opaque);
-        begin.work(begin.argument);
-        return 0;
-      },
-      start, 0, nullptr);
-  if (handle == 0) {
-    int error = errno;
-    delete start;
-    return error != 0 ? error : EAGAIN;
-  }
-  thread = handle;
-  return 0;
-}
-
-void join_thread(std::uintptr_t thread) {
-  HANDLE handle = reinterpret_cast<HANDLE>(thread);
-  WaitForSingleObject(handle, INFINITE);
-  CloseHandle(handle);
 }
 
 int copy_between_files(std::FILE*, std::uint64_t, const FileHandle&, std::size_t,
@@ -734,14 +397,5 @@ int file_system_info(const std::string& path, FileSystemInfo& info) {
 }
 
 int set_file_mode(const std::string&, unsigned) { return 0; }
-
-int run_shell(const std::string& command) {
-  std::fflush(nullptr);
-  SetConsoleCtrlHandler(leave_console_events_to_command, TRUE);
-  // A request that came just before is the stub's: the command does not start.
-  int status = g_console_event == 0 ? std::system(command.c_str()) : -1;
-  SetConsoleCtrlHandler(leave_console_events_to_command, FALSE);
-  return status;
-}
 
 }  // namespace platform

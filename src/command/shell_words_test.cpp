@@ -1,14 +1,21 @@
-#include "common/shell_words.hpp"
+#include "command/shell_words.hpp"
 
 #include <gtest/gtest.h>
+
+#include "platform/platform.hpp"
+#include "testing/process_runner.hpp"
+#include "testing/scoped_temp_dir.hpp"
 
 namespace {
 
 using Words = std::vector<std::string>;
 
 // A line is run without a shell only when the shell would take it literally; the words must be
-// the ones the shell makes.
+// the ones the shell makes: each accepted line, handed to printf through the real shell, must give
+// the same words.
 TEST(ShellWords, LiteralLinesOnly) {
+  bool real_shell = platform::platform_kind() == platform::PlatformKind::Posix;
+  ScopedTempDir dir;
   struct Case {
     std::string line;
     bool literal;
@@ -47,6 +54,18 @@ TEST(ShellWords, LiteralLinesOnly) {
     EXPECT_EQ(literal_shell_words(c.line, words), c.literal) << c.line;
     if (c.literal) {
       EXPECT_EQ(words, c.words) << c.line;
+    }
+    if (c.literal && real_shell) {
+      std::string printed = dir.file("printed");
+      ASSERT_EQ(platform::run_shell("sh -c 'printf \"<%s>\" \"$@\"' sh " + c.line + " >" +
+                                    quote_for_shell(printed)),
+                0)
+          << c.line;
+      std::string expected;
+      for (const std::string& word : c.words) {
+        expected += "<" + word + ">";
+      }
+      EXPECT_EQ(read_file(printed), expected) << c.line;
     }
   }
 }

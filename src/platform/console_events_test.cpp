@@ -1,4 +1,4 @@
-#include "common/console_events.hpp"
+#include "platform/console_events.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "common/cursor_report.hpp"
+#include "platform/cursor_report.hpp"
 
 namespace {
 

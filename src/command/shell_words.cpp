@@ -1,4 +1,4 @@
-#include "common/shell_words.hpp"
+#include "command/shell_words.hpp"
 
 #include <cstring>
 

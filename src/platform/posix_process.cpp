@@ -1,0 +1,337 @@
+// Processes of the POSIX platform layer: termination requests, the command's process and its
+// waiting, threads.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "platform/platform.hpp"
+#include "platform/posix_internal.hpp"
+#include "platform/thread_start.hpp"
+
+
+namespace platform {
+
+namespace {
+
+// The one process-wide variable outside the run. A signal handler can safely do no more than
+// store into a volatile sig_atomic_t, so the number of the signal that asked the stub to end is
+// kept here until the run looks at its next step (termination_requested); 0 while none came.
+volatile std::sig_atomic_t g_termination_signal = 0;
+
+void note_termination(int signal_number) { g_termination_signal = signal_number; }
+
+// The processes below `root`, found through /proc (empty where there is none), with the parent
+// of each.
+struct ProcessEntry {
+  pid_t pid;
+  pid_t parent;
+};
+
+std::vector<ProcessEntry> descendants_of(pid_t root) {
+  std::vector<ProcessEntry> all;
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) {
+    return {};
+  }
+  while (dirent* entry = readdir(proc)) {
+    char* end = nullptr;
+    long pid = std::strtol(entry->d_name, &end, 10);
+    if (pid <= 0 || *end != '\0') {
+      continue;
+    }
+    std::string stat_path = std::string("/proc/") + entry->d_name + "/stat";
+    FileHandle stat_file(open(stat_path.c_str(), O_RDONLY | O_CLOEXEC));
+    char buffer[512];
+    ssize_t size = stat_file.is_open()
+                       ? read(descriptor_of(stat_file), buffer, sizeof buffer - 1)
+                       : -1;
+    if (size <= 0) {
+      continue;
+    }
+    buffer[size] = '\0';
+    // "pid (name) state ppid ...": the name may hold blanks and parentheses, so read from the
+    // last closing one.
+    const char* name_end = std::strrchr(buffer, ')');
+    char state = 0;
+    long parent = 0;
+    if (name_end != nullptr && std::sscanf(name_end + 1, " %c %ld", &state, &parent) == 2) {
+      all.push_back({static_cast<pid_t>(pid), static_cast<pid_t>(parent)});
+    }
+  }
+  closedir(proc);
+
+  std::vector<ProcessEntry> found;
+  std::vector<pid_t> parents{root};
+  for (std::size_t next = 0; next < parents.size(); ++next) {
+    for (const ProcessEntry& process : all) {
+      if (process.parent == parents[next]) {
+        found.push_back(process);
+        parents.push_back(process.pid);
+      }
+    }
+  }
+  return found;
+}
+
+// Hands a request to terminate the stub on to the command that runs for it. The shell that
+// `run_shell` started (`shell`, or 0 once it has ended) would die at once and leave its children
+// running, so the request goes to every process below the stub.
+void pass_on_termination(int signal_number, pid_t shell) {
+  std::vector<ProcessEntry> below = descendants_of(getpid());
+  if (below.empty() && shell > 0) {
+    // No /proc to look into: the shell is all that can be reached.
+    kill(shell, signal_number);
+  }
+  for (const ProcessEntry& process : below) {
+    kill(process.pid, signal_number);
+  }
+}
+
+int decode_wait_status(int wait_status) {
+  if (WIFEXITED(wait_status)) {
+    return WEXITSTATUS(wait_status);
+  }
+  if (WIFSIGNALED(wait_status)) {
+    return 128 + WTERMSIG(wait_status);
+  }
+  return -1;
+}
+
+// Waits for the command `child` to end and returns its status (-1 when it cannot be read). A
+// termination request (SIGTERM or SIGHUP, held back in `awaited` with SIGCHLD) goes on to the
+// command's processes, and the wait then lasts until every one of them has ended.
+int wait_for_command(pid_t child, const sigset_t& awaited) {
+  int status = -1;
+  bool terminating = false;
+  for (;;) {
+    int wait_status = 0;
+    pid_t waited = waitpid(child, &wait_status, WNOHANG);
+    if (waited == child) {
+      status = decode_wait_status(wait_status);
+      break;
+    }
+    if (waited < 0 && errno != EINTR) {
+      break;
+    }
+    int signal_number = sigwaitinfo(&awaited, nullptr);
+    if (signal_number == SIGTERM || signal_number == SIGHUP) {
+      terminating = true;
+      pass_on_termination(signal_number, child);
+    }
+  }
+  // After a termination request the stub's ending must not start while processes of the command
+  // still run in the extraction directory; those that lost their shell came to the stub.
+  while (terminating) {
+    int wait_status = 0;
+    pid_t waited = waitpid(-1, &wait_status, WNOHANG);
+    if (waited > 0) {
+      continue;
+    }
+    if (waited < 0 && errno != EINTR) {
+      break;
+    }
+    int signal_number = sigwaitinfo(&awaited, nullptr);
+    if (signal_number == SIGTERM || signal_number == SIGHUP) {
+      pass_on_termination(signal_number, 0);
+    }
+  }
+  return status;
+}
+
+// Starts `path` with `arguments` and `environment` (null-terminated arrays, built beforehand) and
+// waits for it, as run_program and run_shell describe. Nothing of ours runs in the new process
+// before the program: posix_spawn sets its signals from the attributes. Returns 0 with `status`
+// set, ECANCELED when a request to end this process had come (nothing starts), or the errno value
+// of posix_spawn (the program could not be started).
+int spawn_and_wait(const char* path, char* const arguments[], char* const environment[],
+                   int& status) {
+  status = -1;
+  std::fflush(nullptr);
+  // An interrupt from the terminal reaches the command's processes as well; they decide, and the
+  // stub waits for them.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  struct sigaction default_action {};
+  default_action.sa_handler = SIG_DFL;
+  sigemptyset(&default_action.sa_mask);
+  struct sigaction saved_int {}, saved_quit {}, saved_child {};
+  sigaction(SIGINT, &ignore, &saved_int);
+  sigaction(SIGQUIT, &ignore, &saved_quit);
+  // An inherited SIGCHLD set to be ignored would reap the child before its status is read.
+  sigaction(SIGCHLD, &default_action, &saved_child);
+  // Termination requests and the child's end are taken one at a time with sigwaitinfo, so none
+  // can slip in between a check and the wait.
+  sigset_t awaited, saved_mask;
+  sigemptyset(&awaited);
+  sigaddset(&awaited, SIGTERM);
+  sigaddset(&awaited, SIGHUP);
+  sigaddset(&awaited, SIGCHLD);
+  sigprocmask(SIG_BLOCK, &awaited, &saved_mask);
+#if defined(__linux__)
+  // Processes of the command whose parent ends first come to the stub, so that after a
+  // termination request it can wait for them too.
+  int was_subreaper = 0;
+  prctl(PR_GET_CHILD_SUBREAPER, &was_subreaper);
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
+#endif
+
+  // The command starts with the signal mask and the dispositions the stub started with: the
+  // signals the stub takes note of go back to their default, unless they were ignored from the
+  // start (a background job, nohup), which the stub's saved dispositions show; handlers are reset
+  // by the start itself. The stub ignores a closed pipe; the command gets the usual default.
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  if (saved_int.sa_handler != SIG_IGN) {
+    sigaddset(&defaults, SIGINT);
+  }
+  if (saved_quit.sa_handler != SIG_IGN) {
+    sigaddset(&defaults, SIGQUIT);
+  }
+  posix_spawnattr_t attributes;
+  int error = posix_spawnattr_init(&attributes);
+  if (error == 0) {
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setsigmask(&attributes, &saved_mask);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    // A request that came just before is the stub's: the command does not start. From here on
+    // SIGINT and SIGQUIT are ignored and the others are held for sigwaitinfo.
+    pid_t child = -1;
+    error = g_termination_signal == 0
+                ? posix_spawn(&child, path, nullptr, &attributes, arguments, environment)
+                : ECANCELED;
+    posix_spawnattr_destroy(&attributes);
+    if (error == 0) {
+      status = wait_for_command(child, awaited);
+    }
+  }
+  // A request that came after the command had ended has nobody left to go to.
+  timespec no_wait{};
+  while (sigtimedwait(&awaited, nullptr, &no_wait) > 0) {
+  }
+#if defined(__linux__)
+  prctl(PR_SET_CHILD_SUBREAPER, was_subreaper);
+#endif
+  sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
+  sigaction(SIGINT, &saved_int, nullptr);
+  sigaction(SIGQUIT, &saved_quit, nullptr);
+  sigaction(SIGCHLD, &saved_child, nullptr);
+  return error;
+}
+
+// The pointers to `texts` that posix_spawn takes, ending with a null one.
+std::vector<char*> pointer_array(const std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (const std::string& text : texts) {
+    // posix_spawn only reads them; its signature predates const.
+    pointers.push_back(const_cast<char*>(text.c_str()));
+  }
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+}  // namespace
+
+void watch_for_termination() {
+  struct sigaction note {};
+  note.sa_handler = note_termination;
+  sigemptyset(&note.sa_mask);
+  // Without SA_RESTART: a wait that a request interrupts returns, so the run can act on it.
+  note.sa_flags = 0;
+  for (int signal_number : k_termination_signals) {
+    struct sigaction current {};
+    // A signal ignored from the start (a background job of a shell without job control) stays
+    // ignored, as it would for any other program.
+    if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
+      continue;
+    }
+    sigaction(signal_number, &note, nullptr);
+  }
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
+}
+
+bool termination_requested(int& signal_number) {
+  int noted = g_termination_signal;
+  if (noted == 0) {
+    return false;
+  }
+  signal_number = noted;
+  return true;
+}
+
+void sleep_milliseconds(int milliseconds) {
+  struct timespec delay = {milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+  while (nanosleep(&delay, &delay) != 0 && errno == EINTR) {
+  }
+}
+
+int process_id() { return static_cast<int>(getpid()); }
+
+int start_thread(void (*work)(void* argument), void* argument, std::uintptr_t& thread) {
+  ThreadStart* start = new (std::nothrow) ThreadStart{work, argument};
+  if (start == nullptr) {
+    return ENOMEM;
+  }
+  pthread_t id;
+  int error = pthread_create(
+      &id, nullptr,
+      [](void* opaque) -> void* {
+        run_thread_start(opaque);
+        return nullptr;
+      },
+      start);
+  if (error != 0) {
+    delete start;
+    return error;
+  }
+  thread = static_cast<std::uintptr_t>(id);
+  return 0;
+}
+
+void join_thread(std::uintptr_t thread) { pthread_join(static_cast<pthread_t>(thread), nullptr); }
+
+int run_program(const std::vector<std::string>& arguments,
+                const std::vector<std::string>& environment, int& status) {
+  status = -1;
+  if (arguments.empty()) {
+    return EINVAL;
+  }
+  std::vector<char*> argument_pointers = pointer_array(arguments);
+  std::vector<char*> environment_pointers = pointer_array(environment);
+  return spawn_and_wait(argument_pointers[0], argument_pointers.data(),
+                        environment_pointers.data(), status);
+}
+
+int run_shell(const std::string& command) {
+  const std::vector<std::string> words = {"sh", "-c", command};
+  std::vector<char*> arguments = pointer_array(words);
+  int status = -1;
+  int error = spawn_and_wait("/bin/sh", arguments.data(), environ, status);
+  // A shell that cannot be started ends as a shell's child would that cannot start its program.
+  return error == 0 || error == ECANCELED ? status : 127;
+}
+
+}  // namespace platform

@@ -1,0 +1,110 @@
+// Who and where the process is, on Windows: the platform, the user, the executable, the
+// environment, the current directory.
+
+#include <windows.h>
+#include <process.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/platform.hpp"
+#include "platform/win32_internal.hpp"
+
+namespace platform {
+
+PlatformKind platform_kind() { return PlatformKind::Windows; }
+
+int restrict_library_search() {
+  // Looked up, not imported: a Windows 7 without KB2533623 lacks it and must still start the
+  // package.
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  FARPROC found = kernel != nullptr ? GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
+  if (found == nullptr) {
+    return ENOSYS;
+  }
+  using SetDefaultDllDirectoriesCall = BOOL(WINAPI*)(DWORD);
+  auto set_default_dll_directories =
+      reinterpret_cast<SetDefaultDllDirectoriesCall>(reinterpret_cast<void (*)()>(found));
+  return set_default_dll_directories(LOAD_LIBRARY_SEARCH_SYSTEM32) ? 0 : last_errno();
+}
+
+std::string current_directory() {
+  // Asked for its size first: the directory may be of any length.
+  DWORD size = GetCurrentDirectoryA(0, nullptr);
+  if (size == 0) {
+    return std::string();
+  }
+  std::vector<char> buffer(static_cast<std::size_t>(size) + 1, '\0');
+  DWORD length = GetCurrentDirectoryA(size, buffer.data());
+  if (length == 0 || length >= size) {
+    return std::string();
+  }
+  return std::string(buffer.data(), length);
+}
+
+std::string executable_path(int capacity) {
+  std::vector<char> buffer(static_cast<std::size_t>(capacity) + 1, '\0');
+  HMODULE module = GetModuleHandleA(nullptr);
+  if (module == nullptr) {
+    return std::string();
+  }
+  (void)GetModuleFileNameA(module, buffer.data(), static_cast<DWORD>(capacity));
+  return std::string(buffer.data());
+}
+
+int set_current_directory(const std::string& path) {
+  return SetCurrentDirectoryA(path.c_str()) ? 0 : last_errno();
+}
+
+int full_path(const std::string& path, int capacity, std::string& out) {
+  std::vector<char> buffer(static_cast<std::size_t>(capacity), '\0');
+  DWORD length = GetFullPathNameA(path.c_str(), static_cast<DWORD>(capacity), buffer.data(), nullptr);
+  if (length == 0) {
+    return last_errno();
+  }
+  if (length >= static_cast<DWORD>(capacity)) {
+    return ENAMETOOLONG;
+  }
+  out.assign(buffer.data(), length);
+  return 0;
+}
+
+int user_name(std::string& out) {
+  char buffer[256] = {0};
+  DWORD size = sizeof buffer;
+  if (!GetUserNameA(buffer, &size)) {
+    return last_errno();
+  }
+  out = buffer;
+  return 0;
+}
+
+int set_environment_variable(const char* name, const std::string& value) {
+  if (!SetEnvironmentVariableA(name, value.c_str())) {
+    return last_errno();
+  }
+  // The runtime keeps its own copy of the environment for getenv; keep it in step.
+  (void)_putenv_s(name, value.c_str());
+  return 0;
+}
+
+int unset_environment_variable(const char* name) {
+  if (!SetEnvironmentVariableA(name, nullptr)) {
+    return last_errno();
+  }
+  (void)_putenv_s(name, "");
+  return 0;
+}
+
+std::vector<std::string> environment_entries() {
+  // The runtime's copy, kept in step by set_environment_variable; UTF-8 like every ANSI text here.
+  std::vector<std::string> entries;
+  for (char** entry = _environ; entry != nullptr && *entry != nullptr; ++entry) {
+    entries.emplace_back(*entry);
+  }
+  return entries;
+}
+
+}  // namespace platform
