@@ -5,11 +5,12 @@
 #include "command/shell_words.hpp"
 #include "platform/platform.hpp"
 
-int launch_command(const PayloadResult& payload, const ExpansionValues& values,
-                   TargetPlatform target, std::vector<ExtraToolCommand>& extra_tools) {
+int launch_command(const std::string& command_template,
+                   const std::vector<std::string>& extra_tool_commands,
+                   const ExpansionValues& values, TargetPlatform target,
+                   std::vector<ExtraToolCommand>& extra_tools) {
   ShellSyntax syntax = shell_syntax(target);
-  ExpandedCommands expanded =
-      expand_command(target, payload.command_template, payload.extra_tool_commands, values);
+  ExpandedCommands expanded = expand_command(target, command_template, extra_tool_commands, values);
   extra_tools = std::move(expanded.extra_tools);
   return run_command(
       make_command_line(command_prefix(values.extraction_dir, syntax), expanded.command, syntax),

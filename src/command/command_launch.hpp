@@ -6,15 +6,16 @@
 #include <vector>
 
 #include "command/command_expansion.hpp"
-#include "payload/payload_reader.hpp"
 
-// Expands the payload's command template and extra-tool commands with `values` for the shell of
+// Expands the payload's `command_template` and `extra_tool_commands` with `values` for the shell of
 // `target` (the platform the stub runs on), puts the command prefix in front of the command and
 // runs it (`run_command`) in the current directory (the extraction directory). Returns the
 // command's result unchanged; `extra_tools` receives the extra-tool commands ready to show and to
 // run.
-int launch_command(const PayloadResult& payload, const ExpansionValues& values,
-                   TargetPlatform target, std::vector<ExtraToolCommand>& extra_tools);
+int launch_command(const std::string& command_template,
+                   const std::vector<std::string>& extra_tool_commands,
+                   const ExpansionValues& values, TargetPlatform target,
+                   std::vector<ExtraToolCommand>& extra_tools);
 
 // Runs `command` (`run_command` for the shell of `target`) and returns its result unchanged.
 int run_shell_command(const std::string& command, TargetPlatform target);

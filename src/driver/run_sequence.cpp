@@ -180,7 +180,8 @@ int run_commands(Run& run) {
   ExpansionValues values{run.pass_through_args, options.current_dir, options.device_arg,
                          run.extraction_dir};
   platform::drop_late_cursor_report(run.cursor);
-  status = launch_command(run.payload, values, run.platform, run.extra_tools);
+  status = launch_command(run.payload.command_template, run.payload.extra_tool_commands, values,
+                          run.platform, run.extra_tools);
   if (options.show_help && !options.show_version) {
     print_help(options);
   }
