@@ -37,11 +37,20 @@ enum class EntryNameVerdict {
   // Windows only: a component names a device (CON, PRN, AUX, NUL, COM1-9, LPT1-9, in any case,
   // with or without an extension), which Windows opens instead of a file.
   DeviceName,
+  // Windows only: the name holds a character no Windows file name can hold ('<', '>', '"', '|',
+  // '?', '*', 0x01-0x1F), or ':' (which would open an alternate data stream): every run would fail
+  // to create the file, or write it somewhere else.
+  ForbiddenCharacter,
+  // Windows only: a component other than "." ends in a dot or a blank, which Windows drops: the
+  // entry would be written under another name, merged with the one without them.
+  TrailingDotOrBlank,
 };
 
 // Judges the entry name `name` as minizip returned it (NUL-terminated) against `stored_length`,
 // the name's length recorded in the archive, for a stub on `target`: Windows refuses device
-// names, which are ordinary names on Linux. Both '/' and '\' separate components.
+// names, characters it cannot hold and components ending in a dot or blank, which are ordinary
+// names on Linux. Both '/' and '\' separate components. An entry passes when both its stored
+// name and the name the stub writes (extract/entry_name_encoding.hpp) pass.
 EntryNameVerdict check_entry_name(const char* name, unsigned long stored_length,
                                   TargetPlatform target);
 
