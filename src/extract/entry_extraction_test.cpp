@@ -23,24 +23,40 @@ namespace {
 
 using Names = std::vector<std::string>;
 
+// The disk, through a DiskSink; the sinks below change some of its steps.
+class DiskPassThrough : public EntrySink {
+ public:
+  int make_directory(const std::string& path) override { return m_disk.make_directory(path); }
+  int query_path(const std::string& path, platform::PathKind& kind) override {
+    return m_disk.query_path(path, kind);
+  }
+  int set_directory_mode(const std::string& path, unsigned mode) override {
+    return m_disk.set_directory_mode(path, mode);
+  }
+  int open_file(const std::string& path) override { return m_disk.open_file(path); }
+  int write(const void* data, std::size_t size) override { return m_disk.write(data, size); }
+  int flush() override { return m_disk.flush(); }
+  void set_file_time(std::uint32_t dos_date_time) override { m_disk.set_file_time(dos_date_time); }
+  int set_file_mode(unsigned mode) override { return m_disk.set_file_mode(mode); }
+  int close_file() override { return m_disk.close_file(); }
+  int remove_file(const std::string& path) override { return m_disk.remove_file(path); }
+
+ protected:
+  DiskSink m_disk;
+};
+
 // The steps of an entry's writing that a sink can fail.
 enum class Step { MakeDirectory, OpenFile, Write, Flush, SetFileMode, CloseFile };
 
 // The disk, but the step `failing` fails with `error` for the entry `victim`, as a full disk, an
 // interrupted call or a directory in the way would make it fail.
-class FailingSink final : public EntrySink {
+class FailingSink final : public DiskPassThrough {
  public:
   FailingSink(Step failing, int error, std::string victim)
       : m_failing(failing), m_error(error), m_victim(std::move(victim)) {}
 
   int make_directory(const std::string& path) override {
     return fails(Step::MakeDirectory, path == m_victim) ? m_error : m_disk.make_directory(path);
-  }
-  int query_path(const std::string& path, platform::PathKind& kind) override {
-    return m_disk.query_path(path, kind);
-  }
-  int set_directory_mode(const std::string& path, unsigned mode) override {
-    return m_disk.set_directory_mode(path, mode);
   }
   int open_file(const std::string& path) override {
     m_victim_open = path == m_victim;
@@ -50,7 +66,6 @@ class FailingSink final : public EntrySink {
     return fails(Step::Write, m_victim_open) ? m_error : m_disk.write(data, size);
   }
   int flush() override { return fails(Step::Flush, m_victim_open) ? m_error : m_disk.flush(); }
-  void set_file_time(std::uint32_t dos_date_time) override { m_disk.set_file_time(dos_date_time); }
   int set_file_mode(unsigned mode) override {
     return fails(Step::SetFileMode, m_victim_open) ? m_error : m_disk.set_file_mode(mode);
   }
@@ -58,7 +73,6 @@ class FailingSink final : public EntrySink {
     int closed = m_disk.close_file();
     return fails(Step::CloseFile, m_victim_open) ? m_error : closed;
   }
-  int remove_file(const std::string& path) override { return m_disk.remove_file(path); }
 
  private:
   bool fails(Step step, bool victim) const { return step == m_failing && victim; }
@@ -67,11 +81,10 @@ class FailingSink final : public EntrySink {
   int m_error;
   std::string m_victim;
   bool m_victim_open = false;
-  DiskSink m_disk;
 };
 
-// What the two threads' sinks of a parallel extraction share: the moments at which the entry
-// "late.bin" was opened and "damaged.bin" closed.
+// What the two threads' sinks of a parallel extraction share: whether the entry "late.bin" was
+// opened and "damaged.bin" closed.
 struct Rendezvous {
   std::mutex lock;
   std::condition_variable changed;
@@ -92,17 +105,10 @@ struct Rendezvous {
 // The disk, but "damaged.bin" is opened only once "late.bin" is open, and "late.bin" is written
 // only once "damaged.bin" is closed, then slowly: whichever threads take them, the later entry is
 // being written while the earlier one fails.
-class RendezvousSink final : public EntrySink {
+class RendezvousSink final : public DiskPassThrough {
  public:
   explicit RendezvousSink(Rendezvous& rendezvous) : m_rendezvous(rendezvous) {}
 
-  int make_directory(const std::string& path) override { return m_disk.make_directory(path); }
-  int query_path(const std::string& path, platform::PathKind& kind) override {
-    return m_disk.query_path(path, kind);
-  }
-  int set_directory_mode(const std::string& path, unsigned mode) override {
-    return m_disk.set_directory_mode(path, mode);
-  }
   int open_file(const std::string& path) override {
     m_open = path;
     if (path == "damaged.bin") {
@@ -121,9 +127,6 @@ class RendezvousSink final : public EntrySink {
     }
     return m_disk.write(data, size);
   }
-  int flush() override { return m_disk.flush(); }
-  void set_file_time(std::uint32_t dos_date_time) override { m_disk.set_file_time(dos_date_time); }
-  int set_file_mode(unsigned mode) override { return m_disk.set_file_mode(mode); }
   int close_file() override {
     int closed = m_disk.close_file();
     if (m_open == "damaged.bin") {
@@ -131,11 +134,9 @@ class RendezvousSink final : public EntrySink {
     }
     return closed;
   }
-  int remove_file(const std::string& path) override { return m_disk.remove_file(path); }
 
  private:
   Rendezvous& m_rendezvous;
-  DiskSink m_disk;
   std::string m_open;
 };
 

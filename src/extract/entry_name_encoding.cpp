@@ -116,7 +116,7 @@ EntryNameVerdict check_entry_names(const char* stored, unsigned long stored_leng
                                    unsigned long flags, const std::string& extra_field,
                                    TargetPlatform target, std::string& written) {
   written = stored;
-  EntryNameVerdict verdict = check_entry_name(stored, stored_length, target);
+  EntryNameVerdict verdict = check_entry_name(stored, stored_length, target, EntryNameUse::Stored);
   if (verdict != EntryNameVerdict::Accepted) {
     return verdict;
   }

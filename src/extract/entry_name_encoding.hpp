@@ -33,9 +33,9 @@ std::string written_entry_name(const std::string& stored, unsigned long flags,
 // Judges an entry's name for a stub on `target`: its stored name `stored` (as minizip returned
 // it, NUL-terminated; `stored_length` is the length the archive records) and the name the stub
 // writes, made from it with `flags` and `extra_field`, which it puts into `written` (`stored`
-// when the stored name is refused already). Both must pass check_entry_name: a harmless stored
-// name may carry a Unicode path field that climbs out. The stub, the generator and its checks all
-// judge names here.
+// when the stored name is refused already). Both must pass check_entry_name, each in its use: a
+// harmless stored name may carry a Unicode path field that climbs out. The stub, the generator and
+// its checks all judge names here.
 EntryNameVerdict check_entry_names(const char* stored, unsigned long stored_length,
                                    unsigned long flags, const std::string& extra_field,
                                    TargetPlatform target, std::string& written);

@@ -77,7 +77,7 @@ TargetPlatform platform_of_executable(const std::string& head) {
 }
 
 EntryNameVerdict check_entry_name(const char* name, unsigned long stored_length,
-                                  TargetPlatform target) {
+                                  TargetPlatform target, EntryNameUse use) {
   if (stored_length >= k_entry_name_limit) {
     return EntryNameVerdict::TooLong;
   }
@@ -100,10 +100,10 @@ EntryNameVerdict check_entry_name(const char* name, unsigned long stored_length,
         if (names_device(start, p)) {
           return EntryNameVerdict::DeviceName;
         }
-        if (std::find_if(start, p, windows_cannot_hold) != p) {
+        if (use == EntryNameUse::Written && std::find_if(start, p, windows_cannot_hold) != p) {
           return EntryNameVerdict::ForbiddenCharacter;
         }
-        if (ends_in_dot_or_blank(start, p)) {
+        if (use == EntryNameUse::Written && ends_in_dot_or_blank(start, p)) {
           return EntryNameVerdict::TrailingDotOrBlank;
         }
       }
