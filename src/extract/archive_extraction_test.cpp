@@ -372,9 +372,43 @@ void patch_first_entry(std::string& archive, std::size_t local_offset, unsigned 
   }
 }
 
+// `data` as a raw deflate stream, as a ZIP entry holds it.
+std::string raw_deflate(const std::string& data) {
+  z_stream stream{};
+  std::string out(data.size() + 1024, '\0');
+  EXPECT_EQ(
+      deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY),
+      Z_OK);
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  stream.avail_in = static_cast<uInt>(data.size());
+  stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
+  stream.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return out;
+}
+
+// An entry "damaged.txt" whose stored bytes are `stored` as they are, recorded with the size and
+// CRC-32 of `claimed`.
+ArchiveEntry crafted_entry(ArchiveMethod method, const std::string& stored,
+                           const std::string& claimed) {
+  ArchiveEntry entry;
+  entry.name = "damaged.txt";
+  entry.method = method;
+  entry.data = stored;
+  entry.raw = true;
+  entry.raw_size = claimed.size();
+  entry.raw_crc = static_cast<std::uint32_t>(
+      crc32(0, reinterpret_cast<const Bytef*>(claimed.data()), static_cast<uInt>(claimed.size())));
+  return entry;
+}
+
 TEST_F(ArchiveExtractionTest, DamagedDataStopsTheExtraction) {
   const std::string crc_error =
       "error " + std::to_string(UNZ_CRCERROR) + " with zipfile in unzCloseCurrentFile\n";
+  const std::string data_error =
+      "error " + std::to_string(Z_DATA_ERROR) + " with zipfile in unzReadCurrentFile\n";
   auto first_data_byte = [](unsigned char value) {
     return [value](std::string& bytes) {
       bytes[first_data_offset(bytes)] = static_cast<char>(value);
@@ -382,34 +416,72 @@ TEST_F(ArchiveExtractionTest, DamagedDataStopsTheExtraction) {
   };
   // The low half of the recorded CRC-32 changed: the data no longer matches it.
   auto wrong_crc = [](std::string& bytes) { patch_first_entry(bytes, 14, 0x1234); };
+  ArchiveEntry plain;
+  plain.name = "damaged.txt";
+  plain.data = std::string(20000, 'a') + "tail";
+  ArchiveEntry stored = plain;
+  stored.method = ArchiveMethod::Stored;
+  const std::string twenty(20, 'x');
+  // A stored deflate block (final or not) that says it holds `length` bytes and holds `content`.
+  auto stored_block = [](bool final, unsigned length, const std::string& content) {
+    return std::string{static_cast<char>(final ? 1 : 0), static_cast<char>(length & 0xff),
+                       static_cast<char>(length >> 8), static_cast<char>(~length & 0xff),
+                       static_cast<char>(~length >> 8 & 0xff)} +
+           content;
+  };
   struct Case {
     const char* what;
-    ArchiveMethod method;
+    ArchiveEntry damaged;
     std::function<void(std::string&)> damage;
     std::string out;
   } cases[] = {
-      {"stored data with one byte changed", ArchiveMethod::Stored, first_data_byte('X'),
-       crc_error},
-      {"stored data with a wrong CRC", ArchiveMethod::Stored, wrong_crc, crc_error},
-      {"deflated data with a wrong CRC", ArchiveMethod::Deflated, wrong_crc, crc_error},
-      {"deflated data starting with a reserved block type", ArchiveMethod::Deflated,
-       first_data_byte(0xff),
-       "error " + std::to_string(Z_DATA_ERROR) + " with zipfile in unzReadCurrentFile\n"},
+      {"stored data with one byte changed", stored, first_data_byte('X'), crc_error},
+      {"stored data with a wrong CRC", stored, wrong_crc, crc_error},
+      {"deflated data with a wrong CRC", plain, wrong_crc, crc_error},
+      {"deflated data starting with a reserved block type", plain, first_data_byte(0xff),
+       data_error},
+      // Each of these would pass the CRC check: the stream must also end with the entry's size.
+      {"a final stored block longer than the data",
+       crafted_entry(ArchiveMethod::Deflated, stored_block(true, 100, twenty), twenty), nullptr,
+       data_error},
+      {"a deflate stream without a final block",
+       crafted_entry(ArchiveMethod::Deflated, stored_block(false, 20, twenty), twenty), nullptr,
+       data_error},
+      {"a deflate stream that goes on past the entry's size",
+       crafted_entry(ArchiveMethod::Deflated, raw_deflate(std::string(100000, 'a')),
+                     std::string(1000, 'a')),
+       nullptr, data_error},
+      {"a deflate stream followed by more bytes",
+       crafted_entry(ArchiveMethod::Deflated, raw_deflate(twenty) + "more", twenty), nullptr,
+       data_error},
+      {"stored data longer than the entry's size",
+       crafted_entry(ArchiveMethod::Stored, twenty + "more", twenty), nullptr, data_error},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    ArchiveEntry damaged;
-    damaged.name = "damaged.txt";
-    damaged.data = std::string(20000, 'a') + "tail";
-    damaged.method = c.method;
-    ASSERT_TRUE(write_archive(m_archive, {damaged, unix_file("after.txt", "a")}));
+    ASSERT_TRUE(write_archive(m_archive, {c.damaged, unix_file("after.txt", "a")}));
     std::string bytes = read_file(m_archive);
-    c.damage(bytes);
+    if (c.damage) {
+      c.damage(bytes);
+    }
     ASSERT_TRUE(write_file(m_archive, bytes));
     Extraction extraction = extract_written();
     EXPECT_EQ(extraction.result, k_extract_incomplete);
     EXPECT_EQ(extraction.out, c.out);
     EXPECT_FALSE(path_exists(in_target("after.txt")));
+    ASSERT_EQ(platform::set_current_directory(m_dir.path()), 0);
+  }
+  // The same streams, whole, extract.
+  for (const ArchiveEntry& sound :
+       {crafted_entry(ArchiveMethod::Deflated, stored_block(true, 20, twenty), twenty),
+        crafted_entry(ArchiveMethod::Deflated,
+                      stored_block(false, 20, twenty) + stored_block(true, 0, ""), twenty),
+        crafted_entry(ArchiveMethod::Deflated, raw_deflate(twenty), twenty),
+        crafted_entry(ArchiveMethod::Deflated, raw_deflate(""), ""),
+        crafted_entry(ArchiveMethod::Stored, twenty, twenty)}) {
+    Extraction extraction = extract({sound, unix_file("after.txt", "a")});
+    EXPECT_EQ(extraction.result, k_extract_ok) << extraction.out;
+    EXPECT_EQ(read_file(in_target("damaged.txt")), sound.raw_size == 0 ? "" : twenty);
     ASSERT_EQ(platform::set_current_directory(m_dir.path()), 0);
   }
 }

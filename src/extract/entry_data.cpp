@@ -37,10 +37,54 @@ bool write_out(EntrySink& out, const unsigned char* data, std::size_t size, Entr
   return true;
 }
 
+// Whether the deflate stream of `span`, inflated up to its size, ends there: at the end of its
+// final block, with every stored byte taken in. `read` bytes were read so far, of which
+// `available` from `next` on are not yet taken in. A stream that stops short of its final block,
+// whose final stored block runs past the data, or that would inflate to more than its size (the
+// recorded CRC then matches only its first bytes) is damaged, as `unzip -t` finds it.
+bool ends_at_its_size(const ArchiveReader& read_archive, const EntryDataSpan& span,
+                      EntryBuffers::Memory& memory, std::uint64_t read, const unsigned char* next,
+                      std::size_t available) {
+  inflate_state& inflater = memory.inflater;
+  // An empty entry may come with no stored bytes at all: nothing to inflate, nothing hidden.
+  if (span.size == 0 && span.stored_size == 0) {
+    return true;
+  }
+  while (inflater.block_state != ISAL_BLOCK_FINISH) {
+    if (available == 0 && read < span.stored_size) {
+      std::size_t wanted = static_cast<std::size_t>(
+          std::min<std::uint64_t>(sizeof memory.input, span.stored_size - read));
+      if (!read_archive(span.offset + read, memory.input, wanted)) {
+        return false;
+      }
+      read += wanted;
+      available = wanted;
+      next = memory.input;
+    }
+    inflater.next_in = const_cast<unsigned char*>(next);
+    inflater.avail_in = static_cast<std::uint32_t>(available);
+    inflater.next_out = memory.output;
+    inflater.avail_out = static_cast<std::uint32_t>(sizeof memory.output);
+    if (isal_inflate(&inflater) < 0 || inflater.avail_out != sizeof memory.output) {
+      return false;
+    }
+    std::size_t consumed = available - inflater.avail_in;
+    if (consumed == 0 && inflater.block_state != ISAL_BLOCK_FINISH) {
+      // No more data, or data that leads nowhere.
+      return false;
+    }
+    next += consumed;
+    available -= consumed;
+  }
+  // What the inflater took into its bit buffer but did not use counts as not taken in.
+  return available + static_cast<std::size_t>(inflater.read_in_length / 8) == 0 &&
+         read == span.stored_size;
+}
+
 }  // namespace
 
 EntryCopy copy_entry_data(const ArchiveReader& read_archive, const EntryDataSpan& span,
-                          EntryBuffers& buffers, EntrySink& out) {
+                          EntryBuffers& buffers, EntrySink& out, const EntryStop& stop) {
   EntryBuffers::Memory& memory = buffers.memory();
   inflate_state& inflater = memory.inflater;
   if (span.deflated) {
@@ -48,6 +92,11 @@ EntryCopy copy_entry_data(const ArchiveReader& read_archive, const EntryDataSpan
     inflater.crc_flag = ISAL_DEFLATE;
   }
   EntryCopy copy;
+  if (!span.deflated && span.stored_size > span.size) {
+    // Stored data longer than its size would pass with the CRC of its first bytes.
+    copy.outcome = EntryCopyOutcome::DamagedData;
+    return copy;
+  }
   std::uint64_t read = 0;
   std::size_t available = 0;
   const unsigned char* next = memory.input;
@@ -55,6 +104,10 @@ EntryCopy copy_entry_data(const ArchiveReader& read_archive, const EntryDataSpan
   while (copy.written < span.size) {
     if (platform::termination_requested(signal_number)) {
       copy.outcome = EntryCopyOutcome::Interrupted;
+      return copy;
+    }
+    if (stop.requested()) {
+      copy.outcome = EntryCopyOutcome::Stopped;
       return copy;
     }
     if (available == 0 && read < span.stored_size) {
@@ -109,6 +162,9 @@ EntryCopy copy_entry_data(const ArchiveReader& read_archive, const EntryDataSpan
       copy.outcome = EntryCopyOutcome::DamagedData;
       return copy;
     }
+  }
+  if (span.deflated && !ends_at_its_size(read_archive, span, memory, read, next, available)) {
+    copy.outcome = EntryCopyOutcome::DamagedData;
   }
   return copy;
 }

@@ -4,6 +4,7 @@
 // the archive's structure and the entry's local header), inflated with ISA-L, and written to an
 // entry sink, with its CRC-32 computed on the way.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -19,6 +20,18 @@ struct EntryDataSpan {
   // The size the data must come to: no more is written.
   std::uint64_t size = 0;
   bool deflated = false;
+};
+
+// When an entry is to stop before its end although nothing went wrong with it: on two threads,
+// once an entry before it in archive order failed, the rest of it is of no use. The entry's
+// `index` in archive order is compared with `first_failure`, which the other thread may lower at
+// any moment; without `first_failure` (one thread) an entry never stops this way.
+struct EntryStop {
+  const std::atomic<std::uint64_t>* first_failure = nullptr;
+  std::uint64_t index = 0;
+
+  bool can_stop() const { return first_failure != nullptr; }
+  bool requested() const { return first_failure != nullptr && first_failure->load() < index; }
 };
 
 // The memory that entries' data streams through: an input buffer, an output buffer and the
@@ -56,6 +69,8 @@ enum class EntryCopyOutcome {
   WriteFailed,
   // A request to end the process came.
   Interrupted,
+  // The entry was to stop (EntryStop).
+  Stopped,
 };
 
 struct EntryCopy {
@@ -68,6 +83,8 @@ struct EntryCopy {
 };
 
 // Copies the data that `span` describes, read through `read`, into the file open in `out`,
-// inflating deflated data, and stops at `span.size` bytes.
+// inflating deflated data, and stops at `span.size` bytes. Deflated data must end there: at the
+// end of its final block with every stored byte taken in; stored data must be as long as its size
+// (else DamagedData). Between two pieces it looks for a request to end the process and for `stop`.
 EntryCopy copy_entry_data(const ArchiveReader& read, const EntryDataSpan& span,
-                          EntryBuffers& buffers, EntrySink& out);
+                          EntryBuffers& buffers, EntrySink& out, const EntryStop& stop = {});

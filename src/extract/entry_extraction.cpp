@@ -91,7 +91,7 @@ std::string central_extra_field(unzFile archive, const unz_file_info64& info) {
 }  // namespace
 
 int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
-                          EntryBuffers& buffers, EntrySink& sink) {
+                          EntryBuffers& buffers, EntrySink& sink, const EntryStop& stop) {
   unzFile archive = access.zip;
   // One zeroed byte beyond what minizip may fill: a name that fills the buffer comes back
   // without its NUL.
@@ -108,18 +108,11 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
   }
   // The stored name must fit and be whole; the name written, in UTF-8 where the archive tells
   // its character set, must pass the checks itself.
-  std::string decoded = stored_name;
-  EntryNameVerdict verdict = check_entry_name(
-      stored_name, static_cast<unsigned long>(info.size_filename), this_platform());
-  if (verdict == EntryNameVerdict::Accepted) {
-    decoded = decoded_entry_name(stored_name, static_cast<unsigned long>(info.flag),
-                                 central_extra_field(archive, info),
-                                 this_platform() == TargetPlatform::Windows
-                                     ? LegacyNameRule::ConvertFromCp437
-                                     : LegacyNameRule::KeepBytes);
-    verdict = check_entry_name(decoded.c_str(), static_cast<unsigned long>(decoded.size()),
-                               this_platform());
-  }
+  std::string decoded;
+  EntryNameVerdict verdict =
+      check_entry_names(stored_name, static_cast<unsigned long>(info.size_filename),
+                        static_cast<unsigned long>(info.flag), central_extra_field(archive, info),
+                        this_platform(), decoded);
   const char* name = decoded.c_str();
   // Names come from the archive: control characters in them are shown escaped, never sent to the
   // terminal as they are.
@@ -167,6 +160,10 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
   span.size = static_cast<std::uint64_t>(info.uncompressed_size);
   span.deflated = method == Z_DEFLATED;
 
+  // An entry that may be stopped half-way is removed then, if it made its file: whatever was
+  // there before it is not this entry's to remove.
+  platform::PathKind found = platform::PathKind::Other;
+  bool creates_file = stop.can_stop() && sink.query_path(path, found) == ENOENT;
   int opened = sink.open_file(path);
   if (opened != 0 && last > 0) {
     // Allocation failure is reported there; the second open is tried anyway.
@@ -180,7 +177,7 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
     return k_entry_not_created;
   }
 
-  EntryCopy copy = copy_entry_data(access.read, span, buffers, sink);
+  EntryCopy copy = copy_entry_data(access.read, span, buffers, sink, stop);
   switch (copy.outcome) {
     case EntryCopyOutcome::Ended:
       // The CRC is checked only for the whole size: data that ends early (a damaged deflate
@@ -200,6 +197,9 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
     case EntryCopyOutcome::Interrupted:
       result = k_entry_interrupted;
       break;
+    case EntryCopyOutcome::Stopped:
+      result = k_entry_stopped;
+      break;
   }
   if (copy.outcome == EntryCopyOutcome::ReadFailed ||
       copy.outcome == EntryCopyOutcome::DamagedData || result == UNZ_CRCERROR) {
@@ -207,6 +207,9 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
   }
   if (result != 0) {
     (void)sink.close_file();
+    if (result == k_entry_stopped && creates_file) {
+      (void)sink.remove_file(path);
+    }
     (void)unzCloseCurrentFile(archive);
     return result;
   }

@@ -7,10 +7,9 @@
 #include <unzip.h>
 
 #include "extract/archive_extraction.hpp"
+#include "extract/entry_data.hpp"
 #include "extract/entry_sink.hpp"
 #include "package/zip_end_record.hpp"
-
-class EntryBuffers;
 
 // The archive being extracted: minizip's handle, which reads its structure, and a reader of the
 // archive, through which the entries' data is read directly.
@@ -28,6 +27,9 @@ inline constexpr int k_entry_refused = -1000;
 inline constexpr int k_entry_not_created = -1001;
 // A request to end the process came while the entry's data was written; nothing is printed.
 inline constexpr int k_entry_interrupted = -1002;
+// The entry was to stop (EntryStop) while its data was written; its file is removed when the
+// entry created it, and nothing is printed.
+inline constexpr int k_entry_stopped = -1003;
 
 // Extracts the entries of `archive` one after the other, from the current one, into `sink`, and
 // stops at the first that cannot be extracted completely. `creation_mask` is the process's umask,
@@ -42,6 +44,8 @@ inline constexpr int k_entry_interrupted = -1002;
 // name, with missing directories created, and gets the entry's time and permission bits
 // (entry_mode with `creation_mask`). Returns 0 to go on, or, after printing why, the code that
 // stops the extraction: one of minizip's error codes, a negative read result, k_entry_no_memory
-// or one of the k_entry_ codes above. The data streams through `buffers`.
+// or one of the k_entry_ codes above. The data streams through `buffers`; `stop` may stop it
+// between two pieces.
 [[nodiscard]] int extract_current_entry(const ArchiveAccess& archive, unsigned creation_mask,
-                                        EntryBuffers& buffers, EntrySink& sink);
+                                        EntryBuffers& buffers, EntrySink& sink,
+                                        const EntryStop& stop = {});

@@ -3,13 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "extract/archive_stream.hpp"
 #include "extract/entry_sink.hpp"
+#include "extract/parallel_extraction.hpp"
 #include "platform/platform.hpp"
 #include "testing/archive_builder.hpp"
 #include "testing/scoped_temp_dir.hpp"
@@ -18,24 +23,40 @@ namespace {
 
 using Names = std::vector<std::string>;
 
+// The disk, through a DiskSink; the sinks below change some of its steps.
+class DiskPassThrough : public EntrySink {
+ public:
+  int make_directory(const std::string& path) override { return m_disk.make_directory(path); }
+  int query_path(const std::string& path, platform::PathKind& kind) override {
+    return m_disk.query_path(path, kind);
+  }
+  int set_directory_mode(const std::string& path, unsigned mode) override {
+    return m_disk.set_directory_mode(path, mode);
+  }
+  int open_file(const std::string& path) override { return m_disk.open_file(path); }
+  int write(const void* data, std::size_t size) override { return m_disk.write(data, size); }
+  int flush() override { return m_disk.flush(); }
+  void set_file_time(std::uint32_t dos_date_time) override { m_disk.set_file_time(dos_date_time); }
+  int set_file_mode(unsigned mode) override { return m_disk.set_file_mode(mode); }
+  int close_file() override { return m_disk.close_file(); }
+  int remove_file(const std::string& path) override { return m_disk.remove_file(path); }
+
+ protected:
+  DiskSink m_disk;
+};
+
 // The steps of an entry's writing that a sink can fail.
 enum class Step { MakeDirectory, OpenFile, Write, Flush, SetFileMode, CloseFile };
 
 // The disk, but the step `failing` fails with `error` for the entry `victim`, as a full disk, an
 // interrupted call or a directory in the way would make it fail.
-class FailingSink final : public EntrySink {
+class FailingSink final : public DiskPassThrough {
  public:
   FailingSink(Step failing, int error, std::string victim)
       : m_failing(failing), m_error(error), m_victim(std::move(victim)) {}
 
   int make_directory(const std::string& path) override {
     return fails(Step::MakeDirectory, path == m_victim) ? m_error : m_disk.make_directory(path);
-  }
-  int query_path(const std::string& path, platform::PathKind& kind) override {
-    return m_disk.query_path(path, kind);
-  }
-  int set_directory_mode(const std::string& path, unsigned mode) override {
-    return m_disk.set_directory_mode(path, mode);
   }
   int open_file(const std::string& path) override {
     m_victim_open = path == m_victim;
@@ -45,7 +66,6 @@ class FailingSink final : public EntrySink {
     return fails(Step::Write, m_victim_open) ? m_error : m_disk.write(data, size);
   }
   int flush() override { return fails(Step::Flush, m_victim_open) ? m_error : m_disk.flush(); }
-  void set_file_time(std::uint32_t dos_date_time) override { m_disk.set_file_time(dos_date_time); }
   int set_file_mode(unsigned mode) override {
     return fails(Step::SetFileMode, m_victim_open) ? m_error : m_disk.set_file_mode(mode);
   }
@@ -61,7 +81,63 @@ class FailingSink final : public EntrySink {
   int m_error;
   std::string m_victim;
   bool m_victim_open = false;
-  DiskSink m_disk;
+};
+
+// What the two threads' sinks of a parallel extraction share: whether the entry "late.bin" was
+// opened and "damaged.bin" closed.
+struct Rendezvous {
+  std::mutex lock;
+  std::condition_variable changed;
+  bool late_open = false;
+  bool damaged_closed = false;
+
+  void note(bool Rendezvous::*event) {
+    std::lock_guard<std::mutex> hold(lock);
+    this->*event = true;
+    changed.notify_all();
+  }
+  void wait_for(bool Rendezvous::*event) {
+    std::unique_lock<std::mutex> hold(lock);
+    changed.wait_for(hold, std::chrono::seconds(10), [&] { return this->*event; });
+  }
+};
+
+// The disk, but "damaged.bin" is opened only once "late.bin" is open, and "late.bin" is written
+// only once "damaged.bin" is closed, then slowly: whichever threads take them, the later entry is
+// being written while the earlier one fails.
+class RendezvousSink final : public DiskPassThrough {
+ public:
+  explicit RendezvousSink(Rendezvous& rendezvous) : m_rendezvous(rendezvous) {}
+
+  int open_file(const std::string& path) override {
+    m_open = path;
+    if (path == "damaged.bin") {
+      m_rendezvous.wait_for(&Rendezvous::late_open);
+    }
+    int opened = m_disk.open_file(path);
+    if (path == "late.bin") {
+      m_rendezvous.note(&Rendezvous::late_open);
+    }
+    return opened;
+  }
+  int write(const void* data, std::size_t size) override {
+    if (m_open == "late.bin") {
+      m_rendezvous.wait_for(&Rendezvous::damaged_closed);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return m_disk.write(data, size);
+  }
+  int close_file() override {
+    int closed = m_disk.close_file();
+    if (m_open == "damaged.bin") {
+      m_rendezvous.note(&Rendezvous::damaged_closed);
+    }
+    return closed;
+  }
+
+ private:
+  Rendezvous& m_rendezvous;
+  std::string m_open;
 };
 
 struct Extraction {
@@ -82,7 +158,8 @@ class EntryExtractionTest : public ::testing::Test {
     return extract_written(sink);
   }
 
-  Extraction extract_written(EntrySink& sink) {
+  // With `second_sink`, on two threads, the second writing into `second_sink`.
+  Extraction extract_written(EntrySink& sink, EntrySink* second_sink = nullptr) {
     Extraction extraction;
     platform::FileHandle file;
     ArchiveRegion region;
@@ -100,8 +177,13 @@ class EntryExtractionTest : public ::testing::Test {
       return extraction;
     }
     ::testing::internal::CaptureStdout();
+    unz_global_info64 global{};
+    EXPECT_EQ(unzGetGlobalInfo64(archive.get(), &global), UNZ_OK);
     extraction.result =
-        extract_all_entries(ArchiveAccess{archive.get(), stream.reader()}, 022, sink);
+        second_sink == nullptr
+            ? extract_all_entries(ArchiveAccess{archive.get(), stream.reader()}, 022, sink)
+            : extract_in_parallel(stream, archive.get(), global.number_entry, 022, sink,
+                                  *second_sink);
     extraction.out = ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(platform::set_current_directory(m_dir.path()), 0);
     return extraction;
@@ -179,6 +261,29 @@ TEST_F(EntryExtractionTest, NullSinkChecksEveryEntryAndWritesNothing) {
   EXPECT_EQ(extraction.out,
             "error " + std::to_string(UNZ_CRCERROR) + " with zipfile in unzCloseCurrentFile\n");
   EXPECT_EQ(tree_listing(m_target), Names{});
+}
+
+// On two threads, an entry after the first failing one stops at its next piece and its file goes;
+// only the failure shows.
+TEST_F(EntryExtractionTest, LaterEntryStopsWhenAnEarlierOneFailsOnTwoThreads) {
+  std::vector<ArchiveEntry> entries = {unix_file("damaged.bin", "some stored data"),
+                                       unix_file("late.bin", std::string(4 << 20, 'l'))};
+  entries[0].method = ArchiveMethod::Stored;
+  for (int i = 0; i < 14; ++i) {
+    entries.push_back(unix_file("after" + std::to_string(i) + ".txt", "a"));
+  }
+  ASSERT_TRUE(write_archive(m_archive, entries));
+  std::string bytes = read_file(m_archive);
+  bytes[bytes.find("some stored data")] = 'S';
+  ASSERT_TRUE(write_file(m_archive, bytes));
+  Rendezvous rendezvous;
+  RendezvousSink own(rendezvous);
+  RendezvousSink second(rendezvous);
+  Extraction extraction = extract_written(own, &second);
+  EXPECT_EQ(extraction.result, k_extract_incomplete);
+  EXPECT_EQ(extraction.out,
+            "error " + std::to_string(UNZ_CRCERROR) + " with zipfile in unzCloseCurrentFile\n");
+  EXPECT_EQ(tree_listing(m_target), Names{"damaged.bin"});
 }
 
 TEST_F(EntryExtractionTest, MakesDirectoryPaths) {

@@ -104,3 +104,22 @@ std::string decoded_entry_name(const std::string& stored, unsigned long flags,
   }
   return cp437_to_utf8(stored);
 }
+
+std::string written_entry_name(const std::string& stored, unsigned long flags,
+                               const std::string& extra_field, TargetPlatform target) {
+  return decoded_entry_name(stored, flags, extra_field,
+                            target == TargetPlatform::Windows ? LegacyNameRule::ConvertFromCp437
+                                                              : LegacyNameRule::KeepBytes);
+}
+
+EntryNameVerdict check_entry_names(const char* stored, unsigned long stored_length,
+                                   unsigned long flags, const std::string& extra_field,
+                                   TargetPlatform target, std::string& written) {
+  written = stored;
+  EntryNameVerdict verdict = check_entry_name(stored, stored_length, target, EntryNameUse::Stored);
+  if (verdict != EntryNameVerdict::Accepted) {
+    return verdict;
+  }
+  written = written_entry_name(stored, flags, extra_field, target);
+  return check_entry_name(written.c_str(), static_cast<unsigned long>(written.size()), target);
+}

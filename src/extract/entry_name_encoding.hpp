@@ -6,6 +6,9 @@
 
 #include <string>
 
+#include "common/target_platform.hpp"
+#include "package/entry_rules.hpp"
+
 // General-purpose flag bit 11: the name (and comment) are UTF-8.
 inline constexpr unsigned long k_entry_flag_utf8 = 0x800;
 
@@ -21,3 +24,18 @@ enum class LegacyNameRule { ConvertFromCp437, KeepBytes };
 // Unicode path field whose CRC does not match belongs to an older name and is ignored.
 std::string decoded_entry_name(const std::string& stored, unsigned long flags,
                                const std::string& extra_field, LegacyNameRule rule);
+
+// The name a stub on `target` writes an entry under: decoded_entry_name with the rule of that
+// platform (Windows converts from CP437, Linux keeps the bytes).
+std::string written_entry_name(const std::string& stored, unsigned long flags,
+                               const std::string& extra_field, TargetPlatform target);
+
+// Judges an entry's name for a stub on `target`: its stored name `stored` (as minizip returned
+// it, NUL-terminated; `stored_length` is the length the archive records) and the name the stub
+// writes, made from it with `flags` and `extra_field`, which it puts into `written` (`stored`
+// when the stored name is refused already). Both must pass check_entry_name, each in its use: a
+// harmless stored name may carry a Unicode path field that climbs out. The stub, the generator and
+// its checks all judge names here.
+EntryNameVerdict check_entry_names(const char* stored, unsigned long stored_length,
+                                   unsigned long flags, const std::string& extra_field,
+                                   TargetPlatform target, std::string& written);

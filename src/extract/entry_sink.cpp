@@ -97,3 +97,5 @@ int DiskSink::close_file() {
   errno = 0;
   return m_file.close() == 0 ? 0 : stdio_failure();
 }
+
+int DiskSink::remove_file(const std::string& path) { return platform::remove_file(path); }

@@ -45,6 +45,8 @@ class EntrySink {
   [[nodiscard]] virtual int set_file_mode(unsigned mode) = 0;
   // Closes the open file; 0 when none is open. Returns as write does: the file is closed anyway.
   [[nodiscard]] virtual int close_file() = 0;
+  // Removes the closed file `path`. Returns 0 or an errno value.
+  [[nodiscard]] virtual int remove_file(const std::string& path) = 0;
 
   // Creates the directory `path` with every missing parent, through make_directory. A single
   // trailing '/' is ignored. Returns 1 when done, 0 for an empty path or when a component cannot
@@ -67,6 +69,7 @@ class DiskSink final : public EntrySink {
   void set_file_time(std::uint32_t dos_date_time) override;
   int set_file_mode(unsigned mode) override;
   int close_file() override;
+  int remove_file(const std::string& path) override;
 
  private:
   StdioFile m_file;
@@ -87,4 +90,5 @@ class NullSink final : public EntrySink {
   void set_file_time(std::uint32_t) override {}
   int set_file_mode(unsigned) override { return 0; }
   int close_file() override { return 0; }
+  int remove_file(const std::string&) override { return 0; }
 };

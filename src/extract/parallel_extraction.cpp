@@ -56,10 +56,15 @@ void extract_claimed_entries(ParallelExtraction& shared, ArchiveStream& stream, 
     } else if (platform::termination_requested(signal_number)) {
       result = k_entry_interrupted;
     } else {
-      result = extract_current_entry(access, shared.creation_mask, buffers, sink);
+      // Once an entry before this one failed, the rest of this one is of no use.
+      EntryStop stop{&shared.first_failure, index};
+      result = extract_current_entry(access, shared.creation_mask, buffers, sink, stop);
     }
     if (result == k_entry_interrupted) {
       shared.interrupted = true;
+      return;
+    }
+    if (result == k_entry_stopped) {
       return;
     }
     if (result != 0) {

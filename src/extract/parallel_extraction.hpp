@@ -3,8 +3,8 @@
 // The extraction on two threads, for archives of many entries. Entries are claimed one at a time
 // in archive order; each thread walks the directory with a minizip handle and windows of its own
 // over the one archive region. The first entry in archive order that fails decides: its messages
-// are printed, no entry after it is begun (one begun already may finish), and every entry before
-// it is complete.
+// are printed, no entry after it is begun, one begun already stops at its next piece (its file
+// removed when it made it), and every entry before it is complete.
 
 #include <unzip.h>
 

@@ -8,6 +8,7 @@
 
 #include "common/path_text.hpp"
 #include "extract/archive_stream.hpp"
+#include "extract/entry_name_encoding.hpp"
 #include "package/zip_end_record.hpp"
 #include "platform/platform.hpp"
 
@@ -63,13 +64,17 @@ bool read_entry(unzFile zip, const std::string& name, std::uint64_t size, std::s
   return true;
 }
 
-// Applies the stub's entry rules for `target` to the current entry, named `name`, in the order
-// the stub's extraction does: the name, then, for a file, its encryption and method.
-bool passes_entry_rules(const unz_file_info64& info, const char* name, TargetPlatform target,
-                        std::string& error) {
+// Applies the stub's entry rules for `target` to the current entry, `entry`, in the order the
+// stub's extraction does: the stored and the written name, then, for a file, its encryption and
+// method.
+bool passes_entry_rules(const unz_file_info64& info, const ArchiveEntryInfo& entry,
+                        TargetPlatform target, std::string& error) {
   std::string refusal;
+  std::string written;
   EntryNameVerdict verdict =
-      check_entry_name(name, static_cast<unsigned long>(info.size_filename), target);
+      check_entry_names(entry.name.c_str(), static_cast<unsigned long>(info.size_filename),
+                        entry.flags, entry.extra_field, target, written);
+  const char* name = written.c_str();
   std::size_t length = std::strlen(name);
   bool is_directory = length > 0 && is_separator(name[length - 1]);
   if (verdict != EntryNameVerdict::Accepted) {
@@ -144,7 +149,7 @@ bool check_archive(std::FILE* file, std::int64_t begin, std::int64_t end, Archiv
     summary.entries.push_back(entry_info(zip.get(), info, name));
     summary.total_size += info.uncompressed_size;
     if (rules.use == EntryRules::Use::Apply &&
-        !passes_entry_rules(info, name, rules.target, error)) {
+        !passes_entry_rules(info, summary.entries.back(), rules.target, error)) {
       return false;
     }
     if (check == ArchiveCheck::ReadEveryEntry &&

@@ -323,7 +323,12 @@ int build(const CommandLine& line, const GeneratorEnvironment& environment, std:
   request.progress = progress_output(line, environment, err);
   warn_if_signed(request.stub_path, err);
   std::string error;
-  if (!write_package(request, error)) {
+  std::vector<std::string> warnings;
+  bool written = write_package(request, error, &warnings);
+  for (const std::string& warning : warnings) {
+    err << k_program << ": warning: " << display_text(warning) << "\n";
+  }
+  if (!written) {
     return failure(err, display_text(error));
   }
   return k_generator_ok;

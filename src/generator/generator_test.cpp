@@ -764,6 +764,30 @@ TEST_F(GeneratorTest, AppliesTheEntryRulesOfItsStub) {
        {unix_file("include/aux.h", "x")},
        "the Windows stub would refuse entry include/aux.h: the name is a Windows device name",
        ""},
+      // The stub writes the name of the Unicode path field, not the stored one.
+      {"a Unicode path field that climbs out",
+       {[] {
+         ArchiveEntry entry = unix_file("a.txt", "x");
+         entry.extra_field = unicode_path_field("a.txt", "../evil.txt");
+         return entry;
+       }()},
+       "the Windows stub would refuse entry ../evil.txt: the name climbs out with \"..\"",
+       "the Linux stub would refuse entry ../evil.txt: the name climbs out with \"..\""},
+      {"a character Windows cannot hold",
+       {unix_file("what?.txt", "x")},
+       "the Windows stub would refuse entry what?.txt: the name holds a character Windows file "
+       "names cannot hold",
+       ""},
+      {"an alternate data stream",
+       {unix_file("tool.exe", "x"), unix_file("tool.exe:hidden", "y")},
+       "the Windows stub would refuse entry tool.exe:hidden: the name holds a character Windows "
+       "file names cannot hold",
+       ""},
+      {"a folder name ending in a dot",
+       {unix_file("dir./a.txt", "x")},
+       "the Windows stub would refuse entry dir./a.txt: a part of the name ends in a dot or a "
+       "blank",
+       ""},
       // The stub would extract only the entries the end record counts.
       {"end record counts one of two",
        {unix_file("a.txt", "a"), unix_file("b.txt", "b")},
@@ -811,6 +835,71 @@ TEST_F(GeneratorTest, AppliesTheEntryRulesOfItsStub) {
                                   : "vek_fwsfx_gen: " + by_hand + ": archive: " + refusal + "\n");
       (void)platform::remove_file(r.output_path);
     }
+  }
+}
+
+// Windows takes names that differ only in case for one file: which entry's contents it keeps
+// would depend on the order. One name twice (an archive updated in place) is extracted by every
+// stub, the last one winning, and deserves a word.
+TEST_F(GeneratorTest, NamesThatMeetInOneFile) {
+  std::string windows_stub = dir.file("windows_stub.exe");
+  ASSERT_TRUE(write_file(windows_stub, "MZ" + k_stub));
+  const std::string twice =
+      "vek_fwsfx_gen: warning: the archive holds same.bin twice; the stub keeps the last one\n";
+  std::string zip = dir.file("input.zip");
+  struct Case {
+    const char* what;
+    std::vector<ArchiveEntry> entries;
+    // What the generator prints; the build fails when it ends in a refusal.
+    std::string windows_err;
+    std::string linux_err;
+  } cases[] = {
+      {"names differing in case",
+       {unix_file("Read.me", "1"), unix_file("d/x", "2"), unix_file("READ.ME", "3")},
+       "vek_fwsfx_gen: " + zip +
+           ": the Windows stub would write entries Read.me and READ.ME into one file: Windows "
+           "does not tell their names apart\n",
+       ""},
+      {"one name twice",
+       {unix_file("same.bin", "old"), unix_file("other", "2"), unix_file("same.bin", "new")},
+       twice,
+       twice},
+      {"folders differing in case, files apart",
+       {unix_file("Docs/a", "1"), unix_file("docs/b", "2"), unix_directory("DOCS/")},
+       "",
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(write_archive(zip, c.entries));
+    for (const std::string* stub_path : {&windows_stub, &stub}) {
+      const std::string& expected = stub_path == &windows_stub ? c.windows_err : c.linux_err;
+      bool refused = expected.find("warning") == std::string::npos && !expected.empty();
+      CliResult built = run_cli(
+          {"--stub", *stub_path, "--zip", zip, "--command", "x", "-o", out + "/p.exe", "--quiet"});
+      EXPECT_EQ(built.status, refused ? 1 : 0) << *stub_path;
+      EXPECT_EQ(built.err, expected) << *stub_path;
+      EXPECT_EQ(fs::exists(out + "/p.exe"), !refused) << *stub_path;
+      fs::remove(out + "/p.exe");
+    }
+  }
+  // The two spellings of one name, './same.bin' and 'same.bin', meet as well.
+  ASSERT_TRUE(write_archive(zip, {unix_file("./same.bin", "a"), unix_file("same.bin", "b")}));
+  CliResult built =
+      run_cli({"--stub", stub, "--zip", zip, "--command", "x", "-o", out + "/p.exe", "--quiet"});
+  EXPECT_EQ(built.err, twice);
+  if (!is_windows()) {
+    // A folder on a file system that tells case apart.
+    ASSERT_TRUE(write_file(payload + "/B.TXT", "other bee\n"));
+    PackageRequest r = request();
+    r.stub_path = windows_stub;
+    std::string error;
+    EXPECT_FALSE(write_package(r, error));
+    EXPECT_EQ(error,
+              "the Windows stub would write entries B.TXT and b.txt into one file: Windows does "
+              "not tell their names apart");
+    r.stub_path = stub;
+    EXPECT_TRUE(write_package(r, error)) << error;
   }
 }
 

@@ -4,11 +4,14 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <system_error>
 #include <vector>
 
+#include "common/path_text.hpp"
 #include "common/stdio_file.hpp"
+#include "extract/entry_name_encoding.hpp"
 #include "generator/archive_check.hpp"
 #include "generator/folder_scan.hpp"
 #include "generator/stub_check.hpp"
@@ -96,26 +99,85 @@ bool append_file(std::FILE* to, const std::string& from, ProgressLine& progress,
   return true;
 }
 
-// Whether the stub for `target` accepts the names of `items`; the first it refuses is named in
-// `error`.
-bool check_item_names(const std::vector<ArchiveItem>& items, TargetPlatform target,
-                      std::string& error) {
-  for (const ArchiveItem& item : items) {
-    EntryNameVerdict verdict =
-        check_entry_name(item.name.c_str(), static_cast<unsigned long>(item.name.size()), target);
-    if (verdict != EntryNameVerdict::Accepted) {
-      error = std::string("the ") + (target == TargetPlatform::Windows ? "Windows" : "Linux") +
-              " stub would refuse entry " + item.name + ": " + refusal_reason(verdict);
-      return false;
+const char* stub_name(TargetPlatform target) {
+  return target == TargetPlatform::Windows ? "Windows" : "Linux";
+}
+
+// Where the file `name` lands: separators unified, "." and empty components dropped, and with
+// `fold_case` ASCII letters in lower case.
+std::string file_key(const std::string& name, bool fold_case) {
+  std::string key;
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    std::size_t end = start;
+    while (end < name.size() && !is_separator(name[end])) {
+      ++end;
+    }
+    std::string component = name.substr(start, end - start);
+    if (!component.empty() && component != ".") {
+      key += (key.empty() ? "" : "/") + component;
+    }
+    start = end + 1;
+  }
+  if (fold_case) {
+    for (char& c : key) {
+      c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     }
   }
+  return key;
+}
+
+// Looks at the names the stub for `target` writes the archive's files under, `written`, in
+// archive order. Windows takes names that differ only in ASCII case for one file, whose contents
+// would then depend on the order: refused for a Windows stub. One name twice (an archive updated
+// in place) is allowed, the last one wins: noted in `warnings`.
+bool check_file_names_apart(const std::vector<std::string>& written, TargetPlatform target,
+                            std::string& error, std::vector<std::string>& warnings) {
+  std::map<std::string, std::string> seen;
+  for (const std::string& name : written) {
+    auto found = seen.emplace(file_key(name, target == TargetPlatform::Windows), name);
+    if (found.second) {
+      continue;
+    }
+    const std::string& first = found.first->second;
+    if (file_key(first, false) == file_key(name, false)) {
+      warnings.push_back("the archive holds " + name + " twice; the stub keeps the last one");
+      continue;
+    }
+    error = std::string("the ") + stub_name(target) + " stub would write entries " + first +
+            " and " + name + " into one file: Windows does not tell their names apart";
+    return false;
+  }
   return true;
+}
+
+// Whether the stub for `target` accepts the names of `items`, and tells their files apart; the
+// first it refuses is named in `error`.
+bool check_item_names(const std::vector<ArchiveItem>& items, TargetPlatform target,
+                      std::string& error, std::vector<std::string>& warnings) {
+  std::vector<std::string> files;
+  for (const ArchiveItem& item : items) {
+    std::string written;
+    EntryNameVerdict verdict =
+        check_entry_names(item.name.c_str(), static_cast<unsigned long>(item.name.size()), 0,
+                          std::string(), target, written);
+    if (verdict != EntryNameVerdict::Accepted) {
+      error = std::string("the ") + stub_name(target) + " stub would refuse entry " + written +
+              ": " + refusal_reason(verdict);
+      return false;
+    }
+    if (!item.is_directory) {
+      files.push_back(written);
+    }
+  }
+  return check_file_names_apart(files, target, error, warnings);
 }
 
 // Gathers and checks the archive's input before anything is written: every entry must pass the
 // entry rules of the stub it is packed with.
 bool prepare_source(const PackageRequest& request, TargetPlatform target,
-                    std::vector<ArchiveItem>& items, std::string& error) {
+                    std::vector<ArchiveItem>& items, std::string& error,
+                    std::vector<std::string>& warnings) {
   switch (request.source) {
     case ArchiveSource::Folder: {
       FolderScanOptions options;
@@ -123,11 +185,11 @@ bool prepare_source(const PackageRequest& request, TargetPlatform target,
       options.skipped_file = request.output_path;
       options.source_date_epoch = request.source_date_epoch;
       return scan_folder(request.source_path, options, items, error) &&
-             check_item_names(items, target, error);
+             check_item_names(items, target, error, warnings);
     }
     case ArchiveSource::Items:
       items = request.items;
-      return check_item_names(items, target, error);
+      return check_item_names(items, target, error, warnings);
     case ArchiveSource::ZipFile: {
       std::int64_t size = input_file_size(request.source_path, "ZIP file", error);
       if (size < 0) {
@@ -142,6 +204,18 @@ bool prepare_source(const PackageRequest& request, TargetPlatform target,
       EntryRules rules;
       rules.target = target;
       if (!check_archive(zip.get(), 0, size, ArchiveCheck::ListOnly, rules, summary, error)) {
+        error = request.source_path + ": " + error;
+        return false;
+      }
+      std::vector<std::string> files;
+      for (const ArchiveEntryInfo& entry : summary.entries) {
+        std::string written =
+            written_entry_name(entry.name, entry.flags, entry.extra_field, target);
+        if (!written.empty() && !is_separator(written.back())) {
+          files.push_back(written);
+        }
+      }
+      if (!check_file_names_apart(files, target, error, warnings)) {
         error = request.source_path + ": " + error;
         return false;
       }
@@ -349,7 +423,8 @@ bool check_output_target(const std::string& output_path, std::string& error) {
   return false;
 }
 
-bool write_package(const PackageRequest& request, std::string& error) {
+bool write_package(const PackageRequest& request, std::string& error,
+                   std::vector<std::string>* warnings) {
   if (!check_texts(request, error)) {
     return false;
   }
@@ -362,8 +437,12 @@ bool write_package(const PackageRequest& request, std::string& error) {
     return false;
   }
   std::vector<ArchiveItem> items;
-  if (!prepare_source(request, stub.platform, items, error)) {
+  std::vector<std::string> noted;
+  if (!prepare_source(request, stub.platform, items, error, noted)) {
     return false;
+  }
+  if (warnings != nullptr) {
+    *warnings = noted;
   }
 
   TemporaryFile partial;

@@ -52,6 +52,10 @@ struct PackageRequest {
 // template or extra-tool command, a level outside 0-9, a stub, folder or ZIP file that cannot be
 // read, a file that is not a stub (see `check_stub`), an `output_path` that is the stub or the ZIP file (under any name: the same file on disk)
 // or not a regular file (see `check_output_target`), an input that is not a ZIP archive, a folder
-// entry that cannot be stored (see `scan_folder`), an archive or package of 2 GiB or more, and a
-// package that the stub would not read back as written.
-[[nodiscard]] bool write_package(const PackageRequest& request, std::string& error);
+// entry that cannot be stored (see `scan_folder`), an entry the package's stub would refuse
+// (package/entry_rules.hpp, for its stored and its written name), for a Windows stub two files
+// whose names differ only in ASCII case, an archive or package of 2 GiB or more, and a package
+// that the stub would not read back as written. What deserves a word without stopping the build
+// (one name twice: the last one wins) goes into `warnings` when given.
+[[nodiscard]] bool write_package(const PackageRequest& request, std::string& error,
+                                 std::vector<std::string>* warnings = nullptr);

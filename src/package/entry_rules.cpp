@@ -50,6 +50,21 @@ bool names_device(const char* begin, const char* end) {
          stem[3] >= '1' && stem[3] <= '9';
 }
 
+// Whether `c` is a character no Windows file name holds: '<', '>', ':', '"', '|', '?', '*' and the
+// control characters 0x01-0x1F.
+bool windows_cannot_hold(char c) {
+  return (c > 0 && c < 0x20) || (c != '\0' && std::strchr("<>:\"|?*", c) != nullptr);
+}
+
+// Whether the component [`begin`, `end`) loses its last character to Windows: a dot or blank at its
+// end, except in "." itself (which names the folder it stands in).
+bool ends_in_dot_or_blank(const char* begin, const char* end) {
+  if (begin == end || (end - begin == 1 && *begin == '.')) {
+    return false;
+  }
+  return end[-1] == '.' || end[-1] == ' ';
+}
+
 }  // namespace
 
 TargetPlatform this_platform() {
@@ -62,7 +77,7 @@ TargetPlatform platform_of_executable(const std::string& head) {
 }
 
 EntryNameVerdict check_entry_name(const char* name, unsigned long stored_length,
-                                  TargetPlatform target) {
+                                  TargetPlatform target, EntryNameUse use) {
   if (stored_length >= k_entry_name_limit) {
     return EntryNameVerdict::TooLong;
   }
@@ -81,8 +96,16 @@ EntryNameVerdict check_entry_name(const char* name, unsigned long stored_length,
       if (climbs_out(start, p)) {
         return EntryNameVerdict::ClimbsOut;
       }
-      if (target == TargetPlatform::Windows && names_device(start, p)) {
-        return EntryNameVerdict::DeviceName;
+      if (target == TargetPlatform::Windows) {
+        if (names_device(start, p)) {
+          return EntryNameVerdict::DeviceName;
+        }
+        if (use == EntryNameUse::Written && std::find_if(start, p, windows_cannot_hold) != p) {
+          return EntryNameVerdict::ForbiddenCharacter;
+        }
+        if (use == EntryNameUse::Written && ends_in_dot_or_blank(start, p)) {
+          return EntryNameVerdict::TrailingDotOrBlank;
+        }
       }
       if (*p == '\0') {
         break;
@@ -104,6 +127,9 @@ const char* refusal_reason(EntryNameVerdict verdict) {
       {EntryNameVerdict::DriveLetter, "the name carries a drive letter"},
       {EntryNameVerdict::ClimbsOut, "the name climbs out with \"..\""},
       {EntryNameVerdict::DeviceName, "the name is a Windows device name"},
+      {EntryNameVerdict::ForbiddenCharacter,
+       "the name holds a character Windows file names cannot hold"},
+      {EntryNameVerdict::TrailingDotOrBlank, "a part of the name ends in a dot or a blank"},
   };
   for (const auto& entry : k_reasons) {
     if (entry.verdict == verdict) {

@@ -37,13 +37,29 @@ enum class EntryNameVerdict {
   // Windows only: a component names a device (CON, PRN, AUX, NUL, COM1-9, LPT1-9, in any case,
   // with or without an extension), which Windows opens instead of a file.
   DeviceName,
+  // Windows only: the name holds a character no Windows file name can hold ('<', '>', '"', '|',
+  // '?', '*', 0x01-0x1F), or ':' (which would open an alternate data stream): every run would fail
+  // to create the file, or write it somewhere else.
+  ForbiddenCharacter,
+  // Windows only: a component other than "." ends in a dot or a blank, which Windows drops: the
+  // entry would be written under another name, merged with the one without them.
+  TrailingDotOrBlank,
 };
+
+// Which of an entry's names is judged: the one the archive stores, or the one the stub writes
+// (extract/entry_name_encoding.hpp), which may come from a Unicode path field instead. An entry
+// passes when both pass.
+enum class EntryNameUse { Stored, Written };
 
 // Judges the entry name `name` as minizip returned it (NUL-terminated) against `stored_length`,
 // the name's length recorded in the archive, for a stub on `target`: Windows refuses device
-// names, which are ordinary names on Linux. Both '/' and '\' separate components.
+// names, which are ordinary names on Linux, and in the name it writes also characters it cannot
+// hold and components ending in a dot or blank. A stored name that a Unicode path field stands in
+// for may hold such characters (zip writes '?' for those its code page lacks). Both '/' and '\'
+// separate components.
 EntryNameVerdict check_entry_name(const char* name, unsigned long stored_length,
-                                  TargetPlatform target);
+                                  TargetPlatform target,
+                                  EntryNameUse use = EntryNameUse::Written);
 
 // The reason for a verdict other than Accepted, for the refusal message; empty for Accepted.
 const char* refusal_reason(EntryNameVerdict verdict);

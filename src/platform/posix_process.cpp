@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -27,15 +28,16 @@
 #include "platform/posix_internal.hpp"
 #include "platform/thread_start.hpp"
 
-
 namespace platform {
 
 namespace {
 
-// The one process-wide variable outside the run. A signal handler can safely do no more than
-// store into a volatile sig_atomic_t, so the number of the signal that asked the stub to end is
-// kept here until the run looks at its next step (termination_requested); 0 while none came.
-volatile std::sig_atomic_t g_termination_signal = 0;
+// The one process-wide variable outside the run. A signal handler may store into a lock-free
+// atomic, which the second extraction thread also reads without a race: the number of the signal
+// that asked the stub to end is kept here until the run looks at its next step
+// (termination_requested); 0 while none came.
+std::atomic<int> g_termination_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler stores into it");
 
 void note_termination(int signal_number) { g_termination_signal = signal_number; }
 

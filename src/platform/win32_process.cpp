@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <process.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -26,13 +27,13 @@ namespace {
 // thread of its own, at any moment; the handler only stores here the event that asked the stub to
 // end (its code + 1, since Ctrl-C's code is 0), for the run to find at its next step
 // (termination_requested); 0 while none came.
-volatile LONG g_console_event = 0;
+std::atomic<LONG> g_console_event{0};
 
 // Acts on `event` as respond_to_console_event answers for `phase`.
 BOOL answer_console_event(DWORD event, RunPhase phase) {
   ConsoleEventResponse response = respond_to_console_event(console_event_from_code(event), phase);
   if (response.note_request) {
-    InterlockedExchange(&g_console_event, static_cast<LONG>(event) + 1);
+    g_console_event.store(static_cast<LONG>(event) + 1);
   }
   if (response.hold_milliseconds > 0) {
     // The run ends the process while this thread sleeps; returning would end it at once.

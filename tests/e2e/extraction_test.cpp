@@ -222,6 +222,14 @@ std::vector<FailingPayload> failing_payloads(const std::string& marker) {
          "refusing entry include/aux.h: the name is a Windows device name\n",
          {"fw_update-dir/", "fw_update-dir/device_info/", "fw_update-dir/device_info/json/",
           "fw_update-dir/marker"}});
+    // Every run would fail to create it ('?'), or write a stream of another file (':').
+    payloads.push_back(
+        {"a character Windows cannot hold",
+         {entry("marker", "m"), entry("what?.txt", "x"), entry("after.txt", "a")},
+         nullptr,
+         "refusing entry what?.txt: the name holds a character Windows file names cannot hold\n",
+         {"fw_update-dir/", "fw_update-dir/device_info/", "fw_update-dir/device_info/json/",
+          "fw_update-dir/marker"}});
   }
   return payloads;
 }

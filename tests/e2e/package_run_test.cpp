@@ -653,7 +653,8 @@ TEST_F(PackageRun, ManyRunsLeaveNothingBehind) {
 // Outside the command the request is the stub's: while it copies the archive out or extracts it,
 // the stub stops at its next piece, cleans up and ends with 128 + the signal's number; the
 // command never runs. A 200 MB entry keeps each phase going long enough to be caught: the copy
-// once archive.zip appears, the extraction once the entry's file appears.
+// once archive.zip appears, the extraction once the entry's file appears. On two threads (sixteen
+// entries or more) both stop: the request comes once the second of two 100 MB entries is begun.
 TEST_F(PackageRun, InterruptedUnpackingLeavesNothingBehind) {
   if (is_windows()) {
     GTEST_SKIP() << "signals are a Linux matter; the console events are unit-tested";
@@ -662,21 +663,36 @@ TEST_F(PackageRun, InterruptedUnpackingLeavesNothingBehind) {
   big.repeat = 200;
   big.method = ArchiveMethod::Stored;
   std::string ran = m_dir.file("ran");
-  build_with("T --touch " + quote_for_shell(ran), {big});
+  ArchiveEntry half = big;
+  half.repeat = 100;
+  ArchiveEntry second_half = half;
+  second_half.name = "big2.bin";
+  std::vector<ArchiveEntry> many = {half, second_half};
+  for (int i = 0; i < 14; ++i) {
+    many.push_back(unix_file("small" + std::to_string(i), "s"));
+  }
   struct Case {
     const char* phase;
     // What shows that the phase is under way, below the work directory.
     const char* sign;
     const char* kill;
     int status;
+    bool two_threads = false;
   } cases[] = {
       {"copy", "archive.zip", "kill -TERM $pid", 143},
       {"copy", "archive.zip", "kill -INT -$pid", 130},
       {"extraction", "fw_update-dir/big.bin", "kill -HUP $pid", 129},
       {"extraction", "fw_update-dir/big.bin", "kill -QUIT $pid", 131},
+      {"extraction on two threads", "fw_update-dir/big2.bin", "kill -TERM $pid", 143, true},
   };
+  bool built_for_two = true;
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.phase) + ": " + c.kill);
+    if (c.two_threads != built_for_two) {
+      build_with("T --touch " + quote_for_shell(ran),
+                 c.two_threads ? many : std::vector<ArchiveEntry>{big});
+      built_for_two = c.two_threads;
+    }
     std::string out = m_scratch + "/out";
     // As from a shell with job control (see above; sh ignores SIGQUIT too in the background). The
     // sign is looked for as fast as the shell can, for as long as the stub runs.

@@ -205,8 +205,8 @@ bool write_archive(const std::string& path, const std::vector<ArchiveEntry>& ent
     const void* extra = entry.extra_field.empty() ? nullptr : entry.extra_field.data();
     uInt extra_size = static_cast<uInt>(entry.extra_field.size());
     if (zipOpenNewFileInZip4_64(archive, entry.name.c_str(), &info, extra, extra_size, extra,
-                                extra_size, nullptr, method, level, 0, -MAX_WBITS, DEF_MEM_LEVEL,
-                                Z_DEFAULT_STRATEGY, nullptr, 0, made_by, entry.flags,
+                                extra_size, nullptr, method, level, entry.raw ? 1 : 0, -MAX_WBITS,
+                                DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, made_by, entry.flags,
                                 0) != ZIP_OK) {
       ok = false;
       break;
@@ -215,7 +215,9 @@ bool write_archive(const std::string& path, const std::vector<ArchiveEntry>& ent
       ok = zipWriteInFileInZip(archive, entry.data.data(),
                                static_cast<unsigned>(entry.data.size())) == ZIP_OK;
     }
-    if (zipCloseFileInZip(archive) != ZIP_OK) {
+    int closed = entry.raw ? zipCloseFileInZipRaw64(archive, entry.raw_size, entry.raw_crc)
+                           : zipCloseFileInZip(archive);
+    if (closed != ZIP_OK) {
       ok = false;
     }
     if (!ok) {

@@ -28,6 +28,12 @@ struct ArchiveEntry {
   unsigned long flags = 0;
   // Extra-field records, written into the local and the central header alike.
   std::string extra_field;
+  // Raw: `data` goes in as the entry's stored bytes, as they are (a deflate stream of a test's
+  // own making for Deflated), and the entry records `raw_size` and `raw_crc` as its size and
+  // CRC-32, whatever the bytes hold.
+  bool raw = false;
+  std::uint64_t raw_size = 0;
+  std::uint32_t raw_crc = 0;
 };
 
 // One extra-field record: `id`, the size of `data`, `data`.
