@@ -90,6 +90,14 @@ std::string central_extra_field(unzFile archive, const unz_file_info64& info) {
 
 }  // namespace
 
+std::string written_entry_name(unzFile archive, const unz_file_info64& info,
+                               const char* stored_name, TargetPlatform target) {
+  return decoded_entry_name(stored_name, static_cast<unsigned long>(info.flag),
+                            central_extra_field(archive, info),
+                            target == TargetPlatform::Windows ? LegacyNameRule::ConvertFromCp437
+                                                              : LegacyNameRule::KeepBytes);
+}
+
 int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
                           EntryBuffers& buffers, EntrySink& sink) {
   unzFile archive = access.zip;
@@ -110,15 +118,11 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
   // its character set, must pass the checks itself.
   std::string decoded = stored_name;
   EntryNameVerdict verdict = check_entry_name(
-      stored_name, static_cast<unsigned long>(info.size_filename), this_platform());
+      stored_name, static_cast<unsigned long>(info.size_filename), access.target);
   if (verdict == EntryNameVerdict::Accepted) {
-    decoded = decoded_entry_name(stored_name, static_cast<unsigned long>(info.flag),
-                                 central_extra_field(archive, info),
-                                 this_platform() == TargetPlatform::Windows
-                                     ? LegacyNameRule::ConvertFromCp437
-                                     : LegacyNameRule::KeepBytes);
+    decoded = written_entry_name(archive, info, stored_name, access.target);
     verdict = check_entry_name(decoded.c_str(), static_cast<unsigned long>(decoded.size()),
-                               this_platform());
+                               access.target);
   }
   const char* name = decoded.c_str();
   // Names come from the archive: control characters in them are shown escaped, never sent to the
@@ -130,7 +134,7 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
     return k_entry_refused;
   }
 
-  std::string path = entry_path(name, this_platform());
+  std::string path = entry_path(name, access.target);
   std::size_t last = last_component(path);
   unsigned long made_by = static_cast<unsigned long>(info.version);
   unsigned long attributes = static_cast<unsigned long>(info.external_fa);
