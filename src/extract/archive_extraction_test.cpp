@@ -451,7 +451,12 @@ TEST_F(ArchiveExtractionTest, FirstFailingEntryInArchiveOrderDecidesOnTwoThreads
       {"a refused entry just before a damaged one", {5}, {6}, 5,
        "refusing entry ../e05.txt: the name climbs out with \"..\"\n"},
       {"two damaged entries far apart", {}, {10, 30}, 10, crc_error},
-      {"one name twice, the first large", {}, {}, -1, "", {{8, "same.bin"}, {9, "same.bin", "SMALL"}},
+      {"one name twice, the first large",
+       {},
+       {},
+       -1,
+       "",
+       {{8, "same.bin"}, {9, "same.bin", "SMALL"}},
        8},
       {"one destination spelt three ways", {}, {}, -1, "",
        {{3, "./a/x"}, {4, "a//x", "second"}, {5, "a\\x", "third"}}, 3},
@@ -525,7 +530,8 @@ TEST_F(ArchiveExtractionTest, SizesBeyondTheFreeSpaceAreRefusedUpFront) {
   } cases[] = {
       {"two entries of 2^63 bytes", {1ull << 63, 1ull << 63}},
       {"2^64 - 1 bytes and one more", {UINT64_MAX, 1}},
-      {"four entries of 2^62 bytes and a small one", {1ull << 62, 1ull << 62, 1ull << 62, 1ull << 62, 5}},
+      {"four entries of 2^62 bytes and a small one",
+       {1ull << 62, 1ull << 62, 1ull << 62, 1ull << 62, 5}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -6,7 +6,6 @@
 #include "common/path_text.hpp"
 #include "console/messages.hpp"
 #include "extract/entry_extraction.hpp"
-#include "extract/entry_name_encoding.hpp"
 #include "platform/platform.hpp"
 
 namespace {

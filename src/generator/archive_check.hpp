@@ -50,8 +50,8 @@ struct EntryRules {
 // directory as the stub does (extract/extraction_plan.hpp); with ReadEveryEntry also extracts
 // every entry as `rules.target`'s stub does, into a sink that writes nothing, with the stub's entry
 // rules and checks of the data. An archive without entries is sound. With `rules` applied to a
-// listing, an entry the stub would refuse makes the archive unsound. Every byte read is told to `progress` when given. Returns true and fills `summary`, or
-// false with a message in `error`.
+// listing, an entry the stub would refuse makes the archive unsound. Every byte read is told to
+// `progress` when given. Returns true and fills `summary`, or false with a message in `error`.
 [[nodiscard]] bool check_archive(std::FILE* file, std::int64_t begin, std::int64_t end,
                                  ArchiveCheck check, const EntryRules& rules,
                                  ArchiveSummary& summary, std::string& error,

@@ -278,14 +278,15 @@ TEST_F(Extraction, VerifyGivesTheVerdictOfTheStub) {
       handful.push_back(join_path(archives, std::string(label) + ".zip"));
     }
     paths = handful;
-  } else if (run_command_line("command -v zip && command -v bsdtar && command -v python3 >/dev/null",
+  } else if (run_command_line("command -v zip && command -v bsdtar && command -v python3",
                               m_scratch)
                  .status == 0) {
     // make-corpora finds the generator in the build folder it is given.
     std::string build = m_dir.file("build");
     fs::create_directory(build);
     fs::create_symlink(generator_artifact(), join_path(build, "vek_fwsfx_gen"));
-    std::string script = (fs::path(examples_dir()).parent_path() / "fuzz" / "make-corpora").string();
+    std::string script =
+        (fs::path(examples_dir()).parent_path() / "fuzz" / "make-corpora").string();
     ProcessResult made = run_process(script, {build}, m_scratch);
     ASSERT_EQ(made.status, 0) << made.err;
     for (const fs::directory_entry& seed :
