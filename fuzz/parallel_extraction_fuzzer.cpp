@@ -162,13 +162,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Folders& f = folders();
-  {
-    std::ofstream out(f.archive_path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    if (!out) {
-      fail("cannot write archive.zip");
-    }
-  }
+  fuzzing::write_input(f.archive_path, data, size);
   Run two = extract_into(f.two_threads, 1);
   Run one = extract_into(f.one_thread, UINT64_MAX);
   if (two.status != one.status) {
