@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <utility>
 
@@ -58,13 +57,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Folders& f = folders();
-  {
-    std::ofstream out(f.archive_path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    if (!out) {
-      fail("cannot write archive.zip");
-    }
-  }
+  fuzzing::write_input(f.archive_path, data, size);
   {
     platform::FileHandle file;
     if (platform::open_file_for_reading(f.archive_path.string(), file) != 0) {

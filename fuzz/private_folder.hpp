@@ -5,9 +5,12 @@
 // only inside it, and check after each input that nothing else appeared there.
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -59,6 +62,16 @@ inline std::string folder_listing(const fs::path& path) {
     listing += name + "/";
   }
   return listing;
+}
+
+// Writes the fuzzer's input to `path`, replacing what was there. Ends the process when it cannot.
+inline void write_input(const fs::path& path, const std::uint8_t* data, std::size_t size) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  if (!out) {
+    std::fprintf(stderr, "fuzz: cannot write %s\n", path.c_str());
+    std::abort();
+  }
 }
 
 class PrivateFolder {

@@ -62,7 +62,11 @@ std::vector<HeldMessages::Line> HeldMessages::take() {
 
 void HeldMessages::write(const std::vector<Line>& lines) {
   for (const Line& line : lines) {
-    write_line(line.to_error, line.text);
+    if (t_held != nullptr) {
+      t_held->hold(line.to_error, line.text);
+    } else {
+      write_line(line.to_error, line.text);
+    }
   }
 }
 

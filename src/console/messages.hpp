@@ -40,7 +40,8 @@ class HeldMessages {
   void hold(bool to_error, std::string text);
   // Hands over what was held so far, in order.
   std::vector<Line> take();
-  // Writes `lines` as they were held, whoever holds this thread's messages.
+  // Prints `lines` as they were held: to this thread's innermost HeldMessages when one lives (a
+  // caller that holds what an extraction prints gets the other thread's lines too), else out.
   static void write(const std::vector<Line>& lines);
 
  private:

@@ -13,6 +13,14 @@
 #include "platform/platform.hpp"
 
 int extract_archive(const platform::FileHandle& archive_file, const std::string& target_dir) {
+  DiskSink sink;
+  DiskSink second_sink;
+  return extract_archive(archive_file, target_dir,
+                         ExtractionEngine{&sink, &second_sink, k_parallel_entries});
+}
+
+int extract_archive(const platform::FileHandle& archive_file, const std::string& target_dir,
+                    const ExtractionEngine& engine) {
   if (!archive_file.is_open()) {
     return k_extract_not_an_archive;
   }
@@ -35,22 +43,22 @@ int extract_archive(const platform::FileHandle& archive_file, const std::string&
   if (archive.get() == nullptr) {
     return k_extract_ok;
   }
-  DiskSink sink;
-  DirectoryWalk walk;
-  std::uint64_t needed = 0;
-  if (walk_directory(archive.get(), walk, needed)) {
-    if (!fills_directory(stream, walk)) {
+  // A directory minizip cannot walk is left to the extraction, which finds out for itself.
+  ExtractionPlan plan = plan_extraction(stream, archive.get(), this_platform());
+  if (plan.walked) {
+    if (plan.fill != DirectoryFill::Exact) {
+      print_plain("%s\n", directory_fill_problem(plan.fill));
       return k_extract_incomplete;
     }
-    if (!fits(needed, target_dir)) {
+    if (!fits(plan.needed, target_dir)) {
       return k_extract_no_space;
     }
-    if (walk.entries >= k_parallel_entries) {
-      DiskSink second_sink;
-      return extract_in_parallel(stream, archive.get(), walk.entries,
-                                 platform::file_creation_mask(), sink, second_sink);
+    if (plan.walk.entries >= engine.parallel_entries && !plan.collides) {
+      return extract_in_parallel(stream, archive.get(), plan.walk.entries,
+                                 platform::file_creation_mask(), *engine.sink,
+                                 *engine.second_sink);
     }
   }
   return extract_all_entries(ArchiveAccess{archive.get(), stream.reader()},
-                             platform::file_creation_mask(), sink);
+                             platform::file_creation_mask(), *engine.sink);
 }

@@ -2,6 +2,7 @@
 
 // Unpacks the payload's ZIP archive into the extraction directory.
 
+#include <cstdint>
 #include <string>
 
 #include "platform/platform.hpp"
@@ -26,8 +27,25 @@ inline constexpr int k_extract_interrupted = 4;
 // of the codes above. Before it writes anything it checks that the entries minizip walks fill the
 // central directory that the end record describes (else it prints the problem and returns
 // k_extract_incomplete), and compares the entries' total size with the free space, printing
-// "-E- Not enough space in DIR: N MB needed, M MB free" when they cannot fit. When `target_dir`
+// "-E- Not enough space in DIR: N MB needed, M MB free" when they cannot fit. From sixteen
+// entries on two threads extract, unless two entries may land on one file
+// (extract/extraction_plan.hpp): then one does, in archive order. When `target_dir`
 // cannot be entered it prints "Error changing into %s, aborting\n" and ends the process with
 // status -1.
 [[nodiscard]] int extract_archive(const platform::FileHandle& archive_file,
                                   const std::string& target_dir);
+
+class EntrySink;
+
+// How an extraction goes about its work: where each of its two threads writes, and from how many
+// entries on it starts the second. extract_archive above writes to the disk from sixteen entries
+// on; tests and the fuzz targets choose their own.
+struct ExtractionEngine {
+  EntrySink* sink = nullptr;
+  EntrySink* second_sink = nullptr;
+  std::uint64_t parallel_entries = 0;
+};
+
+// extract_archive with `engine`'s sinks and threshold.
+[[nodiscard]] int extract_archive(const platform::FileHandle& archive_file,
+                                  const std::string& target_dir, const ExtractionEngine& engine);

@@ -25,6 +25,12 @@ using Names = std::vector<std::string>;
 
 bool on_linux() { return platform::platform_kind() == platform::PlatformKind::Posix; }
 
+// `name` with the separators the Linux stub writes ('\\' becomes '/'); Windows takes both.
+std::string linux_path(std::string name) {
+  std::replace(name.begin(), name.end(), '\\', '/');
+  return name;
+}
+
 unsigned mode_of(const std::string& path) {
   return static_cast<unsigned>(fs::status(path).permissions() & fs::perms::mask);
 }
@@ -486,12 +492,19 @@ TEST_F(ArchiveExtractionTest, DamagedDataStopsTheExtraction) {
   }
 }
 
-// From sixteen entries on the extraction runs on two threads. Whichever thread meets it, the first
-// failing entry in archive order decides: only its message shows, and every entry before it is
-// complete.
+// From sixteen entries on the extraction runs on two threads, and gives the answer of one.
+// Whichever thread meets it, the first failing entry in archive order decides: only its message
+// shows, and every entry before it is complete. Entries that may land on one file go on one
+// thread, in archive order: the last one wins, and a file where a folder is needed fails alike.
 TEST_F(ArchiveExtractionTest, FirstFailingEntryInArchiveOrderDecidesOnTwoThreads) {
   const std::string crc_error =
       "error " + std::to_string(UNZ_CRCERROR) + " with zipfile in unzCloseCurrentFile\n";
+  struct Renamed {
+    int index;
+    const char* name;
+    // Null: the entry's usual data.
+    const char* data = nullptr;
+  };
   struct Case {
     const char* what;
     std::vector<int> refused;
@@ -499,6 +512,9 @@ TEST_F(ArchiveExtractionTest, FirstFailingEntryInArchiveOrderDecidesOnTwoThreads
     // The first failing entry, -1 for none, and what it prints.
     int first;
     std::string out;
+    std::vector<Renamed> renamed = {};
+    // An entry of 8 MiB, which is still being written when the other thread reaches the next.
+    int large = -1;
   } cases[] = {
       {"every entry sound", {}, {}, -1, ""},
       {"one damaged entry", {}, {25}, 25, crc_error},
@@ -507,6 +523,20 @@ TEST_F(ArchiveExtractionTest, FirstFailingEntryInArchiveOrderDecidesOnTwoThreads
       {"a refused entry just before a damaged one", {5}, {6}, 5,
        "refusing entry ../e05.txt: the name climbs out with \"..\"\n"},
       {"two damaged entries far apart", {}, {10, 30}, 10, crc_error},
+      {"one name twice, the first large",
+       {},
+       {},
+       -1,
+       "",
+       {{8, "same.bin"}, {9, "same.bin", "SMALL"}},
+       8},
+      {"one destination spelt three ways", {}, {}, -1, "",
+       {{3, "./a/x"}, {4, "a//x", "second"}, {5, "a\\x", "third"}}, 3},
+      {"names that differ in case", {}, {}, -1, "", {{6, "Case.txt"}, {7, "case.txt"}}, 6},
+      {"a file where a folder is needed", {}, {}, 11, "error opening a/x\n",
+       {{10, "a"}, {11, "a/x"}}, 10},
+      {"a folder where a file is needed", {}, {}, 11, "error opening a\n",
+       {{10, "a/x"}, {11, "a"}}, 10},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -519,7 +549,14 @@ TEST_F(ArchiveExtractionTest, FirstFailingEntryInArchiveOrderDecidesOnTwoThreads
       ArchiveEntry entry = unix_file((contains(c.refused, i) ? "../e" : "e") + number + ".txt",
                                      "<entry " + number + ">" + std::string(4000, 'x'));
       entry.method = ArchiveMethod::Stored;
+      entry.repeat = i == c.large ? 2048 : 1;
       entries.push_back(entry);
+    }
+    for (const Renamed& r : c.renamed) {
+      entries[r.index].name = r.name;
+      if (r.data != nullptr) {
+        entries[r.index].data = r.data;
+      }
     }
     ASSERT_TRUE(write_archive(m_archive, entries));
     std::string bytes = read_file(m_archive);
@@ -534,11 +571,70 @@ TEST_F(ArchiveExtractionTest, FirstFailingEntryInArchiveOrderDecidesOnTwoThreads
     EXPECT_EQ(extraction.out, c.out);
     int complete = c.first < 0 ? 40 : c.first;
     for (int i = 0; i < complete; ++i) {
-      EXPECT_EQ(read_file(in_target(entries[i].name)), entries[i].data) << entries[i].name;
+      // The last entry written to the same file decides what it holds.
+      std::string path = in_target(linux_path(entries[i].name));
+      int last = i;
+      for (int j = i + 1; j < complete; ++j) {
+        std::error_code error;
+        if (fs::equivalent(path, in_target(linux_path(entries[j].name)), error)) {
+          last = j;
+        }
+      }
+      std::string expected;
+      for (std::uint64_t n = 0; n < entries[last].repeat; ++n) {
+        expected += entries[last].data;
+      }
+      EXPECT_TRUE(read_file(path) == expected) << entries[i].name << " from entry " << last;
     }
     ASSERT_EQ(platform::set_current_directory(m_dir.path()), 0);
     ASSERT_EQ(platform::remove_tree(m_target), 0);
     ASSERT_EQ(platform::make_directory(m_target, platform::DirectoryAccess::Shared), 0);
+  }
+}
+
+// The entries' sizes are added up before anything is written. A sum that would wrap (two zip64
+// entries of 2^63 bytes add up to 0) is held at its ceiling and refused like any total beyond the
+// free space.
+TEST_F(ArchiveExtractionTest, SizesBeyondTheFreeSpaceAreRefusedUpFront) {
+  struct Case {
+    const char* what;
+    std::vector<std::uint64_t> sizes;
+  } cases[] = {
+      {"two entries of 2^63 bytes", {1ull << 63, 1ull << 63}},
+      {"2^64 - 1 bytes and one more", {UINT64_MAX, 1}},
+      {"four entries of 2^62 bytes and a small one",
+       {1ull << 62, 1ull << 62, 1ull << 62, 1ull << 62, 5}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // Each central header claims its size in a zip64 extra field.
+    std::vector<ArchiveEntry> entries;
+    for (std::uint64_t size : c.sizes) {
+      ArchiveEntry entry = unix_file("big" + std::to_string(entries.size()) + ".bin", "x");
+      std::string field;
+      for (int shift = 0; shift < 64; shift += 8) {
+        field += static_cast<char>((size >> shift) & 0xff);
+      }
+      entry.extra_field = extra_field_record(0x0001, field);
+      entries.push_back(entry);
+    }
+    ASSERT_TRUE(write_archive(m_archive, entries));
+    std::string bytes = read_file(m_archive);
+    const std::string central("PK\1\2", 4);
+    for (std::size_t at = bytes.find(central); at != std::string::npos;
+         at = bytes.find(central, at + 1)) {
+      bytes.replace(at + 24, 4, "\xff\xff\xff\xff");
+    }
+    ASSERT_TRUE(write_file(m_archive, bytes));
+    ::testing::internal::CaptureStderr();
+    Extraction extraction = extract_written();
+    std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(extraction.result, k_extract_no_space) << extraction.out;
+    EXPECT_EQ(err.rfind("-E- Not enough space in " + m_target + ": 17592186044416 MB needed, ", 0),
+              0u)
+        << err;
+    EXPECT_EQ(tree_listing(m_target), Names{});
+    ASSERT_EQ(platform::set_current_directory(m_dir.path()), 0);
   }
 }
 

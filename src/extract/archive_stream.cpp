@@ -69,7 +69,11 @@ std::size_t ArchiveStream::read_at(std::uint64_t offset, void* buffer, std::size
 
 ArchiveReader ArchiveStream::reader() {
   return [this](std::uint64_t offset, void* buffer, std::size_t size) {
-    return read_at(offset, buffer, size) == size;
+    std::size_t count = read_at(offset, buffer, size);
+    if (m_region.progress) {
+      m_region.progress(count);
+    }
+    return count == size;
   };
 }
 

@@ -22,7 +22,7 @@ struct ArchiveRegion {
   ArchiveReader read_file;
   std::uint64_t base = 0;
   std::uint64_t length = 0;
-  // Told how many bytes minizip took with each of its reads, when set.
+  // Told how many bytes each read took (minizip's and those of the stream's reader), when set.
   std::function<void(std::uint64_t bytes)> progress;
 };
 

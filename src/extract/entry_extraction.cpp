@@ -90,6 +90,12 @@ std::string central_extra_field(unzFile archive, const unz_file_info64& info) {
 
 }  // namespace
 
+std::string written_entry_name(unzFile archive, const unz_file_info64& info,
+                               const char* stored_name, TargetPlatform target) {
+  return written_entry_name(stored_name, static_cast<unsigned long>(info.flag),
+                            central_extra_field(archive, info), target);
+}
+
 int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
                           EntryBuffers& buffers, EntrySink& sink, const EntryStop& stop) {
   unzFile archive = access.zip;
@@ -112,7 +118,7 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
   EntryNameVerdict verdict =
       check_entry_names(stored_name, static_cast<unsigned long>(info.size_filename),
                         static_cast<unsigned long>(info.flag), central_extra_field(archive, info),
-                        this_platform(), decoded);
+                        access.target, decoded);
   const char* name = decoded.c_str();
   // Names come from the archive: control characters in them are shown escaped, never sent to the
   // terminal as they are.
@@ -123,7 +129,7 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
     return k_entry_refused;
   }
 
-  std::string path = entry_path(name, this_platform());
+  std::string path = entry_path(name, access.target);
   std::size_t last = last_component(path);
   unsigned long made_by = static_cast<unsigned long>(info.version);
   unsigned long attributes = static_cast<unsigned long>(info.external_fa);

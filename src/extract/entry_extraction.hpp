@@ -6,16 +6,23 @@
 
 #include <unzip.h>
 
+#include <string>
+
 #include "extract/archive_extraction.hpp"
 #include "extract/entry_data.hpp"
 #include "extract/entry_sink.hpp"
+#include "package/entry_rules.hpp"
 #include "package/zip_end_record.hpp"
 
-// The archive being extracted: minizip's handle, which reads its structure, and a reader of the
-// archive, through which the entries' data is read directly.
+class EntryBuffers;
+
+// The archive being extracted: minizip's handle, which reads its structure, a reader of the
+// archive, through which the entries' data is read directly, and the platform whose stub extracts
+// it (its entry rules and the way it decodes names).
 struct ArchiveAccess {
   unzFile zip = nullptr;
   ArchiveReader read;
+  TargetPlatform target = this_platform();
 };
 
 // Codes with which `extract_current_entry` stops the extraction, besides minizip's own error
@@ -30,6 +37,12 @@ inline constexpr int k_entry_interrupted = -1002;
 // The entry was to stop (EntryStop) while its data was written; its file is removed when the
 // entry created it, and nothing is printed.
 inline constexpr int k_entry_stopped = -1003;
+
+// The name a stub on `target` writes the entry under that `archive` stands at, described by `info`
+// and stored as `stored_name`: in UTF-8 wherever the archive tells its character set
+// (extract/entry_name_encoding.hpp).
+std::string written_entry_name(unzFile archive, const unz_file_info64& info,
+                               const char* stored_name, TargetPlatform target);
 
 // Extracts the entries of `archive` one after the other, from the current one, into `sink`, and
 // stops at the first that cannot be extracted completely. `creation_mask` is the process's umask,

@@ -13,7 +13,8 @@
 #include "extract/archive_stream.hpp"
 #include "extract/entry_sink.hpp"
 
-// From this many entries on, the extraction runs on two threads.
+// From this many entries on, extract_archive runs two threads, unless two entries may land on one
+// file (extract/extraction_plan.hpp). Its engine takes another threshold where one is given.
 inline constexpr std::uint64_t k_parallel_entries = 16;
 
 // Extracts the `count` entries of `archive`, which reads `stream`, on this thread into `own_sink`

@@ -4,11 +4,16 @@
 
 #include <cstring>
 #include <utility>
-#include <vector>
 
+#include "common/display_text.hpp"
 #include "common/path_text.hpp"
+#include "console/messages.hpp"
+#include "extract/archive_extraction.hpp"
 #include "extract/archive_stream.hpp"
 #include "extract/entry_name_encoding.hpp"
+#include "extract/entry_extraction.hpp"
+#include "extract/entry_sink.hpp"
+#include "extract/extraction_plan.hpp"
 #include "package/zip_end_record.hpp"
 #include "platform/platform.hpp"
 
@@ -31,37 +36,6 @@ ArchiveEntryInfo entry_info(unzFile zip, const unz_file_info64& info, const char
     entry.extra_field.clear();
   }
   return entry;
-}
-
-// Reads the current entry through and lets minizip compare its CRC at the close.
-// minizip compares the CRC only when the whole recorded size was read, so a stream that ends early
-// must be caught by its length.
-bool read_entry(unzFile zip, const std::string& name, std::uint64_t size, std::string& error) {
-  if (unzOpenCurrentFile(zip) != UNZ_OK) {
-    error = "cannot open entry " + name;
-    return false;
-  }
-  std::vector<char> buffer(1 << 16);
-  int count = 0;
-  std::uint64_t total = 0;
-  while ((count = unzReadCurrentFile(zip, buffer.data(), static_cast<unsigned>(buffer.size()))) >
-         0) {
-    total += static_cast<std::uint64_t>(count);
-  }
-  int closed = unzCloseCurrentFile(zip);
-  if (count < 0 || total != size) {
-    error = "entry " + name + " has damaged data";
-    return false;
-  }
-  if (closed == UNZ_CRCERROR) {
-    error = "entry " + name + " fails its CRC check";
-    return false;
-  }
-  if (closed != UNZ_OK) {
-    error = "cannot finish reading entry " + name;
-    return false;
-  }
-  return true;
 }
 
 // Applies the stub's entry rules for `target` to the current entry, `entry`, in the order the
@@ -100,6 +74,47 @@ bool passes_entry_rules(const unz_file_info64& info, const ArchiveEntryInfo& ent
   return false;
 }
 
+// The name of the platform whose stub the messages are about.
+std::string stub_name(TargetPlatform target) {
+  return target == TargetPlatform::Windows ? "the Windows stub" : "the Linux stub";
+}
+
+// Extracts every entry of `zip`, which reads `stream`, into the sink that writes nothing, as the
+// stub for `target` does on one thread: its entry rules, its reads, its inflater and its checks
+// of the data. What the stub would print about the entry it stops at becomes `error`.
+bool extract_every_entry(ArchiveStream& stream, unzFile zip, TargetPlatform target,
+                         std::string& error) {
+  NullSink sink;
+  HeldMessages held;
+  if (extract_all_entries(ArchiveAccess{zip, stream.reader(), target}, 022, sink) ==
+      k_extract_ok) {
+    return true;
+  }
+  std::string said;
+  for (const HeldMessages::Line& line : held.take()) {
+    std::string text = line.text;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+      text.pop_back();
+    }
+    said += (said.empty() ? "" : "; ") + text;
+  }
+  const std::string refusing = "refusing entry ";
+  if (said.compare(0, refusing.size(), refusing) == 0) {
+    error = stub_name(target) + " would refuse entry " + said.substr(refusing.size());
+    return false;
+  }
+  // The extraction stops at the entry that failed.
+  char name[1024] = {};
+  unz_file_info64 info;
+  std::string at;
+  if (unzGetCurrentFileInfo64(zip, &info, name, sizeof name - 1, nullptr, 0, nullptr, 0) ==
+      UNZ_OK) {
+    at = " at entry " + display_text(name);
+  }
+  error = stub_name(target) + " would stop" + at + ": " + said;
+  return false;
+}
+
 }  // namespace
 
 bool check_archive(std::FILE* file, std::int64_t begin, std::int64_t end, ArchiveCheck check,
@@ -127,55 +142,35 @@ bool check_archive(std::FILE* file, std::int64_t begin, std::int64_t end, Archiv
     error = "not a ZIP archive";
     return false;
   }
-  // minizip reports an empty archive's first entry as damaged rather than as the end of the list;
-  // with no entry counted nothing is walked, and the comparison with the directory below decides.
-  DirectoryWalk walk;
-  int step = global.number_entry == 0 ? UNZ_END_OF_LIST_OF_FILE : unzGoToFirstFile(zip.get());
-  while (step == UNZ_OK) {
-    unz_file_info64 info;
-    char name[1024] = {};
-    if (unzGetCurrentFileInfo64(zip.get(), &info, name, sizeof name - 1, nullptr, 0, nullptr, 0) !=
-        UNZ_OK) {
-      error = "cannot read the archive's directory";
-      return false;
-    }
-    if (walk.entries == 0) {
-      walk.first_offset = static_cast<std::uint64_t>(unzGetOffset64(zip.get()));
-    }
-    ++walk.entries;
-    walk.bytes +=
-        k_central_header_size + info.size_filename + info.size_file_extra + info.size_file_comment;
-    ++summary.entry_count;
-    summary.entries.push_back(entry_info(zip.get(), info, name));
-    summary.total_size += info.uncompressed_size;
-    if (rules.use == EntryRules::Use::Apply &&
-        !passes_entry_rules(info, summary.entries.back(), rules.target, error)) {
-      return false;
-    }
-    if (check == ArchiveCheck::ReadEveryEntry &&
-        !read_entry(zip.get(), name, info.uncompressed_size, error)) {
-      return false;
-    }
-    step = unzGoToNextFile(zip.get());
-  }
-  if (step != UNZ_END_OF_LIST_OF_FILE) {
-    error = "cannot read the archive's directory";
+  // The stub's own walk: what it counts, decodes and compares with the end record. Verifying
+  // applies the entry rules in the extraction below, where the stub applies them; a listing that
+  // asks for them applies them here.
+  std::string refusal;
+  ExtractionPlan plan = plan_extraction(
+      stream, zip.get(), rules.target,
+      [&](unzFile archive, const unz_file_info64& info, const char* name) {
+        summary.entries.push_back(entry_info(archive, info, name));
+        if (refusal.empty() && rules.use == EntryRules::Use::Apply &&
+            check == ArchiveCheck::ListOnly) {
+          (void)passes_entry_rules(info, summary.entries.back(), rules.target, refusal);
+        }
+      });
+  summary.entry_count = plan.walk.entries;
+  summary.total_size = plan.needed;
+  if (!refusal.empty()) {
+    error = refusal;
     return false;
   }
-  if (summary.entry_count != global.number_entry) {
-    error = "the archive's directory lists " + std::to_string(summary.entry_count) +
-            " entries, its end record " + std::to_string(global.number_entry);
+  if (!plan.walked) {
+    error = "cannot read the archive's directory";
     return false;
   }
   // The stub extracts only what the end record counts: an archive whose directory holds more
   // would lose entries there.
-  ZipEndRecord record;
-  DirectoryFill fill = read_zip_end_record(stream.reader(), stream.size(), record)
-                           ? compare_directory_walk(record, walk)
-                           : DirectoryFill::Mismatch;
-  if (fill != DirectoryFill::Exact) {
-    error = directory_fill_problem(fill);
+  if (plan.fill != DirectoryFill::Exact) {
+    error = directory_fill_problem(plan.fill);
     return false;
   }
-  return true;
+  return check == ArchiveCheck::ListOnly ||
+         extract_every_entry(stream, zip.get(), rules.target, error);
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-// Reads a ZIP archive through minizip's unz* interface, to tell whether it is one and, on request,
-// whether every entry's data is sound.
+// Reads a ZIP archive through the stub's own extraction, to tell whether it is one and, on request,
+// whether the package's stub would extract every entry.
 
 #include <cstdint>
 #include <cstdio>
@@ -31,7 +31,7 @@ struct ArchiveEntryInfo {
 
 struct ArchiveSummary {
   std::uint64_t entry_count = 0;
-  // The sum of the entries' uncompressed sizes.
+  // The sum of the entries' uncompressed sizes, held at UINT64_MAX where it would wrap.
   std::uint64_t total_size = 0;
   // The entries walked, in the directory's order.
   std::vector<ArchiveEntryInfo> entries;
@@ -47,10 +47,11 @@ struct EntryRules {
 };
 
 // Opens the bytes from `begin` to `end` of the open `file` as a ZIP archive and walks its central
-// directory; with ReadEveryEntry also inflates every entry and checks its CRC. An archive without
-// entries is sound. With `rules` applied, an entry the stub would refuse makes the archive
-// unsound. Every byte read is told to `progress` when given. Returns true and fills `summary`, or
-// false with a message in `error`.
+// directory as the stub does (extract/extraction_plan.hpp); with ReadEveryEntry also extracts
+// every entry as `rules.target`'s stub does, into a sink that writes nothing, with the stub's entry
+// rules and checks of the data. An archive without entries is sound. With `rules` applied to a
+// listing, an entry the stub would refuse makes the archive unsound. Every byte read is told to
+// `progress` when given. Returns true and fills `summary`, or false with a message in `error`.
 [[nodiscard]] bool check_archive(std::FILE* file, std::int64_t begin, std::int64_t end,
                                  ArchiveCheck check, const EntryRules& rules,
                                  ArchiveSummary& summary, std::string& error,
