@@ -70,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     UnzipHandle archive;
     if (open_archive(stream, archive) && archive.get() != nullptr) {
       DiskSink sink;
-      int status = extract_all_entries(ArchiveAccess{archive.get(), stream.reader()}, 022, sink);
+      int status = extract_all_entries(
+          ArchiveAccess{archive.get(), stream.reader(), this_platform()}, 022, sink);
       if (status != k_extract_ok && status != k_extract_incomplete) {
         fail("unknown extraction status");
       }

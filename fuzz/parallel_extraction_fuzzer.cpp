@@ -18,6 +18,7 @@
 #include "console/messages.hpp"
 #include "extract/archive_extraction.hpp"
 #include "extract/entry_sink.hpp"
+#include "package/entry_rules.hpp"
 #include "platform/platform.hpp"
 #include "private_folder.hpp"
 
@@ -67,6 +68,7 @@ class RecordingSink final : public EntrySink {
   int flush() override { return m_disk.flush(); }
   void set_file_time(std::uint32_t dos_date_time) override { m_disk.set_file_time(dos_date_time); }
   int set_file_mode(unsigned mode) override { return m_disk.set_file_mode(mode); }
+  int remove_file(const std::string& path) override { return m_disk.remove_file(path); }
   int close_file() override {
     int error = m_disk.close_file();
     if (error == 0 && !m_open.empty()) {
@@ -101,7 +103,7 @@ Run extract_into(const fs::path& target, std::uint64_t parallel_entries) {
   RecordingSink second_sink;
   {
     HeldMessages held;
-    run.status = extract_archive(file, target.string(),
+    run.status = extract_archive(file, target.string(), this_platform(),
                                  ExtractionEngine{&sink, &second_sink, parallel_entries});
     run.messages = held.take();
   }

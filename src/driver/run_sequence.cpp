@@ -124,7 +124,7 @@ int unpack_payload(Run& run, Next& next) {
     print_plain("Extracting to %s ...", run.extraction_dir.c_str());
   }
 
-  int result = extract_archive(run.payload.archive, run.extraction_dir);
+  int result = extract_archive(run.payload.archive, run.extraction_dir, run.platform);
   // Nothing reads the archive any more; Windows removes no open file.
   (void)run.payload.archive.close();
   if (result == k_extract_interrupted) {

@@ -12,15 +12,16 @@
 #include "extract/parallel_extraction.hpp"
 #include "platform/platform.hpp"
 
-int extract_archive(const platform::FileHandle& archive_file, const std::string& target_dir) {
+int extract_archive(const platform::FileHandle& archive_file, const std::string& target_dir,
+                    TargetPlatform target) {
   DiskSink sink;
   DiskSink second_sink;
-  return extract_archive(archive_file, target_dir,
+  return extract_archive(archive_file, target_dir, target,
                          ExtractionEngine{&sink, &second_sink, k_parallel_entries});
 }
 
 int extract_archive(const platform::FileHandle& archive_file, const std::string& target_dir,
-                    const ExtractionEngine& engine) {
+                    TargetPlatform target, const ExtractionEngine& engine) {
   if (!archive_file.is_open()) {
     return k_extract_not_an_archive;
   }
@@ -44,7 +45,7 @@ int extract_archive(const platform::FileHandle& archive_file, const std::string&
     return k_extract_ok;
   }
   // A directory minizip cannot walk is left to the extraction, which finds out for itself.
-  ExtractionPlan plan = plan_extraction(stream, archive.get(), this_platform());
+  ExtractionPlan plan = plan_extraction(stream, archive.get(), target);
   if (plan.walked) {
     if (plan.fill != DirectoryFill::Exact) {
       print_plain("%s\n", directory_fill_problem(plan.fill));
@@ -54,11 +55,11 @@ int extract_archive(const platform::FileHandle& archive_file, const std::string&
       return k_extract_no_space;
     }
     if (plan.walk.entries >= engine.parallel_entries && !plan.collides) {
-      return extract_in_parallel(stream, archive.get(), plan.walk.entries,
+      return extract_in_parallel(stream, archive.get(), plan.walk.entries, target,
                                  platform::file_creation_mask(), *engine.sink,
                                  *engine.second_sink);
     }
   }
-  return extract_all_entries(ArchiveAccess{archive.get(), stream.reader()},
+  return extract_all_entries(ArchiveAccess{archive.get(), stream.reader(), target},
                              platform::file_creation_mask(), *engine.sink);
 }

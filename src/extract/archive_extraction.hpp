@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/target_platform.hpp"
 #include "platform/platform.hpp"
 
 inline constexpr int k_extract_ok = 0;
@@ -23,7 +24,7 @@ inline constexpr int k_extract_interrupted = 4;
 
 // Reads the open `archive_file` as a ZIP archive, with positioned reads only (the file is never
 // opened again by name, so nobody can put another file under its name meanwhile), changes into
-// `target_dir` and extracts every entry there, leaving the process in `target_dir`. Returns one
+// `target_dir` and extracts every entry there with the entry rules of the stub for `target`, leaving the process in `target_dir`. Returns one
 // of the codes above. Before it writes anything it checks that the entries minizip walks fill the
 // central directory that the end record describes (else it prints the problem and returns
 // k_extract_incomplete), and compares the entries' total size with the free space, printing
@@ -33,7 +34,7 @@ inline constexpr int k_extract_interrupted = 4;
 // cannot be entered it prints "Error changing into %s, aborting\n" and ends the process with
 // status -1.
 [[nodiscard]] int extract_archive(const platform::FileHandle& archive_file,
-                                  const std::string& target_dir);
+                                  const std::string& target_dir, TargetPlatform target);
 
 class EntrySink;
 
@@ -48,4 +49,5 @@ struct ExtractionEngine {
 
 // extract_archive with `engine`'s sinks and threshold.
 [[nodiscard]] int extract_archive(const platform::FileHandle& archive_file,
-                                  const std::string& target_dir, const ExtractionEngine& engine);
+                                  const std::string& target_dir, TargetPlatform target,
+                                  const ExtractionEngine& engine);

@@ -249,7 +249,7 @@ TEST_F(ArchiveExtractionTest, NoArchiveLeavesEverythingAsItWas) {
     EXPECT_EQ(platform::current_directory(), m_dir.path()) << path;
   }
   platform::FileHandle closed;
-  EXPECT_EQ(extract_archive(closed, m_target), k_extract_not_an_archive);
+  EXPECT_EQ(extract_archive(closed, m_target, this_platform()), k_extract_not_an_archive);
   EXPECT_EQ(tree_listing(m_dir.path()), (Names{"not_a_zip", "not_a_zip.zip", "target/"}));
 }
 

@@ -22,7 +22,7 @@ class EntryBuffers;
 struct ArchiveAccess {
   unzFile zip = nullptr;
   ArchiveReader read;
-  TargetPlatform target = this_platform();
+  TargetPlatform target;
 };
 
 // Codes with which `extract_current_entry` stops the extraction, besides minizip's own error

@@ -181,9 +181,10 @@ class EntryExtractionTest : public ::testing::Test {
     EXPECT_EQ(unzGetGlobalInfo64(archive.get(), &global), UNZ_OK);
     extraction.result =
         second_sink == nullptr
-            ? extract_all_entries(ArchiveAccess{archive.get(), stream.reader()}, 022, sink)
-            : extract_in_parallel(stream, archive.get(), global.number_entry, 022, sink,
-                                  *second_sink);
+            ? extract_all_entries(ArchiveAccess{archive.get(), stream.reader(), this_platform()},
+                                  022, sink)
+            : extract_in_parallel(stream, archive.get(), global.number_entry, this_platform(),
+                                  022, sink, *second_sink);
     extraction.out = ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(platform::set_current_directory(m_dir.path()), 0);
     return extraction;

@@ -16,6 +16,7 @@ constexpr std::uint64_t k_no_failure = UINT64_MAX;
 struct ParallelExtraction {
   const ArchiveRegion* region = nullptr;
   std::uint64_t count = 0;
+  TargetPlatform target = TargetPlatform::Linux;
   unsigned creation_mask = 0;
   std::atomic<std::uint64_t> next{0};
   std::atomic<std::uint64_t> extracted{0};
@@ -37,7 +38,7 @@ void extract_claimed_entries(ParallelExtraction& shared, ArchiveStream& stream, 
   if (!buffers.allocated() || unzGoToFirstFile(archive) != UNZ_OK) {
     return;
   }
-  ArchiveAccess access{archive, stream.reader()};
+  ArchiveAccess access{archive, stream.reader(), shared.target};
   std::uint64_t at = 0;
   int signal_number = 0;
   for (;;) {
@@ -98,10 +99,12 @@ void extract_on_second_thread(void* opaque) {
 }  // namespace
 
 int extract_in_parallel(ArchiveStream& stream, unzFile archive, std::uint64_t count,
-                        unsigned creation_mask, EntrySink& own_sink, EntrySink& second_sink) {
+                        TargetPlatform target, unsigned creation_mask, EntrySink& own_sink,
+                        EntrySink& second_sink) {
   ParallelExtraction shared;
   shared.region = &stream.region();
   shared.count = count;
+  shared.target = target;
   shared.creation_mask = creation_mask;
   SecondThread other{&shared, &second_sink, {}};
   std::uintptr_t second = 0;

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "common/target_platform.hpp"
 #include "extract/archive_stream.hpp"
 #include "extract/entry_sink.hpp"
 
@@ -17,11 +18,12 @@
 // file (extract/extraction_plan.hpp). Its engine takes another threshold where one is given.
 inline constexpr std::uint64_t k_parallel_entries = 16;
 
-// Extracts the `count` entries of `archive`, which reads `stream`, on this thread into `own_sink`
+// Extracts the `count` entries of `archive`, which reads `stream`, with the entry rules of
+// `target`, on this thread into `own_sink`
 // and on a second one into `second_sink` (this one alone when no second can start). The second
 // thread reads `stream`'s region through a stream of its own: the region's reader and progress
 // hook must serve two threads at once (positioned reads of a FileHandle do). Returns as
 // extract_all_entries does.
 [[nodiscard]] int extract_in_parallel(ArchiveStream& stream, unzFile archive, std::uint64_t count,
-                                      unsigned creation_mask, EntrySink& own_sink,
-                                      EntrySink& second_sink);
+                                      TargetPlatform target, unsigned creation_mask,
+                                      EntrySink& own_sink, EntrySink& second_sink);

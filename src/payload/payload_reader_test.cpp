@@ -336,7 +336,7 @@ TEST_F(PayloadReaderTest, ExtractionReadsTheFileWrittenNotTheName) {
   std::string target = dir.file("target");
   ASSERT_EQ(platform::make_directory(target, platform::DirectoryAccess::Shared), 0);
   testing::internal::CaptureStdout();
-  int extracted = extract_archive(result.archive, target);
+  int extracted = extract_archive(result.archive, target, this_platform());
   std::string out = testing::internal::GetCapturedStdout();
   ASSERT_EQ(platform::set_current_directory(dir.path()), 0);
   EXPECT_EQ(extracted, k_extract_ok) << out;

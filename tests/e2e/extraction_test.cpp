@@ -289,10 +289,11 @@ TEST_F(Extraction, VerifyGivesTheVerdictOfTheStub) {
   } else if (run_command_line("command -v zip && command -v bsdtar && command -v python3",
                               m_scratch)
                  .status == 0) {
-    // make-corpora finds the generator in the build folder it is given.
+    // make-corpora finds the generator and the stub in the build folder it is given.
     std::string build = m_dir.file("build");
     fs::create_directory(build);
     fs::create_symlink(generator_artifact(), join_path(build, "vek_fwsfx_gen"));
+    fs::create_symlink(stub_artifact(), join_path(build, "sfx_stub"));
     std::string script =
         (fs::path(examples_dir()).parent_path() / "fuzz" / "make-corpora").string();
     ProcessResult made = run_process(script, {build}, m_scratch);

@@ -16,6 +16,7 @@
 #include <set>
 
 #include "extract/archive_extraction.hpp"
+#include "package/entry_rules.hpp"
 #include "platform/platform.hpp"
 #include "testing/scoped_temp_dir.hpp"
 
@@ -180,7 +181,7 @@ int extract_archive_file(const std::string& archive_path, const std::string& tar
   if (platform::open_file_for_reading(archive_path, file) != 0) {
     return k_extract_not_an_archive;
   }
-  return extract_archive(file, target_dir);
+  return extract_archive(file, target_dir, this_platform());
 }
 
 bool write_archive(const std::string& path, const std::vector<ArchiveEntry>& entries) {
