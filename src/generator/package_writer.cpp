@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <optional>
 #include <system_error>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "extract/entry_name_encoding.hpp"
 #include "generator/archive_check.hpp"
 #include "generator/folder_scan.hpp"
+#include "generator/item_names.hpp"
 #include "generator/stub_check.hpp"
 #include "generator/zip_writer.hpp"
 #include "package/entry_rules.hpp"
@@ -97,80 +97,6 @@ bool append_file(std::FILE* to, const std::string& from, ProgressLine& progress,
     return false;
   }
   return true;
-}
-
-const char* stub_name(TargetPlatform target) {
-  return target == TargetPlatform::Windows ? "Windows" : "Linux";
-}
-
-// Where the file `name` lands: separators unified, "." and empty components dropped, and with
-// `fold_case` ASCII letters in lower case.
-std::string file_key(const std::string& name, bool fold_case) {
-  std::string key;
-  std::size_t start = 0;
-  while (start <= name.size()) {
-    std::size_t end = start;
-    while (end < name.size() && !is_separator(name[end])) {
-      ++end;
-    }
-    std::string component = name.substr(start, end - start);
-    if (!component.empty() && component != ".") {
-      key += (key.empty() ? "" : "/") + component;
-    }
-    start = end + 1;
-  }
-  if (fold_case) {
-    for (char& c : key) {
-      c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-  }
-  return key;
-}
-
-// Looks at the names the stub for `target` writes the archive's files under, `written`, in
-// archive order. Windows takes names that differ only in ASCII case for one file, whose contents
-// would then depend on the order: refused for a Windows stub. One name twice (an archive updated
-// in place) is allowed, the last one wins: noted in `warnings`.
-bool check_file_names_apart(const std::vector<std::string>& written, TargetPlatform target,
-                            std::string& error, std::vector<std::string>& warnings) {
-  std::map<std::string, std::string> seen;
-  for (const std::string& name : written) {
-    auto found = seen.emplace(file_key(name, target == TargetPlatform::Windows), name);
-    if (found.second) {
-      continue;
-    }
-    const std::string& first = found.first->second;
-    if (file_key(first, false) == file_key(name, false)) {
-      warnings.push_back("the archive holds " + name + " twice; the stub keeps the last one");
-      continue;
-    }
-    error = std::string("the ") + stub_name(target) + " stub would write entries " + first +
-            " and " + name + " into one file: Windows does not tell their names apart";
-    return false;
-  }
-  return true;
-}
-
-// Whether the stub for `target` accepts the names of `items`, and tells their files apart; the
-// first it refuses is named in `error`.
-bool check_item_names(const std::vector<ArchiveItem>& items, TargetPlatform target,
-                      std::string& error, std::vector<std::string>& warnings) {
-  std::vector<std::string> files;
-  for (const ArchiveItem& item : items) {
-    std::string written;
-    EntryNameVerdict verdict =
-        check_entry_names(item.name.c_str(), static_cast<unsigned long>(item.name.size()), 0,
-                          std::string(), target, written);
-    if (verdict != EntryNameVerdict::Accepted) {
-      error = std::string("the ") + stub_name(target) + " stub would refuse entry " + written +
-              ": " + refusal_reason(verdict);
-      return false;
-    }
-    if (!item.is_directory) {
-      files.push_back(written);
-    }
-  }
-  return check_file_names_apart(files, target, error, warnings);
 }
 
 // Gathers and checks the archive's input before anything is written: every entry must pass the
