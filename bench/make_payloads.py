@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Zlib
 """Makes one benchmark payload: a folder of files and the same files as a ZIP archive.
 
     bench/make_payloads.py KIND OUTPUT_DIR [--scale F]

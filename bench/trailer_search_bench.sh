@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Zlib
 # Trailer search speed: a 1.5 GiB stub file without any payload must be rejected ("Failed to
 # find version pattern", status 252) in well under a second. The file is the stub with zeros
 # appended (sparse, so it costs no disk space); the first run also reads it into the page cache.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Zlib
 # Writes the stub's build stamp, the variable part of its version line, into OUTPUT as a C++
 # header. Run at every build (cmake -P), so a new commit or a rebuild never leaves a stale stamp:
 #   PACKAGE_STRING  the package name and version

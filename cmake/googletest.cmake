@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Zlib
 # Defines `sfx_gtest` (GoogleTest and GoogleMock, no main) and `sfx_gtest_main` (the same
 # plus GoogleTest's main) for the project's test executables.
 #   native:  Debian's libgtest-dev / libgmock-dev libraries;

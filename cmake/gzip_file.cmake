@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Zlib
 # Compresses INPUT into OUTPUT with gzip -9n: the best compression, and no file name or time in
 # the header, so that the same input always gives the same bytes.
 #   cmake -DINPUT=<file> -DOUTPUT=<file.gz> -P cmake/gzip_file.cmake

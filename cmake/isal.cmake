@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Zlib
 # Defines `sfx_isal`: ISA-L's inflate and CRC-32 (`#include <isa-l/igzip_lib.h>`, `<isa-l/crc.h>`) as a static library.
 # scripts/bootstrap builds it from Debian's isa-l source package into build/deps/isal/native and
 # build/deps/isal/windows (Debian's libisal-dev has no static library, and the stub must not need

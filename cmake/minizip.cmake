@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Zlib
 # Defines `sfx_minizip`: the classic minizip interface (`#include <unzip.h>`, `<zip.h>`)
 # plus zlib, for whoever links it.
 # Both builds compile minizip from one source, contrib/minizip of Debian's zlib source package,

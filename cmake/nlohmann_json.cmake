@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Zlib
 # Defines `sfx_json`: nlohmann's JSON library (header-only; Debian's nlohmann-json3-dev, installed
 # by scripts/bootstrap), which the generator uses for its --json output.
 # The native build takes Debian's CMake package. The headers are the same for every target, but a

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Zlib
 # Installation and the Debian package (native builds only): the generator, the stubs it packs (the
 # native build's Linux stub, and the Windows stubs of the cross build in SFX_WINDOWS_STUBS_DIR),
 # compressed man pages, the README, the licence and the third-party notices, and the CMake

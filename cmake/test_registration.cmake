@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Zlib
 # Every GoogleTest case becomes a CTest test of its own, named "<Suite>.<Case>": `ctest -R`
 # picks single cases, `ctest -j` spreads them, and each has its own timeout and labels.
 #

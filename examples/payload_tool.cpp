@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // sfx_payload_tool: the sample tool that a demo package carries. It shows what a packaged tool
 // receives from the stub: its arguments, the directory it runs in, TEMP, the certificate bundle
 // and start directory it was given, and the data files beside it. The end-to-end tests use it

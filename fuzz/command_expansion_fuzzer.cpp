@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Fuzzes the template expansion: the input, split at its NUL bytes, gives the command template,
 // the pass-through arguments, the start directory, the device argument, the extraction directory
 // and then the extra-tool commands; each is expanded for both shells.

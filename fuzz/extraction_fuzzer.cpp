@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Fuzzes the extraction: any bytes as archive.zip, extracted entry by entry into a private
 // folder. The process enters that folder once, at start; each input is opened as the stub opens
 // its archive (through the stub's archive stream) and handed to `extract_all_entries`, which writes

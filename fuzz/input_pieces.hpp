@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // Turns a fuzzer's input into several strings: the pieces between its NUL bytes.

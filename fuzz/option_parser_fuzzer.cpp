@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Fuzzes the command-line parser: the input, split at its NUL bytes, is the argument vector
 // (the first piece the invocation path). The parser must return 0 or -1 and, on 0, hand back a
 // pass-through text that holds every argument it passed on.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Fuzzes the two-thread extraction against the one-thread one: any bytes as archive.zip, extracted
 // once with two threads from the first entry on and once on one thread, each into a folder of its
 // own. Both must print the same messages and end with the same status; on success both folders

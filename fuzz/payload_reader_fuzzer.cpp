@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Fuzzes the payload reader: any bytes as the stub's own file, first as they are, then with a
 // valid trailer appended (the input chooses the command texts and where the archive starts). For
 // the second form the reader must succeed and hand back exactly what the trailer holds.

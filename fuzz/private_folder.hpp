@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // A folder of the fuzzer's own under the system's temporary folder, made once per process and

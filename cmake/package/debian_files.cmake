@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Zlib
 # Run by cpack (CPACK_INSTALL_SCRIPTS) before it installs the project into its staging folder:
 # adds the files a Debian package carries besides the project's own, in /usr/share/doc/sfxkit and
 # /usr/share/lintian/overrides. `cmake --install` never runs it.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Zlib
 # sfxkit's CMake package: find_package(sfxkit) gives the installed generator as the imported
 # target sfxkit::vek_fwsfx_gen (its path in SFXKIT_GENERATOR), the stubs' folder SFXKIT_STUBS_DIR,
 # and

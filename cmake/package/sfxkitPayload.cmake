@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Zlib
 # Run by every build of a sfxkit_add_package target (cmake -P, see sfxkitConfig.cmake): brings the
 # folder the generator packs up to date and writes its listing, so that the package is made again
 # exactly when the payload changed, a removed file included.

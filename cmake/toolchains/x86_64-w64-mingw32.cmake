@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Zlib
 # Cross build for Windows x86-64 with Debian's mingw-w64 (g++-mingw-w64-x86-64).
 # The -posix compilers come with winpthread, so std::thread and std::mutex work; the
 # runtime (libgcc, libstdc++, winpthread) is linked statically, and test executables run

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // Turning the payload's command template into the command line that the shell runs: the four

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "command/command_expansion.hpp"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // Running the payload's command and the extra-tool commands, and how a command line starts.

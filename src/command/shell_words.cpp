@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "command/shell_words.hpp"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // The words /bin/sh makes of a command line that it would take literally, so that such a line can

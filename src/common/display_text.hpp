@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // Text read from a package or an archive (entry names, the command template, the layout version),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "common/dos_time.hpp"
 
 std::tm dos_date_time_fields(std::uint32_t dos_date_time) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // DOS dates and times as ZIP archives store them: the date in the high 16 bits (years since

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "common/environment.hpp"
 
 #include <cstdlib>

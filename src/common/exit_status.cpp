@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "common/exit_status.hpp"
 
 #include <cstdio>

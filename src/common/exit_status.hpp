@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // The stub's own exit statuses. Any other status is the payload command's.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // Numbers stored least significant byte first, as ZIP records and PE headers store them.

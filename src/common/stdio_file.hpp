@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // The one owner of a stdio stream: it closes the stream on every way out, unless the stream was

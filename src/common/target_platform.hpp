@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // The platform a stub runs on, passed as a value to the portable code whose rules differ between

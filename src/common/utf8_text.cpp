@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "common/utf8_text.hpp"
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // UTF-8 as entry names and package texts carry it: which bytes form whole characters.

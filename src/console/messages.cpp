@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "console/messages.hpp"
 
 #include <cstdarg>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // Tagged output. Every "-E- " and "-I- " line of the stub goes through here, so one place owns

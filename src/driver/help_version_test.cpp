@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "driver/help_version.hpp"
 
 #include <gtest/gtest.h>

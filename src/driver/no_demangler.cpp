@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The C++ runtime's terminate handler names the type of an exception that escaped, and for that
 // links the runtime's demangler, some 50 KB of every package. The stub throws nothing; should the
 // runtime itself ever end it that way, the message shows the type's mangled name instead.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // The command line: the stub's own options, the payload tool's options that the stub notes, and

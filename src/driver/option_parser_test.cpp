@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "driver/option_parser.hpp"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "driver/process_context.hpp"
 
 namespace {

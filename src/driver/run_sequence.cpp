@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "driver/run_sequence.hpp"
 
 #include <cstring>

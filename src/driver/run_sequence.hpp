@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // The stub's run: options, work directory, payload, extraction, command, extra tools, ending.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // The run options record: what the command line asked for, the start directory and the stub's own

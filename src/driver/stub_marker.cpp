@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The marker of one stub executable: the build gives each its platform (SFX_STUB_PLATFORM) and
 // execution level (SFX_STUB_LEVEL); the version and the source revision come from the build
 // stamp, like the version line's.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // This stub's marker (package/stub_marker.hpp): what the generator reads to tell what the stub

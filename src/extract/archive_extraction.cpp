@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "extract/archive_extraction.hpp"
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // Unpacks the payload's ZIP archive into the extraction directory.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // minizip's reading side over an archive that lies in a region of an open file: the stub's

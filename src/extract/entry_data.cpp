@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "extract/entry_data.hpp"
 
 #include <isa-l/crc.h>

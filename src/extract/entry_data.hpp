@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // An entry's data: read straight from the open archive file in large pieces (minizip reads only

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // One entry's extraction, and the loop that extracts the entries one after the other on one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "extract/entry_extraction.hpp"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // The character set of an entry name. ZIP names are CP437 unless the entry says otherwise: the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "extract/entry_name_encoding.hpp"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "extract/entry_names.hpp"
 
 #include "common/display_text.hpp"

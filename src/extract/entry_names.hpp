@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // Where and how the extraction writes an accepted entry (package/entry_rules.hpp decides whether

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // Where the extraction puts what it unpacks, as ninja's DiskInterface does for a build's outputs:

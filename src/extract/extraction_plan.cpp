@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "extract/extraction_plan.hpp"
 
 #include <cstring>

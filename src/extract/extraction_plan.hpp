@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // What the extraction learns from the central directory before it writes anything, in one walk:

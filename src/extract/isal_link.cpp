@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // What ISA-L's inflate needs from the rest of the library, given here so that the stub links its
 // inflate and one CRC-32 alone. In the library these functions sit in objects that also hold the
 // deflate side and every other checksum (the gzip and zlib helpers in igzip.o, the CRC dispatch in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "extract/parallel_extraction.hpp"
 
 #include <atomic>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // The extraction on two threads, for archives of many entries. Entries are claimed one at a time

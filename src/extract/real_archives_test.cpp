@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The extraction against archives written by real ZIP tools: Info-ZIP zip, Python's zipfile,
 // bsdtar and 7-Zip. Each source tree is archived by the tool, extracted, and the result compared
 // with the source byte for byte, with modification times and permission bits. The tools run on

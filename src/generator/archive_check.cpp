@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "generator/archive_check.hpp"
 
 #include <unzip.h>

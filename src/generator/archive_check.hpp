@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // Reads a ZIP archive through the stub's own extraction, to tell whether it is one and, on request,

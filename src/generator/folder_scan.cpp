@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "generator/folder_scan.hpp"
 
 #include <algorithm>

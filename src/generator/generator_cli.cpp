@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "generator/generator_cli.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The generator: folder and ZIP packages that read back as written, refusals that leave nothing
 // behind, and the command line.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "generator/item_names.hpp"
 
 #include <map>

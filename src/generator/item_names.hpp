@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // The names a package's entries are written under, judged as the package's stub judges them.

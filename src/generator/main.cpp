@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include <exception>
 #include <iostream>
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "generator/offset_file_io.hpp"
 
 #include "platform/platform.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // minizip file functions over the end of an open stdio stream from a given offset on, so that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "generator/package_info.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // Reads a package back: its trailer by the stub's rules and its archive through minizip; prints

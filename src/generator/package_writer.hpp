@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // Builds a package: a copy of the stub, a ZIP archive, and the payload trailer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "generator/pe_signature.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // Finds the Authenticode signature of a Windows executable. A signing tool puts it at the end of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "generator/progress_line.hpp"
 
 #include <algorithm>

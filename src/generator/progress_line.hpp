@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // A progress line for long work on a terminal: "vek_fwsfx_gen: building PACKAGE: 42%", rewritten

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "generator/stub_check.hpp"
 
 #include <algorithm>

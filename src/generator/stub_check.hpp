@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // What makes a file a stub: an executable for x86-64 (ELF or PE32+) that carries the stub marker

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // Where the generator finds the stubs it ships with, so that `--target` names a platform rather

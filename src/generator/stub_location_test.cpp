@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Where the generator finds its stubs: the installed ones below lib/ first, those an earlier
 // installation left below share/ next, then a build folder's.
 

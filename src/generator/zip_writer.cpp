@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "generator/zip_writer.hpp"
 
 #include <zip.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "package/empty_archive.hpp"
 
 #include <cstring>

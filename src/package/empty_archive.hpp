@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // The one archive minizip cannot open: a ZIP file without entries, which is its end record alone

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "package/entry_rules.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // The rules a package's archive entries must pass before the stub writes anything for them: the

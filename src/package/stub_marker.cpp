@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "package/stub_marker.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // The stub marker: a record that every stub's build embeds and that tells the generator what the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "package/trailer_codec.hpp"
 
 #include <algorithm>

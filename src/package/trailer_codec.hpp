@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // Reading and writing the payload trailer laid out in package/trailer_layout.hpp. This is the one

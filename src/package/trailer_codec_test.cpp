@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The trailer laid out byte by byte from the layout constants, and the rule that the stub never
 // holds a pattern text in forward order.
 

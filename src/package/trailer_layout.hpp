@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // The layout of the payload that the generator appends to a copy of the stub. Only the trailer

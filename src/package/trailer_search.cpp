@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "package/trailer_search.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // The backward search for the version pattern, shared by the stub's reader and the generator's

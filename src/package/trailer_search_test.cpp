@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The block search must find exactly what testing one window per position finds.
 
 #include "package/trailer_search.hpp"

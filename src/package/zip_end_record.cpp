@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "package/zip_end_record.hpp"
 
 #include <cstring>

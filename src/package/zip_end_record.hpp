@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // The end of a ZIP archive's central directory: the end record, and for zip64 archives the zip64

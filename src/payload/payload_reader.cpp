@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "payload/payload_reader.hpp"
 
 #include <algorithm>

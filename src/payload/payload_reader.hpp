@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // The payload reader: finds the trailer at the end of the stub's own file, checks its layout

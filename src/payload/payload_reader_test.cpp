@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The payload reader on packages put together in the tests: every trailer rule, every failure
 // message, and the archive that comes out.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "platform/console_events.hpp"
 
 ConsoleEvent console_event_from_code(unsigned long code) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // What the stub does when a Windows console sends it a control event: Ctrl-C, Ctrl-Break, its

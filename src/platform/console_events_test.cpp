@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "platform/console_events.hpp"
 
 #include <gtest/gtest.h>

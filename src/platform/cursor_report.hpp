@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // The answer a terminal gives to a cursor-position request (ESC [ 6 n): ESC '[' row ';' column

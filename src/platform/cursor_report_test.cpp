@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "platform/cursor_report.hpp"
 
 #include <gtest/gtest.h>

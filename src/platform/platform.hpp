@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // The only door to the operating system. Each function does one operating-system operation and

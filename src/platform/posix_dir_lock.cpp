@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Whether a lock file still has its name (Linux).
 
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // A stdio stream over an open descriptor, on Linux.
 
 #include <fcntl.h>

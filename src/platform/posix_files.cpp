@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Files and folders of the POSIX platform layer.
 
 #include <dirent.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Processes of the POSIX platform layer: termination requests, the command's process and its
 // waiting, threads.
 

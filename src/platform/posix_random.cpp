@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The system's random source on Linux.
 
 #include <sys/random.h>

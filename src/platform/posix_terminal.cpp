@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The terminal of the POSIX platform layer: the cursor question and its late answer, the key
 // prompt, standard output and error.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "platform/platform.hpp"
 
 #include <gtest/gtest.h>

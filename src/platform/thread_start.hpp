@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // What start_thread hands the new thread on every system: the work and its argument, kept on the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Whether a lock file still has its name (Windows).
 
 #include "platform/platform.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // A stdio stream over an open HANDLE, on Windows: msvcrt's descriptor over a duplicate of it.
 
 #include <windows.h>

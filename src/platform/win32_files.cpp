@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Files and folders of the Windows platform layer. Where a path may pass 260 characters, the
 // wide-character calls take its "\\?\" form.
 

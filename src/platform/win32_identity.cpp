@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Who and where the process is, on Windows: the platform, the user, the executable, the
 // environment, the current directory.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // What the Windows platform files share: Win32 error codes turned into errno values.

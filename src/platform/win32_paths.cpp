@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Text and path conversions of the Windows platform layer.
 
 #include <windows.h>

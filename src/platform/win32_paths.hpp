@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // Text and path conversions of the Windows platform layer, and how it opens a lock file, declared

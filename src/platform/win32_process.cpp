@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Processes of the Windows platform layer: console control events, the command's process,
 // threads.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The system's random source on Windows: RtlGenRandom (advapi32's SystemFunction036), there since
 // Windows XP.
 

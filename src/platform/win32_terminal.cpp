@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The console of the Windows platform layer: the cursor, the key prompt, standard output and
 // error.
 

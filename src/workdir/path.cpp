@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "workdir/path.hpp"
 
 void to_backslashes(std::string& path) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // Path helpers shared by every subsystem. Paths are joined with '/' and then given the platform's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "workdir/work_directory.hpp"
 
 #include <cerrno>

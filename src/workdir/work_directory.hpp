@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // The run's directory tree: the work directory (fresh under the temporary directory, or given on

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Zlib
 # The Windows stub's key prompt in a console window of its own, the way a double-clicked package
 # runs: such a run ends with the prompt and waits for a key; with --sfx-no-pause, after a
 # command-line error, or in a console that already shows output it ends by itself.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The extraction as the stub runs it: an extract-only run that leaves exactly the payload, and
 // extractions that cannot complete, which end the run with 252 before any command runs and leave
 // nothing behind in the temporary directory.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The key prompt at the end of a run: shown and waited for only in a terminal opened for this run,
 // and the terminal left to the command: a run in the background never touches it, and keys typed
 // ahead reach the command. A new tmux session is such a terminal; Linux only.

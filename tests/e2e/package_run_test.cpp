@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Packages from end to end: real packages built with the generator's writer from the sample
 // payload (examples/payload and the sample payload tool), run as a user would run them. The tool
 // reports what it received, so the tests see the arguments, directory, TEMP and certificate path

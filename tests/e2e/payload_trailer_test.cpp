@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The trailer and the generator as processes: a package whose layout version does not match ends
 // the run, and a folder goes through vek_fwsfx_gen, its --info --verify and the stub's extract-only
 // run unchanged.

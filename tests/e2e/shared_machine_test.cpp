@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Packages on a machine shared with other users and other runs: a temporary folder that everybody
 // may write into, names planted there by another user, two runs with the same process id in
 // different pid namespaces (containers sharing /tmp), folders the command locked itself out of.

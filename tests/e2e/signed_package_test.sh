@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Zlib
 # A package signed with Authenticode after it was built still runs: the signature goes at the end
 # of the file, after the trailer, where the stub never reads. The test makes a throwaway
 # certificate, signs a package with osslsigncode, verifies the signature and runs the signed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // The stub as a process, before any payload is involved: command-line errors, the given-directory
 // checks, and a plain stub that carries no payload.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 // Linux-only conditions of the stub as a process that a test can bring about for real: a user
 // without a name, an empty program name, very long command lines, a host that lacks every library
 // but glibc.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Zlib
 # What the Windows stub loads: its import table, read with mingw's objdump, names only system
 # libraries that Windows loads from the system folder, and the stub restricts the search for
 # libraries it or the system loads later to the system folder (SetDefaultDllDirectories, looked

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Zlib
 # The two Windows stubs and the Windows generator: each stub carries the application manifest it
 # should (the plain stub asks to run as its invoker, the elevated one for administrator rights);
 # vek_fwsfx_gen.exe builds a package with either from a folder, --info --verify reads it back (its

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Zlib
 # Ctrl-C while the Windows stub copies its archive out or extracts it, under Wine: the stub stops,
 # removes what it wrote and ends with 252; the command never runs. Wine hands a SIGINT sent to a
 # Windows program's process to the program as the console's Ctrl-C event (CTRL_C_EVENT), so the

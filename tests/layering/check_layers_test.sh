@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Zlib
 # scripts/check-layers judges edges, not ranks: an include between folders passes only when its
 # edge is listed, whichever way it points.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Zlib
 # A vendor's CMake project (examples/cmake_project) makes its packages with find_package(sfxkit)
 # and sfxkit_add_package against the installed files only: the native build is installed into a
 # scratch prefix, a copy of the example is configured against it and built (with Make, and with

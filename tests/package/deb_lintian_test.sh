@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Zlib
 # The Debian package passes lintian: no error and no warning (informational tags and the
 # overrides the package carries are allowed).
 #

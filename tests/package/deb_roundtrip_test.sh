@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Zlib
 # The Debian package holds everything a vendor needs: it is built with CPack from the native build
 # (with the cross build's Windows stubs), unpacked into a scratch root with dpkg-deb, and a
 # package is built and run with the unpacked generator and stub only. The package carries Debian's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "testing/archive_builder.hpp"
 
 #include "common/dos_time.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // Writes ZIP archives for tests through minizip's zip* calls, with whatever entry names, data,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "testing/artifacts.hpp"
 
 #include "platform/platform.hpp"

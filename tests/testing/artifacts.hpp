@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // Where the build put the programs that tests run, as full paths of the platform under test.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // The path helpers of workdir/path.hpp with the rules of the platform the tests run on.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "testing/package_builder.hpp"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "testing/process_runner.hpp"
 
 #include "platform/platform.hpp"

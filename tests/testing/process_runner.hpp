@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // Runs a program as its own process, the way a user would from a prompt, and collects what it

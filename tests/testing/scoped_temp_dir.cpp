@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "testing/scoped_temp_dir.hpp"
 
 #include <gtest/gtest.h>

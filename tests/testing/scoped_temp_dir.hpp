@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // A unique directory under the system's temporary directory for one test: created and entered on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #include "testing/stub_images.hpp"
 
 #include <cstdint>

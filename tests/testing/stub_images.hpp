@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // Stand-in stubs for the generator's tests: the smallest executables that pass its stub check.

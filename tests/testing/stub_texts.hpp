@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Zlib
 #pragma once
 
 // The stub's fixed texts as a user sees them, for tests that compare its output byte for byte.
