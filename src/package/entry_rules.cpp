@@ -149,3 +149,20 @@ EntryDataVerdict check_entry_data(unsigned long flag, unsigned long method) {
   }
   return EntryDataVerdict::Accepted;
 }
+
+std::string unsupported_method_reason(unsigned long method) {
+  struct MethodName {
+    unsigned long method;
+    const char* name;
+  };
+  static const MethodName k_names[] = {
+      {9, "Deflate64"}, {12, "BZIP2"}, {14, "LZMA"}, {93, "Zstandard"}, {95, "XZ"}, {98, "PPMd"},
+  };
+  std::string reason = "compression method " + std::to_string(method);
+  for (const auto& entry : k_names) {
+    if (entry.method == method) {
+      reason += std::string(" (") + entry.name + ")";
+    }
+  }
+  return reason + " is not supported; pack with Deflate or store";
+}
