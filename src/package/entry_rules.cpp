@@ -2,6 +2,7 @@
 #include "package/entry_rules.hpp"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -158,11 +159,17 @@ std::string unsupported_method_reason(unsigned long method) {
   static const MethodName k_names[] = {
       {9, "Deflate64"}, {12, "BZIP2"}, {14, "LZMA"}, {93, "Zstandard"}, {95, "XZ"}, {98, "PPMd"},
   };
-  std::string reason = "compression method " + std::to_string(method);
+  const char* name = nullptr;
   for (const auto& entry : k_names) {
     if (entry.method == method) {
-      reason += std::string(" (") + entry.name + ")";
+      name = entry.name;
     }
   }
-  return reason + " is not supported; pack with Deflate or store";
+  // Formatted in one go: the stub carries this, and a chain of string operations costs it more.
+  char reason[128];
+  std::snprintf(reason, sizeof reason,
+                "compression method %lu%s%s%s is not supported; pack with Deflate or store", method,
+                name != nullptr ? " (" : "", name != nullptr ? name : "",
+                name != nullptr ? ")" : "");
+  return reason;
 }
