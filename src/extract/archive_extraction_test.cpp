@@ -711,8 +711,18 @@ TEST_F(ArchiveExtractionTest, RefusesEntriesItCannotUnpack) {
     std::string out;
   } cases[] = {
       {6, 1, "refusing entry locked.txt: the entry is encrypted\n"},
-      {8, 12, "refusing entry locked.txt: compression method 12 is not supported\n"},
-      {8, 14, "refusing entry locked.txt: compression method 14 is not supported\n"},
+      {8, 12,
+       "refusing entry locked.txt: compression method 12 (BZIP2) is not supported; "
+       "pack with Deflate or store\n"},
+      {8, 14,
+       "refusing entry locked.txt: compression method 14 (LZMA) is not supported; "
+       "pack with Deflate or store\n"},
+      {8, 9,
+       "refusing entry locked.txt: compression method 9 (Deflate64) is not supported; "
+       "pack with Deflate or store\n"},
+      {8, 77,
+       "refusing entry locked.txt: compression method 77 is not supported; "
+       "pack with Deflate or store\n"},
   };
   for (const Case& c : cases) {
     ArchiveEntry entry;

@@ -150,7 +150,7 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
       print_plain("refusing entry %s: the entry is encrypted\n", shown);
       return k_entry_refused;
     case EntryDataVerdict::UnsupportedMethod:
-      print_plain("refusing entry %s: compression method %lu is not supported\n", shown, method);
+      print_plain("refusing entry %s: %s\n", shown, unsupported_method_reason(method).c_str());
       return k_entry_refused;
   }
 

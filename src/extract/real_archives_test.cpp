@@ -292,9 +292,12 @@ TEST_F(RealArchivesTest, EntriesThatCannotBeUnpackedStopTheExtraction) {
   } cases[] = {
       {"zip -q -P secret", "refusing entry second.txt: the entry is encrypted\n"},
       // Without bzip2 support minizip would hand out the compressed bytes as the data.
-      {"zip -q -Z bzip2", "refusing entry second.txt: compression method 12 is not supported\n"},
+      {"zip -q -Z bzip2",
+       "refusing entry second.txt: compression method 12 (BZIP2) is not supported; "
+       "pack with Deflate or store\n"},
       {"7z a -bd -bso0 -tzip -mm=LZMA",
-       "refusing entry second.txt: compression method 14 is not supported\n"},
+       "refusing entry second.txt: compression method 14 (LZMA) is not supported; "
+       "pack with Deflate or store\n"},
   };
   for (const Case& c : cases) {
     reset_target();

@@ -63,7 +63,7 @@ bool passes_entry_rules(const unz_file_info64& info, const ArchiveEntryInfo& ent
         refusal = "the entry is encrypted";
         break;
       case EntryDataVerdict::UnsupportedMethod:
-        refusal = "compression method " + std::to_string(method) + " is not supported";
+        refusal = unsupported_method_reason(method);
         break;
     }
   }

@@ -839,6 +839,56 @@ TEST_F(GeneratorTest, AppliesTheEntryRulesOfItsStub) {
   }
 }
 
+// The stub runs the command's first word from the extraction directory: a program that is not in
+// the package, or a shell script for a Windows stub, deserves a word; the build goes on.
+TEST_F(GeneratorTest, WarnsOfAProgramThePackageLacks) {
+  std::string windows_stub = dir.file("windows_stub.exe");
+  ASSERT_TRUE(write_file(windows_stub, k_windows_stub));
+  ASSERT_TRUE(write_file(payload + "/setup.exe", "MZ"));
+  const std::string lacks =
+      " is not a file in the package; the stub runs it from the extraction "
+      "directory\n";
+  const std::string w = "vek_fwsfx_gen: warning: the ";
+  struct Case {
+    std::string command;
+    std::vector<std::string> extra;
+    std::string windows_err;
+    std::string linux_err;
+  } cases[] = {
+      {"a/x.sh -q",
+       {},
+       w + "command runs a/x.sh, a shell script, which the Windows stub cannot run\n",
+       ""},
+      {"./b.txt", {"--extra-tool", "\"c/d/e.bin\" %device%"}, "", ""},
+      {"SETUP /S", {}, "", w + "command's first word SETUP" + lacks},
+      {"setup.exe",
+       {"--extra-tool", "tool.exe"},
+       w + "extra tool's first word tool.exe" + lacks,
+       w + "extra tool's first word tool.exe" + lacks},
+      {"missing.sh",
+       {},
+       w +
+           "command runs missing.sh, a shell script, which the Windows stub "
+           "cannot run\n" +
+           w + "command's first word missing.sh" + lacks,
+       w + "command's first word missing.sh" + lacks},
+      {"/usr/bin/env true", {}, "", ""},
+      {"%extract_dir%/a/x.sh", {}, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command);
+    for (const std::string* stub_path : {&windows_stub, &stub}) {
+      std::vector<std::string> arguments = {"--stub", *stub_path,     "--dir",
+                                            payload,  "--command",    c.command,
+                                            "-o",     out + "/p.exe", "--quiet"};
+      arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
+      CliResult built = run_cli(arguments);
+      EXPECT_EQ(built.status, 0) << *stub_path << built.err;
+      EXPECT_EQ(built.err, stub_path == &windows_stub ? c.windows_err : c.linux_err) << *stub_path;
+    }
+  }
+}
+
 // Windows takes names that differ only in case for one file: which entry's contents it keeps
 // would depend on the order. One name twice (an archive updated in place) is extracted by every
 // stub, the last one winning, and deserves a word.
@@ -876,8 +926,8 @@ TEST_F(GeneratorTest, NamesThatMeetInOneFile) {
     for (const std::string* stub_path : {&windows_stub, &stub}) {
       const std::string& expected = stub_path == &windows_stub ? c.windows_err : c.linux_err;
       bool refused = expected.find("warning") == std::string::npos && !expected.empty();
-      CliResult built = run_cli(
-          {"--stub", *stub_path, "--zip", zip, "--command", "x", "-o", out + "/p.exe", "--quiet"});
+      CliResult built = run_cli({"--stub", *stub_path, "--zip", zip, "--command", "/bin/x", "-o",
+                                 out + "/p.exe", "--quiet"});
       EXPECT_EQ(built.status, refused ? 1 : 0) << *stub_path;
       EXPECT_EQ(built.err, expected) << *stub_path;
       EXPECT_EQ(fs::exists(out + "/p.exe"), !refused) << *stub_path;
@@ -886,8 +936,8 @@ TEST_F(GeneratorTest, NamesThatMeetInOneFile) {
   }
   // The two spellings of one name, './same.bin' and 'same.bin', meet as well.
   ASSERT_TRUE(write_archive(zip, {unix_file("./same.bin", "a"), unix_file("same.bin", "b")}));
-  CliResult built =
-      run_cli({"--stub", stub, "--zip", zip, "--command", "x", "-o", out + "/p.exe", "--quiet"});
+  CliResult built = run_cli(
+      {"--stub", stub, "--zip", zip, "--command", "same.bin", "-o", out + "/p.exe", "--quiet"});
   EXPECT_EQ(built.err, twice);
   if (!is_windows()) {
     // A folder on a file system that tells case apart.
@@ -933,7 +983,7 @@ TEST_F(GeneratorTest, CommandLineUsageErrors) {
       {"--target", "linux", "--admin", "--dir", payload, "--command", "x", "-o", out + "/p"},
       {"--stub", stub, "--admin", "--dir", payload, "--command", "x", "-o", out + "/p"},
       {"--info", "--admin", stub},
-      {"--list", "--quiet", stub},
+      {"--list", "--quiet", "--follow-links", stub},
   };
   GeneratorEnvironment bad_epoch;
   bad_epoch.source_date_epoch = "yesterday";
@@ -1082,8 +1132,8 @@ TEST_F(GeneratorTest, LongWorkShowsProgressOnATerminalOnly) {
     if (c.quiet) {
       quiet.push_back("--quiet");
     }
-    std::vector<std::string> build = {"--stub",    stub, "--dir", payload,
-                                      "--command", "x",  "-o",    package};
+    std::vector<std::string> build = {"--stub",    stub,     "--dir", payload,
+                                      "--command", "a/x.sh", "-o",    package};
     build.insert(build.end(), quiet.begin(), quiet.end());
     std::vector<std::string> verify = {"--info", "--verify", package};
     verify.insert(verify.end(), quiet.begin(), quiet.end());
@@ -1165,6 +1215,10 @@ TEST_F(GeneratorTest, CommandLineJsonAndListing) {
             std::string::npos)
       << list.out;
   EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 7);
+
+  CliResult quiet_list = run_cli({"--list", "--quiet", package});
+  EXPECT_EQ(quiet_list.status, 0) << quiet_list.err;
+  EXPECT_EQ(quiet_list.out, list.out);
 
   CliResult listed = run_cli({"--list", "--json", package});
   ASSERT_EQ(listed.status, 0) << listed.err;

@@ -64,7 +64,8 @@ bool check_file_names_apart(const std::vector<std::string>& written, TargetPlatf
 }
 
 bool check_item_names(const std::vector<ArchiveItem>& items, TargetPlatform target,
-                      std::string& error, std::vector<std::string>& warnings) {
+                      std::string& error, std::vector<std::string>& warnings,
+                      std::vector<std::string>* written_files) {
   std::vector<std::string> files;
   for (const ArchiveItem& item : items) {
     std::string written;
@@ -80,6 +81,44 @@ bool check_item_names(const std::vector<ArchiveItem>& items, TargetPlatform targ
       files.push_back(written);
     }
   }
+  if (written_files != nullptr) {
+    *written_files = files;
+  }
   return check_file_names_apart(files, target, error, warnings);
 }
 
+void note_missing_program(const std::string& command, const char* what,
+                          const std::vector<std::string>& written, TargetPlatform target,
+                          std::vector<std::string>& warnings) {
+  std::size_t start = command.find_first_not_of(" \t");
+  if (start == std::string::npos) {
+    return;
+  }
+  std::string word;
+  if (command[start] == '"') {
+    std::size_t end = command.find('"', start + 1);
+    word = command.substr(start + 1, end == std::string::npos ? end : end - start - 1);
+  } else {
+    word = command.substr(start, command.find_first_of(" \t", start) - start);
+  }
+  bool windows = target == TargetPlatform::Windows;
+  bool absolute =
+      !word.empty() && (is_separator(word[0]) || (windows && word.size() > 1 && word[1] == ':'));
+  if (word.empty() || absolute || word.find('%') != std::string::npos) {
+    return;
+  }
+  std::string key = file_key(word, windows);
+  if (windows && key.size() > 3 && key.compare(key.size() - 3, 3, ".sh") == 0) {
+    warnings.push_back(std::string("the ") + what + " runs " + word +
+                       ", a shell script, which the Windows stub cannot run");
+  }
+  for (const std::string& name : written) {
+    std::string file = file_key(name, windows);
+    if (file == key || (windows && file == key + ".exe")) {
+      return;
+    }
+  }
+  warnings.push_back(std::string("the ") + what + "'s first word " + word +
+                     " is not a file in the package; the stub runs it from the extraction "
+                     "directory");
+}

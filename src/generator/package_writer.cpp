@@ -103,8 +103,8 @@ bool append_file(std::FILE* to, const std::string& from, ProgressLine& progress,
 // Gathers and checks the archive's input before anything is written: every entry must pass the
 // entry rules of the stub it is packed with.
 bool prepare_source(const PackageRequest& request, TargetPlatform target,
-                    std::vector<ArchiveItem>& items, std::string& error,
-                    std::vector<std::string>& warnings) {
+                    std::vector<ArchiveItem>& items, std::vector<std::string>& files,
+                    std::string& error, std::vector<std::string>& warnings) {
   switch (request.source) {
     case ArchiveSource::Folder: {
       FolderScanOptions options;
@@ -112,11 +112,11 @@ bool prepare_source(const PackageRequest& request, TargetPlatform target,
       options.skipped_file = request.output_path;
       options.source_date_epoch = request.source_date_epoch;
       return scan_folder(request.source_path, options, items, error) &&
-             check_item_names(items, target, error, warnings);
+             check_item_names(items, target, error, warnings, &files);
     }
     case ArchiveSource::Items:
       items = request.items;
-      return check_item_names(items, target, error, warnings);
+      return check_item_names(items, target, error, warnings, &files);
     case ArchiveSource::ZipFile: {
       std::int64_t size = input_file_size(request.source_path, "ZIP file", error);
       if (size < 0) {
@@ -134,7 +134,6 @@ bool prepare_source(const PackageRequest& request, TargetPlatform target,
         error = request.source_path + ": " + error;
         return false;
       }
-      std::vector<std::string> files;
       for (const ArchiveEntryInfo& entry : summary.entries) {
         std::string written =
             written_entry_name(entry.name, entry.flags, entry.extra_field, target);
@@ -365,8 +364,13 @@ bool write_package(const PackageRequest& request, std::string& error,
   }
   std::vector<ArchiveItem> items;
   std::vector<std::string> noted;
-  if (!prepare_source(request, stub.platform, items, error, noted)) {
+  std::vector<std::string> files;
+  if (!prepare_source(request, stub.platform, items, files, error, noted)) {
     return false;
+  }
+  note_missing_program(request.command_template, "command", files, stub.platform, noted);
+  if (request.extra_tool_command) {
+    note_missing_program(*request.extra_tool_command, "extra tool", files, stub.platform, noted);
   }
   if (warnings != nullptr) {
     *warnings = noted;

@@ -57,6 +57,7 @@ struct PackageRequest {
 // (package/entry_rules.hpp, for its stored and its written name), for a Windows stub two files
 // whose names differ only in ASCII case, an archive or package of 2 GiB or more, and a package
 // that the stub would not read back as written. What deserves a word without stopping the build
-// (one name twice: the last one wins) goes into `warnings` when given.
+// (one name twice: the last one wins; a command whose program is not in the package, see
+// `note_missing_program`) goes into `warnings` when given.
 [[nodiscard]] bool write_package(const PackageRequest& request, std::string& error,
                                  std::vector<std::string>* warnings = nullptr);

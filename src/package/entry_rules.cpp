@@ -2,6 +2,7 @@
 #include "package/entry_rules.hpp"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -148,4 +149,27 @@ EntryDataVerdict check_entry_data(unsigned long flag, unsigned long method) {
     return EntryDataVerdict::UnsupportedMethod;
   }
   return EntryDataVerdict::Accepted;
+}
+
+std::string unsupported_method_reason(unsigned long method) {
+  struct MethodName {
+    unsigned long method;
+    const char* name;
+  };
+  static const MethodName k_names[] = {
+      {9, "Deflate64"}, {12, "BZIP2"}, {14, "LZMA"}, {93, "Zstandard"}, {95, "XZ"}, {98, "PPMd"},
+  };
+  const char* name = nullptr;
+  for (const auto& entry : k_names) {
+    if (entry.method == method) {
+      name = entry.name;
+    }
+  }
+  // Formatted in one go: the stub carries this, and a chain of string operations costs it more.
+  char reason[128];
+  std::snprintf(reason, sizeof reason,
+                "compression method %lu%s%s%s is not supported; pack with Deflate or store", method,
+                name != nullptr ? " (" : "", name != nullptr ? name : "",
+                name != nullptr ? ")" : "");
+  return reason;
 }

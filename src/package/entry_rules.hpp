@@ -75,3 +75,8 @@ enum class EntryDataVerdict {
 
 // Judges a file entry's general-purpose `flag` and compression `method`.
 EntryDataVerdict check_entry_data(unsigned long flag, unsigned long method);
+
+// The refusal of an entry packed with `method`, which the stub cannot unpack: "compression method
+// 9 (Deflate64) is not supported; pack with Deflate or store", with the method's name when it is
+// a common one and the number alone otherwise.
+std::string unsupported_method_reason(unsigned long method);

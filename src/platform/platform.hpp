@@ -51,7 +51,9 @@ struct ConsoleCursor {
 };
 
 // Asks the console that standard output writes to for its cursor position. On a terminal this
-// asks the terminal itself and waits at most 100 ms for its answer.
+// asks the terminal itself and waits at most 100 ms for its answer; a terminal whose TERM is unset
+// or "dumb" is not asked and counts as one in use. A Windows console at the top left that nobody
+// can see (no window, a service's window station, started hidden) counts as one in use too.
 ConsoleCursor query_console_cursor();
 
 // Drops the late answer that `cursor` still waits for, as far as it has come by now, so that the

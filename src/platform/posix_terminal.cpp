@@ -14,9 +14,10 @@
 #include <ctime>
 #include <string>
 
-#include "platform/platform.hpp"
-
+#include "common/environment.hpp"
+#include "platform/console_visibility.hpp"
 #include "platform/cursor_report.hpp"
+#include "platform/platform.hpp"
 #include "platform/posix_internal.hpp"
 
 namespace platform {
@@ -153,6 +154,13 @@ ConsoleCursor query_console_cursor() {
   in_use.row = -1;
   in_use.column = -1;
   if (!owns_terminal(tty)) {
+    return in_use;
+  }
+  // A terminal without a type, or a dumb one, is not asked: nothing there answers, and the
+  // question would land in a log captured through a pseudo-terminal.
+  std::string term;
+  bool term_set = read_environment_variable("TERM", term);
+  if (!terminal_takes_cursor_query(term_set, term)) {
     return in_use;
   }
   // Declared first, so that the signals are let through only once the settings are back.

@@ -2,19 +2,58 @@
 // The console of the Windows platform layer: the cursor, the key prompt, standard output and
 // error.
 
-#include <windows.h>
 #include <conio.h>
 #include <io.h>
+#include <windows.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <string>
 
+#include "platform/console_visibility.hpp"
 #include "platform/platform.hpp"
 #include "platform/win32_internal.hpp"
 #include "platform/win32_paths.hpp"
 
 namespace platform {
+
+namespace {
+
+// Whether the process's window station is an interactive one; a service's is not. user32 is looked
+// up, not imported, and only for a console at the top left: the stub imports no more than the
+// libraries it always needs. Whatever cannot be asked counts as visible, as before.
+bool station_visible() {
+  HMODULE user = LoadLibraryA("user32.dll");
+  if (user == nullptr) {
+    return true;
+  }
+  using GetProcessWindowStationCall = HWINSTA(WINAPI*)();
+  using GetUserObjectInformationCall = BOOL(WINAPI*)(HANDLE, int, PVOID, DWORD, LPDWORD);
+  auto get_station = reinterpret_cast<GetProcessWindowStationCall>(
+      reinterpret_cast<void (*)()>(GetProcAddress(user, "GetProcessWindowStation")));
+  auto get_information = reinterpret_cast<GetUserObjectInformationCall>(
+      reinterpret_cast<void (*)()>(GetProcAddress(user, "GetUserObjectInformationA")));
+  bool visible = true;
+  USEROBJECTFLAGS flags{};
+  DWORD needed = 0;
+  HWINSTA station = get_station != nullptr ? get_station() : nullptr;
+  if (station != nullptr && get_information != nullptr &&
+      get_information(station, UOI_FLAGS, &flags, sizeof flags, &needed)) {
+    visible = (flags.dwFlags & WSF_VISIBLE) != 0;
+  }
+  // user32 stays loaded: once it has made the thread a GUI thread it is not unloaded safely.
+  return visible;
+}
+
+// Whether the process was started with its window hidden.
+bool started_hidden() {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  GetStartupInfoA(&startup);
+  return (startup.dwFlags & STARTF_USESHOWWINDOW) != 0 && startup.wShowWindow == SW_HIDE;
+}
+
+}  // namespace
 
 ConsoleCursor query_console_cursor() {
   ConsoleCursor cursor;
@@ -25,6 +64,18 @@ ConsoleCursor query_console_cursor() {
   cursor.is_console = true;
   cursor.row = info.dwCursorPosition.Y;
   cursor.column = info.dwCursorPosition.X;
+  ConsoleFacts facts;
+  facts.cursor_at_top_left = cursor.row == 0 && cursor.column == 0;
+  if (facts.cursor_at_top_left) {
+    facts.has_window = GetConsoleWindow() != nullptr;
+    facts.station_visible = station_visible();
+    facts.started_hidden = started_hidden();
+    if (!console_is_fresh_and_seen(facts)) {
+      // Nobody would see a key prompt, nor answer it: the console counts as one in use.
+      cursor.row = -1;
+      cursor.column = -1;
+    }
+  }
   return cursor;
 }
 

@@ -170,8 +170,11 @@ TEST_F(KeyPromptTest, NoWaitWithNoPauseRedirectedOutputOrATerminalInUse) {
   } cases[] = {
       {"no pause", quote_for_shell(stub_artifact()) + " --sfx-no-pause --sfx-extract-dir ."},
       {"redirected", quote_for_shell(stub_artifact()) + " --sfx-extract-dir . > out.txt"},
-      {"in use", "echo earlier output; " + quote_for_shell(stub_artifact()) +
-                     " --sfx-extract-dir ."},
+      {"in use",
+       "echo earlier output; " + quote_for_shell(stub_artifact()) + " --sfx-extract-dir ."},
+      // Neither is asked for its cursor, so none counts as fresh.
+      {"dumb terminal", "TERM=dumb " + quote_for_shell(stub_artifact()) + " --sfx-extract-dir ."},
+      {"no TERM", "env -u TERM " + quote_for_shell(stub_artifact()) + " --sfx-extract-dir ."},
   };
   for (const Case& c : cases) {
     std::string status_file = m_dir.file("status");
@@ -257,8 +260,10 @@ TEST_F(KeyPromptTest, LateCursorAnswerNeverReachesTheCommand) {
   std::string package = build_script_package(
       "IFS= read -r line; printf '%s' \"$line\" > " + quote_for_shell(typed_file) + "; exit 7",
       1000);
-  std::string run = quote_for_shell(package) + " -v --sfx-no-pause --sfx-extract-dir " +
-                    quote_for_shell(m_dir.path()) + "; " + record_status(status_file);
+  // A terminal of a known type is asked; `script` passes on whatever TERM the test runs with.
+  std::string run = "TERM=xterm " + quote_for_shell(package) +
+                    " -v --sfx-no-pause --sfx-extract-dir " + quote_for_shell(m_dir.path()) + "; " +
+                    record_status(status_file);
   std::string terminal =
       "i=0; until grep -q \"$(printf '\\033\\\\[6n')\" " + quote_for_shell(typescript) +
       " 2>/dev/null || [ $i -ge 100 ]; do sleep 0.05; i=$((i+1)); done; "
