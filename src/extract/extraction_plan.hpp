@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <unordered_set>
+#include <set>
 
 #include "common/target_platform.hpp"
 #include "extract/archive_stream.hpp"
@@ -28,7 +28,8 @@
 
 // Notes entries' keys and tells whether a new one collides with those before it: the keys meet,
 // or a file stands where another entry needs a folder (file "a" with "a/x" or "a/", either order).
-// Hash sets, so that thousands of entries cost no more than a few lookups each.
+// Ordered sets, so that thousands of entries cost no more than a few lookups each (lighter in the
+// stub than hash sets).
 class CollisionCheck {
  public:
   // Adds the entry `name`, a directory entry when `directory`. True when it collides with an
@@ -37,9 +38,9 @@ class CollisionCheck {
 
  private:
   // Every entry's key, the files' keys, and the folders that entries need.
-  std::unordered_set<std::string> m_names;
-  std::unordered_set<std::string> m_files;
-  std::unordered_set<std::string> m_folders;
+  std::set<std::string> m_names;
+  std::set<std::string> m_files;
+  std::set<std::string> m_folders;
 };
 
 struct ExtractionPlan {
