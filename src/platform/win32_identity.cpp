@@ -6,6 +6,7 @@
 #include <process.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -45,14 +46,44 @@ std::string current_directory() {
   return std::string(buffer.data(), length);
 }
 
-std::string executable_path(int capacity) {
-  std::vector<char> buffer(static_cast<std::size_t>(capacity) + 1, '\0');
-  HMODULE module = GetModuleHandleA(nullptr);
-  if (module == nullptr) {
-    return std::string();
+std::string executable_path() {
+  // A name that does not fit comes back cut, as long as the buffer, with
+  // ERROR_INSUFFICIENT_BUFFER: the buffer grows until the name leaves room to spare.
+  std::wstring wide(MAX_PATH, L'\0');
+  for (;;) {
+    SetLastError(ERROR_SUCCESS);
+    DWORD length = GetModuleFileNameW(nullptr, &wide[0], static_cast<DWORD>(wide.size()));
+    if (length == 0) {
+      return std::string();
+    }
+    if (length < wide.size() && GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+      wide.resize(length);
+      break;
+    }
+    if (wide.size() > 0x10000) {
+      return std::string();
+    }
+    wide.resize(wide.size() * 2);
   }
-  (void)GetModuleFileNameA(module, buffer.data(), static_cast<DWORD>(capacity));
-  return std::string(buffer.data());
+  int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
+                                 0, nullptr, nullptr);
+  std::string name(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+  if (size > 0) {
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &name[0], size,
+                        nullptr, nullptr);
+  }
+  return name;
+}
+
+std::FILE* open_own_executable() {
+  // Opened through the "\\?\" form of the name, which no length limit applies to.
+  FileHandle file;
+  int error = open_file_for_reading(executable_path(), file);
+  if (error != 0) {
+    errno = error;
+    return nullptr;
+  }
+  return open_file_stream(file);
 }
 
 int set_current_directory(const std::string& path) {
