@@ -13,6 +13,7 @@
 
 #include "platform/platform.hpp"
 #include "platform/win32_internal.hpp"
+#include "platform/win32_paths.hpp"
 
 namespace platform {
 
@@ -47,43 +48,34 @@ std::string current_directory() {
 }
 
 std::string executable_path() {
-  // A name that does not fit comes back cut, as long as the buffer, with
-  // ERROR_INSUFFICIENT_BUFFER: the buffer grows until the name leaves room to spare.
+  // A name that does not fit comes back cut, as long as the buffer (with
+  // ERROR_INSUFFICIENT_BUFFER): the buffer grows until the name is shorter.
   std::wstring wide(MAX_PATH, L'\0');
-  for (;;) {
-    SetLastError(ERROR_SUCCESS);
-    DWORD length = GetModuleFileNameW(nullptr, &wide[0], static_cast<DWORD>(wide.size()));
-    if (length == 0) {
-      return std::string();
-    }
-    if (length < wide.size() && GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-      wide.resize(length);
-      break;
-    }
+  DWORD length = 0;
+  while ((length = GetModuleFileNameW(nullptr, &wide[0], static_cast<DWORD>(wide.size()))) >=
+         wide.size()) {
     if (wide.size() > 0x10000) {
       return std::string();
     }
     wide.resize(wide.size() * 2);
   }
-  int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
-                                 0, nullptr, nullptr);
-  std::string name(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-  if (size > 0) {
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &name[0], size,
-                        nullptr, nullptr);
-  }
+  // At most three UTF-8 bytes for each UTF-16 unit; 0 (unknown) gives an empty name.
+  std::string name(length * 3, '\0');
+  int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(length), &name[0],
+                                 static_cast<int>(name.size()), nullptr, nullptr);
+  name.resize(static_cast<std::size_t>(size));
   return name;
 }
 
 std::FILE* open_own_executable() {
   // Opened through the "\\?\" form of the name, which no length limit applies to.
-  FileHandle file;
-  int error = open_file_for_reading(executable_path(), file);
+  std::wstring wide;
+  int error = extended_length_path(executable_path(), wide);
   if (error != 0) {
     errno = error;
     return nullptr;
   }
-  return open_file_stream(file);
+  return _wfopen(wide.c_str(), L"rb");
 }
 
 int set_current_directory(const std::string& path) {
