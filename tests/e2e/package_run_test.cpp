@@ -438,6 +438,10 @@ TEST_F(PackageRun, DirectoriesWithShellCharacters) {
 // The package reads its own payload from a folder however deep, also when the first 1,022 bytes
 // of its name name another package.
 TEST_F(PackageRun, DeepStartDirectoryAndPackageFolder) {
+  if (is_windows()) {
+    GTEST_SKIP() << "cmd.exe, which starts the packages here, takes no program or start directory "
+                    "past 260 characters";
+  }
   // Folders below the test's own, to about 900 bytes.
   std::string deep = m_dir.path();
   for (char c = 'a'; deep.size() < 898; ++c) {
@@ -459,14 +463,11 @@ TEST_F(PackageRun, DeepStartDirectoryAndPackageFolder) {
     std::string package;
   } cases[] = {
       {"a deep start directory", true, package},
-      {"a package named by more than 1,022 bytes", false, in(deep, std::string(200, 'q'))},
+      {"a package named by more than 1,022 bytes", false, in(deep, std::string(130, 'q'))},
       {"a name cut to 1,022 bytes names another package", false, other + "_own"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    if (is_windows() && c.deep_start) {
-      continue;  // cmd.exe and the ANSI calls stop at 260 characters
-    }
     if (c.package != package) {
       fs::copy_file(fs::u8path(package), fs::u8path(c.package), error);
       ASSERT_FALSE(error) << error.message();
