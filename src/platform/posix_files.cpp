@@ -96,6 +96,13 @@ int remove_below(int parent_fd, const char* name) {
   return first_error;
 }
 
+// Whether the call that just failed was interrupted by a signal that asked for nothing: it is then
+// made again. After a request to end the process it is not, and fails with EINTR.
+bool interrupted_without_request() {
+  int signal_number = 0;
+  return errno == EINTR && !termination_requested(signal_number);
+}
+
 }  // namespace
 
 int make_directory(const std::string& path, DirectoryAccess access) {
@@ -144,7 +151,7 @@ int read_file_at(const FileHandle& file, std::uint64_t offset, void* buffer, std
   ssize_t count = 0;
   do {
     count = pread(static_cast<int>(file.native()), buffer, size, static_cast<off_t>(offset));
-  } while (count < 0 && errno == EINTR);
+  } while (count < 0 && interrupted_without_request());
   if (count < 0) {
     return errno;
   }
@@ -157,7 +164,7 @@ int write_file(const FileHandle& file, const void* data, std::size_t size, std::
   ssize_t count = 0;
   do {
     count = write(static_cast<int>(file.native()), data, size);
-  } while (count < 0 && errno == EINTR);
+  } while (count < 0 && interrupted_without_request());
   if (count < 0) {
     return errno;
   }
@@ -174,7 +181,7 @@ int copy_between_files(std::FILE* from, std::uint64_t offset, const FileHandle& 
   do {
     count = copy_file_range(fileno(from), &from_offset, static_cast<int>(to.native()), nullptr,
                             size, 0);
-  } while (count < 0 && errno == EINTR);
+  } while (count < 0 && interrupted_without_request());
   if (count < 0) {
     return errno;
   }
