@@ -11,8 +11,9 @@
 #include "console/messages.hpp"
 #include "extract/archive_extraction.hpp"
 #include "extract/archive_stream.hpp"
-#include "extract/entry_name_encoding.hpp"
 #include "extract/entry_extraction.hpp"
+#include "extract/entry_name_encoding.hpp"
+#include "extract/entry_names.hpp"
 #include "extract/entry_sink.hpp"
 #include "extract/extraction_plan.hpp"
 #include "package/zip_end_record.hpp"
@@ -20,7 +21,9 @@
 
 namespace {
 
-ArchiveEntryInfo entry_info(unzFile zip, const unz_file_info64& info, const char* name) {
+ArchiveEntryInfo entry_info(const ArchiveAccess& access, const unz_file_info64& info,
+                            const char* name) {
+  unzFile zip = access.zip;
   ArchiveEntryInfo entry{name,
                          info.uncompressed_size,
                          info.compressed_size,
@@ -30,11 +33,18 @@ ArchiveEntryInfo entry_info(unzFile zip, const unz_file_info64& info, const char
                          static_cast<unsigned>(info.version),
                          static_cast<std::uint32_t>(info.external_fa),
                          static_cast<unsigned long>(info.flag),
-                         std::string(static_cast<std::size_t>(info.size_file_extra), '\0')};
+                         std::string(static_cast<std::size_t>(info.size_file_extra), '\0'),
+                         false,
+                         std::string()};
   if (!entry.extra_field.empty() &&
       unzGetCurrentFileInfo64(zip, nullptr, nullptr, 0, &entry.extra_field[0],
                               static_cast<uLong>(entry.extra_field.size()), nullptr, 0) != UNZ_OK) {
     entry.extra_field.clear();
+  }
+  entry.link = !entry.name.empty() && !is_separator(entry.name.back()) &&
+               is_symbolic_link(entry.version_made_by, entry.external_attributes);
+  if (entry.link) {
+    entry.link_target = link_target_of(access, info);
   }
   return entry;
 }
@@ -65,6 +75,13 @@ bool passes_entry_rules(const unz_file_info64& info, const ArchiveEntryInfo& ent
       case EntryDataVerdict::UnsupportedMethod:
         refusal = unsupported_method_reason(method);
         break;
+    }
+    LinkTargetVerdict link = LinkTargetVerdict::Accepted;
+    if (refusal.empty() && entry.link && target == TargetPlatform::Linux) {
+      link = check_link_target(entry_path(name, target), entry.link_target);
+    }
+    if (link != LinkTargetVerdict::Accepted) {
+      refusal = link_refusal_reason(link);
     }
   }
   if (refusal.empty()) {
@@ -150,7 +167,8 @@ bool check_archive(std::FILE* file, std::int64_t begin, std::int64_t end, Archiv
   ExtractionPlan plan = plan_extraction(
       stream, zip.get(), rules.target,
       [&](unzFile archive, const unz_file_info64& info, const char* name) {
-        summary.entries.push_back(entry_info(archive, info, name));
+        summary.entries.push_back(
+            entry_info(ArchiveAccess{archive, stream.reader(), rules.target}, info, name));
         if (refusal.empty() && rules.use == EntryRules::Use::Apply &&
             check == ArchiveCheck::ListOnly) {
           (void)passes_entry_rules(info, summary.entries.back(), rules.target, refusal);
