@@ -66,19 +66,26 @@ std::string parent_folder(const std::string& path) {
   return separator == std::string::npos ? std::string() : path.substr(0, separator);
 }
 
-// Creates what `make` makes at `path` and, when that fails for another reason than an existing
-// name or a link on the way, the folder it goes into with missing parents, each with
-// `folder_mode`, and then tries once more. Returns what `make` returned last.
-template <typename Make>
-int make_with_folders(EntrySink& sink, const std::string& path, unsigned folder_mode, Make make) {
-  int error = make();
-  std::string parent = parent_folder(path);
-  if (error != 0 && error != ELOOP && error != EEXIST && !parent.empty()) {
+// What an entry makes at its path.
+enum class Made { Directory, File, Link };
+
+// Makes at `path` the folder with the bits `mode`, the output file, or the link to `target`, as
+// `made` says, and, when that fails for another reason than an existing name or a link on the
+// way, the folder it goes into with missing parents, each with `folder_mode`, and then tries once
+// more. Returns what the sink returned last.
+int make_with_folders(EntrySink& sink, Made made, const std::string& path, unsigned mode,
+                      unsigned folder_mode, const std::string& target = std::string()) {
+  for (int attempt = 0;; ++attempt) {
+    int error = made == Made::Directory ? sink.make_directory(path, mode)
+                : made == Made::File    ? sink.open_file(path)
+                                        : sink.make_link(path, target);
+    std::string parent = parent_folder(path);
+    if (attempt > 0 || error == 0 || error == ELOOP || error == EEXIST || parent.empty()) {
+      return error;
+    }
     // Allocation failure is reported there; the second attempt is made anyway.
     (void)sink.make_directory_path(parent, folder_mode);
-    error = make();
   }
-  return error;
 }
 
 // A directory entry: the directory with the entry's bits `mode`, given as it is made, and, unlike
@@ -87,8 +94,7 @@ int make_with_folders(EntrySink& sink, const std::string& path, unsigned folder_
 // a directory stops the extraction.
 int extract_directory_entry(EntrySink& sink, const std::string& path, const char* name,
                             unsigned mode, unsigned folder_mode) {
-  int error =
-      make_with_folders(sink, path, folder_mode, [&] { return sink.make_directory(path, mode); });
+  int error = make_with_folders(sink, Made::Directory, path, mode, folder_mode);
   if (error == EEXIST) {
     error = sink.set_directory_mode(path, mode);
     if (error != 0 && error != ENOTDIR && error != ELOOP && error != ENOENT) {
@@ -182,8 +188,7 @@ int extract_link_entry(EntrySink& sink, const std::string& path, const char* sho
     print_plain("refusing entry %s: %s\n", shown, link_refusal_reason(verdict));
     return k_entry_refused;
   }
-  int error =
-      make_with_folders(sink, path, folder_mode, [&] { return sink.make_link(path, text); });
+  int error = make_with_folders(sink, Made::Link, path, 0, folder_mode, text);
   return creation_result(error, shown, "error opening %s\n");
 }
 
@@ -317,7 +322,7 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
   // there before it is not this entry's to remove.
   platform::PathKind found = platform::PathKind::Other;
   bool creates_file = stop.can_stop() && sink.query_path(path, found) == ENOENT;
-  int opened = make_with_folders(sink, path, folder_mode, [&] { return sink.open_file(path); });
+  int opened = make_with_folders(sink, Made::File, path, 0, folder_mode);
   if (opened != 0) {
     (void)unzCloseCurrentFile(archive);
     // Printed always: a file that cannot be created leaves the payload incomplete.

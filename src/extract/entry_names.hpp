@@ -55,8 +55,8 @@ long stored_unix_mode(unsigned long version_made_by, unsigned long external_attr
 
 // The permission bits for an extracted entry. An entry with a stored Unix mode other than 0
 // keeps its rwx bits for user, group and other (no set-id or sticky bits); other entries get
-// 0644, directories 0755. A symbolic-link entry, which is written as a regular file holding the
-// link text, gets 0644. The bits are then masked with `creation_mask` (the process's umask), and
+// 0644, directories 0755. A symbolic-link entry, where it is written as a regular file holding
+// the link text (a Windows stub), gets 0644. The bits are then masked with `creation_mask` (the process's umask), and
 // write permission for group and others is never given: nobody else may swap an extracted
 // program. Directories always keep rwx for their owner, so that the files below them can be
 // written and the tree can be removed again.
