@@ -3,7 +3,10 @@
 
 #include <unzip.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <set>
 #include <utility>
 
 #include "common/display_text.hpp"
@@ -92,6 +95,61 @@ bool passes_entry_rules(const unz_file_info64& info, const ArchiveEntryInfo& ent
   return false;
 }
 
+// The sink that writes nothing, but remembers the links a Linux stub makes, so that an entry whose
+// path runs through one is refused here as the disk refuses it (ELOOP).
+class LinkAwareNullSink final : public NullSink {
+ public:
+  int make_directory(const std::string& path, unsigned) override {
+    return through_link(path, true);
+  }
+  int set_directory_mode(const std::string& path, unsigned) override {
+    return through_link(path, true);
+  }
+  int open_file(const std::string& path) override {
+    int error = through_link(path, false);
+    if (error == 0) {
+      m_links.erase(key(path));
+    }
+    return error;
+  }
+  int make_link(const std::string& path, const std::string&) override {
+    int error = through_link(path, false);
+    if (error == 0) {
+      m_links.insert(key(path));
+    }
+    return error;
+  }
+
+ private:
+  // `path`'s components ('/' separated, as a Linux stub writes them), "." and empty ones dropped.
+  static std::string key(const std::string& path) {
+    std::string joined;
+    for (std::size_t begin = 0; begin <= path.size();) {
+      std::size_t end = std::min(path.find('/', begin), path.size());
+      std::string component = path.substr(begin, end - begin);
+      if (!component.empty() && component != ".") {
+        joined += (joined.empty() ? "" : "/") + component;
+      }
+      begin = end + 1;
+    }
+    return joined;
+  }
+  // ELOOP when a link made before is a folder on `path`'s way, or, with `itself`, `path` itself.
+  int through_link(const std::string& path, bool itself) const {
+    std::string joined = key(path);
+    for (std::size_t end = joined.find('/');; end = joined.find('/', end + 1)) {
+      if ((end != std::string::npos || itself) && m_links.count(joined.substr(0, end)) > 0) {
+        return ELOOP;
+      }
+      if (end == std::string::npos) {
+        return 0;
+      }
+    }
+  }
+
+  std::set<std::string> m_links;
+};
+
 // The name of the platform whose stub the messages are about.
 std::string stub_name(TargetPlatform target) {
   return target == TargetPlatform::Windows ? "the Windows stub" : "the Linux stub";
@@ -102,7 +160,7 @@ std::string stub_name(TargetPlatform target) {
 // of the data. What the stub would print about the entry it stops at becomes `error`.
 bool extract_every_entry(ArchiveStream& stream, unzFile zip, TargetPlatform target,
                          std::string& error) {
-  NullSink sink;
+  LinkAwareNullSink sink;
   HeldMessages held;
   if (extract_all_entries(ArchiveAccess{zip, stream.reader(), target}, 022, sink) ==
       k_extract_ok) {

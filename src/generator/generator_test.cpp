@@ -1259,6 +1259,16 @@ TEST_F(GeneratorTest, CommandLineJsonAndListing) {
   entries = nlohmann::json::parse(run_cli({"--list", "--json", linked}).out)["entries"];
   EXPECT_EQ(entries[0]["type"], "link");
   EXPECT_EQ(entries[0]["link_target"], "libfoo.so.1.2");
+  // Verifying refuses what the stub refuses: an entry through a link the archive made.
+  ASSERT_TRUE(write_archive(zip, {unix_link("d", "."), unix_file("d/x", "x")}));
+  ASSERT_EQ(run_cli({"-o", linked, "--command", "/bin/true", "--zip", zip, "--stub", stub}).status,
+            0);
+  CliResult through = run_cli({"--info", "--verify", linked});
+  EXPECT_EQ(through.status, k_generator_failed);
+  EXPECT_NE(through.err.find("the Linux stub would refuse entry d/x: the path runs through a "
+                             "symbolic link"),
+            std::string::npos)
+      << through.err;
 
   // Failures still give a document, with what could be read and the error; the status says 1.
   std::string bytes = read_file(package);
