@@ -53,12 +53,17 @@ Folders& folders() {
 // The disk, noting the files whose data was written, flushed, given its mode and closed.
 class RecordingSink final : public EntrySink {
  public:
-  int make_directory(const std::string& path) override { return m_disk.make_directory(path); }
+  int make_directory(const std::string& path, unsigned mode) override {
+    return m_disk.make_directory(path, mode);
+  }
   int query_path(const std::string& path, platform::PathKind& kind) override {
     return m_disk.query_path(path, kind);
   }
   int set_directory_mode(const std::string& path, unsigned mode) override {
     return m_disk.set_directory_mode(path, mode);
+  }
+  int make_link(const std::string& path, const std::string& target) override {
+    return m_disk.make_link(path, target);
   }
   int open_file(const std::string& path) override {
     m_open = path;

@@ -55,7 +55,7 @@ int extract_archive(const platform::FileHandle& archive_file, const std::string&
     if (!fits(plan.needed, target_dir)) {
       return k_extract_no_space;
     }
-    if (plan.walk.entries >= engine.parallel_entries && !plan.collides) {
+    if (plan.walk.entries >= engine.parallel_entries && !plan.collides && !plan.links) {
       return extract_in_parallel(stream, archive.get(), plan.walk.entries, target,
                                  platform::file_creation_mask(), *engine.sink,
                                  *engine.second_sink);

@@ -25,15 +25,16 @@ inline constexpr int k_extract_interrupted = 4;
 
 // Reads the open `archive_file` as a ZIP archive, with positioned reads only (the file is never
 // opened again by name, so nobody can put another file under its name meanwhile), changes into
-// `target_dir` and extracts every entry there with the entry rules of the stub for `target`, leaving the process in `target_dir`. Returns one
-// of the codes above. Before it writes anything it checks that the entries minizip walks fill the
-// central directory that the end record describes (else it prints the problem and returns
-// k_extract_incomplete), and compares the entries' total size with the free space, printing
+// `target_dir` and extracts every entry there with the entry rules of the stub for `target`,
+// leaving the process in `target_dir`. Returns one of the codes above. Before it writes anything it
+// checks that the entries minizip walks fill the central directory that the end record describes
+// (else it prints the problem and returns k_extract_incomplete), and compares the entries' total
+// size with the free space, printing
 // "-E- Not enough space in DIR: N MB needed, M MB free" when they cannot fit. From sixteen
-// entries on two threads extract, unless two entries may land on one file
-// (extract/extraction_plan.hpp): then one does, in archive order. When `target_dir`
-// cannot be entered it prints "Error changing into %s, aborting\n" and ends the process with
-// status -1.
+// entries on two threads extract, unless two entries may land on one file or the archive holds
+// link entries for a Linux stub (extract/extraction_plan.hpp): then one does, in archive order.
+// When `target_dir` cannot be entered it prints "Error changing into %s, aborting\n" and ends the
+// process with status -1.
 [[nodiscard]] int extract_archive(const platform::FileHandle& archive_file,
                                   const std::string& target_dir, TargetPlatform target);
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "console/messages.hpp"
 #include "extract/entry_data.hpp"
@@ -41,35 +42,154 @@ void report_write_failure(int error) {
   }
 }
 
-// Gives the extracted directory `path` its permission bits. Returns 0, or k_entry_not_created
-// after printing why.
-int apply_mode(EntrySink& sink, const std::string& path, const char* name, unsigned mode) {
-  int error = sink.set_directory_mode(path, mode);
-  if (error != 0) {
-    print_plain("error setting the permissions of %s: %s\n", name, std::strerror(error));
-    return k_entry_not_created;
+// What creating the file, folder or link of the entry `shown` came to, the sink's `error`: 0 when
+// it was made. A symbolic link on its way (an earlier link entry's, or one found on the disk)
+// refuses the entry: nothing is ever written through a link. Any other failure prints `failure`
+// with the name and gives k_entry_not_created.
+int creation_result(int error, const char* shown, const char* failure) {
+  if (error == 0) {
+    return 0;
   }
-  return 0;
+  if (error == ELOOP) {
+    print_plain("refusing entry %s: the path runs through a symbolic link\n", shown);
+    return k_entry_refused;
+  }
+  print_plain(failure, shown);
+  return k_entry_not_created;
 }
 
-// A directory entry: the directory and, unlike a bare mkdir, any missing parents, so that an
-// entry met before its parent's entry is not lost. A name that exists as something else than a
-// directory stops the extraction.
+// The folder that holds `path`'s last component: `path` without it and the separator before it
+// (trailing separators aside); empty when it lies in the extraction directory itself.
+std::string parent_folder(const std::string& path) {
+  std::size_t end = path.find_last_not_of("/\\");
+  std::size_t separator = end == std::string::npos ? end : path.find_last_of("/\\", end);
+  return separator == std::string::npos ? std::string() : path.substr(0, separator);
+}
+
+// What an entry makes at its path.
+enum class Made { Directory, File, Link };
+
+// Makes at `path` the folder with the bits `mode`, the output file, or the link to `target`, as
+// `made` says, and, when that fails for another reason than an existing name or a link on the
+// way, the folder it goes into with missing parents, each with `folder_mode`, and then tries once
+// more. Returns what the sink returned last.
+int make_with_folders(EntrySink& sink, Made made, const std::string& path, unsigned mode,
+                      unsigned folder_mode, const std::string& target = std::string()) {
+  for (int attempt = 0;; ++attempt) {
+    int error = made == Made::Directory ? sink.make_directory(path, mode)
+                : made == Made::File    ? sink.open_file(path)
+                                        : sink.make_link(path, target);
+    std::string parent = parent_folder(path);
+    if (attempt > 0 || error == 0 || error == ELOOP || error == EEXIST || parent.empty()) {
+      return error;
+    }
+    // Allocation failure is reported there; the second attempt is made anyway.
+    (void)sink.make_directory_path(parent, folder_mode);
+  }
+}
+
+// A directory entry: the directory with the entry's bits `mode`, given as it is made, and, unlike
+// a bare mkdir, any missing parents (with `folder_mode`), so that an entry met before its parent's
+// entry is not lost. An existing directory gets `mode`; a name that exists as something else than
+// a directory stops the extraction.
 int extract_directory_entry(EntrySink& sink, const std::string& path, const char* name,
-                            unsigned mode) {
-  int error = sink.make_directory(path);
-  if (error == ENOENT) {
-    int made = sink.make_directory_path(path);
-    if (made < 0) {
-      return made;
+                            unsigned mode, unsigned folder_mode) {
+  int error = make_with_folders(sink, Made::Directory, path, mode, folder_mode);
+  if (error == EEXIST) {
+    error = sink.set_directory_mode(path, mode);
+    if (error != 0 && error != ENOTDIR && error != ELOOP && error != ENOENT) {
+      print_plain("error setting the permissions of %s: %s\n", name, std::strerror(error));
+      return k_entry_not_created;
     }
   }
-  platform::PathKind kind = platform::PathKind::Other;
-  if (sink.query_path(path, kind) != 0 || kind != platform::PathKind::Directory) {
-    print_plain("couldn't create directory %s\n", name);
-    return k_entry_not_created;
+  return creation_result(error, name, "couldn't create directory %s\n");
+}
+
+// Collects an entry's data: a link's target, which is written nowhere else.
+class TextSink final : public NullSink {
+ public:
+  int write(const void* data, std::size_t size) override {
+    text.append(static_cast<const char*>(data), size);
+    return 0;
   }
-  return apply_mode(sink, path, name, mode);
+  std::string text;
+};
+
+// What copying an entry's data came to, as extract_current_entry returns it: 0 when it is all
+// there. Damaged data gets minizip's line; a failed write the system's reason.
+int copy_result(const EntryCopy& copy, const EntryDataSpan& span) {
+  int result = 0;
+  switch (copy.outcome) {
+    case EntryCopyOutcome::Ended:
+      // The CRC is checked only for the whole size: data that ends early (a damaged deflate
+      // stream) would otherwise pass as complete.
+      result = copy.written == span.size ? 0 : UNZ_CRCERROR;
+      break;
+    case EntryCopyOutcome::ReadFailed:
+      result = UNZ_ERRNO;
+      break;
+    case EntryCopyOutcome::DamagedData:
+      result = Z_DATA_ERROR;
+      break;
+    case EntryCopyOutcome::WriteFailed:
+      report_write_failure(copy.write_error);
+      result = k_entry_write_failed;
+      break;
+    case EntryCopyOutcome::Interrupted:
+      result = k_entry_interrupted;
+      break;
+    case EntryCopyOutcome::Stopped:
+      result = k_entry_stopped;
+      break;
+  }
+  if (copy.outcome == EntryCopyOutcome::ReadFailed ||
+      copy.outcome == EntryCopyOutcome::DamagedData || result == UNZ_CRCERROR) {
+    print_plain("error %d with zipfile in unzReadCurrentFile\n", result);
+  }
+  return result;
+}
+
+// Ends reading the entry's data, whose CRC-32 came to `crc`, against the one `info` records.
+// Returns 0, or minizip's code after printing it.
+int close_entry_data(unzFile archive, const unz_file_info64& info, std::uint32_t crc) {
+  int result = unzCloseCurrentFile(archive);
+  if (result == UNZ_OK && crc != static_cast<std::uint32_t>(info.crc)) {
+    result = UNZ_CRCERROR;
+  }
+  if (result != UNZ_OK) {
+    print_plain("error %d with zipfile in unzCloseCurrentFile\n", result);
+  }
+  return result;
+}
+
+// Reads the data of the entry `archive` stands at, open raw and lying where `span` says (fewer
+// than k_link_target_limit bytes), into `text`: a link's target. Closes the entry's data. Returns
+// 0, or the code that stops the extraction after printing why.
+int read_entry_text(const ArchiveAccess& access, const unz_file_info64& info,
+                    const EntryDataSpan& span, EntryBuffers& buffers, std::string& text,
+                    const EntryStop& stop) {
+  TextSink sink;
+  EntryCopy copy = copy_entry_data(access.read, span, buffers, sink, stop);
+  int result = copy_result(copy, span);
+  if (result != 0) {
+    (void)unzCloseCurrentFile(access.zip);
+    return result;
+  }
+  text = std::move(sink.text);
+  return close_entry_data(access.zip, info, copy.crc);
+}
+
+// A link entry, whose data `text` is its target: a symbolic link where the target stays inside
+// the extraction directory, a refusal otherwise.
+int extract_link_entry(EntrySink& sink, const std::string& path, const char* shown,
+                       const std::string& text, unsigned folder_mode) {
+  LinkTargetVerdict verdict = check_link_target(path, text);
+  if (verdict != LinkTargetVerdict::Accepted) {
+    print_plain("refusing entry %s: %s\n", shown, link_refusal_reason(verdict));
+    return k_entry_refused;
+  }
+  int error = make_with_folders(sink, Made::Link, path, 0, folder_mode, text);
+  return creation_result(error, shown, "error opening %s\n");
 }
 
 // The central extra field of the entry `archive` stands at, described by `info`, where it may
@@ -90,6 +210,23 @@ std::string central_extra_field(unzFile archive, const unz_file_info64& info) {
 }
 
 }  // namespace
+
+std::string link_target_of(const ArchiveAccess& access, const unz_file_info64& info) {
+  std::string target;
+  EntryBuffers buffers;
+  HeldMessages silenced;
+  if (!buffers.allocated() || info.uncompressed_size >= k_link_target_limit ||
+      unzOpenCurrentFile2(access.zip, nullptr, nullptr, 1) != UNZ_OK) {
+    return std::string();
+  }
+  EntryDataSpan span;
+  span.offset = static_cast<std::uint64_t>(unzGetCurrentFileZStreamPos64(access.zip));
+  span.stored_size = static_cast<std::uint64_t>(info.compressed_size);
+  span.size = static_cast<std::uint64_t>(info.uncompressed_size);
+  span.deflated = info.compression_method == Z_DEFLATED;
+  return read_entry_text(access, info, span, buffers, target, EntryStop{}) == 0 ? target
+                                                                                : std::string();
+}
 
 std::string written_entry_name(unzFile archive, const unz_file_info64& info,
                                const char* stored_name, TargetPlatform target) {
@@ -134,9 +271,12 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
   std::size_t last = last_component(path);
   unsigned long made_by = static_cast<unsigned long>(info.version);
   unsigned long attributes = static_cast<unsigned long>(info.external_fa);
+  // The folders an entry needs that the archive does not hold: the bits of a folder made elsewhere.
+  unsigned folder_mode = entry_mode(0, 0, EntryKind::Directory, creation_mask);
   if (last == path.size()) {
     return extract_directory_entry(
-        sink, path, shown, entry_mode(made_by, attributes, EntryKind::Directory, creation_mask));
+        sink, path, shown, entry_mode(made_by, attributes, EntryKind::Directory, creation_mask),
+        folder_mode);
   }
 
   // Without a password minizip hands out encrypted bytes as they are, and data of a method it
@@ -153,6 +293,12 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
       print_plain("refusing entry %s: %s\n", shown, unsupported_method_reason(method).c_str());
       return k_entry_refused;
   }
+  // Windows writes a link entry as a file holding its target.
+  bool link = access.target == TargetPlatform::Linux && is_symbolic_link(made_by, attributes);
+  if (link && info.uncompressed_size >= k_link_target_limit) {
+    print_plain("refusing entry %s: %s\n", shown, link_refusal_reason(LinkTargetVerdict::TooLong));
+    return k_entry_refused;
+  }
 
   // minizip checks the entry's local header; the data itself is read here, raw.
   result = unzOpenCurrentFile2(archive, nullptr, nullptr, 1);
@@ -166,52 +312,25 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
   span.stored_size = static_cast<std::uint64_t>(info.compressed_size);
   span.size = static_cast<std::uint64_t>(info.uncompressed_size);
   span.deflated = method == Z_DEFLATED;
+  if (link) {
+    std::string target;
+    result = read_entry_text(access, info, span, buffers, target, stop);
+    return result != 0 ? result : extract_link_entry(sink, path, shown, target, folder_mode);
+  }
 
   // An entry that may be stopped half-way is removed then, if it made its file: whatever was
   // there before it is not this entry's to remove.
   platform::PathKind found = platform::PathKind::Other;
   bool creates_file = stop.can_stop() && sink.query_path(path, found) == ENOENT;
-  int opened = sink.open_file(path);
-  if (opened != 0 && last > 0) {
-    // Allocation failure is reported there; the second open is tried anyway.
-    (void)sink.make_directory_path(path.substr(0, last - 1));
-    opened = sink.open_file(path);
-  }
+  int opened = make_with_folders(sink, Made::File, path, 0, folder_mode);
   if (opened != 0) {
-    // Printed always: a file that cannot be created leaves the payload incomplete.
-    print_plain("error opening %s\n", shown);
     (void)unzCloseCurrentFile(archive);
-    return k_entry_not_created;
+    // Printed always: a file that cannot be created leaves the payload incomplete.
+    return creation_result(opened, shown, "error opening %s\n");
   }
 
   EntryCopy copy = copy_entry_data(access.read, span, buffers, sink, stop);
-  switch (copy.outcome) {
-    case EntryCopyOutcome::Ended:
-      // The CRC is checked only for the whole size: data that ends early (a damaged deflate
-      // stream) would otherwise pass as complete.
-      result = copy.written == span.size ? 0 : UNZ_CRCERROR;
-      break;
-    case EntryCopyOutcome::ReadFailed:
-      result = UNZ_ERRNO;
-      break;
-    case EntryCopyOutcome::DamagedData:
-      result = Z_DATA_ERROR;
-      break;
-    case EntryCopyOutcome::WriteFailed:
-      report_write_failure(copy.write_error);
-      result = k_entry_write_failed;
-      break;
-    case EntryCopyOutcome::Interrupted:
-      result = k_entry_interrupted;
-      break;
-    case EntryCopyOutcome::Stopped:
-      result = k_entry_stopped;
-      break;
-  }
-  if (copy.outcome == EntryCopyOutcome::ReadFailed ||
-      copy.outcome == EntryCopyOutcome::DamagedData || result == UNZ_CRCERROR) {
-    print_plain("error %d with zipfile in unzReadCurrentFile\n", result);
-  }
+  result = copy_result(copy, span);
   if (result != 0) {
     (void)sink.close_file();
     if (result == k_entry_stopped && creates_file) {
@@ -243,15 +362,7 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
     (void)unzCloseCurrentFile(archive);
     return k_entry_write_failed;
   }
-
-  result = unzCloseCurrentFile(archive);
-  if (result == UNZ_OK && copy.crc != static_cast<std::uint32_t>(info.crc)) {
-    result = UNZ_CRCERROR;
-  }
-  if (result != UNZ_OK) {
-    print_plain("error %d with zipfile in unzCloseCurrentFile\n", result);
-  }
-  return result;
+  return close_entry_data(archive, info, copy.crc);
 }
 
 int extract_all_entries(const ArchiveAccess& access, unsigned creation_mask, EntrySink& sink) {

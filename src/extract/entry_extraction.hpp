@@ -29,7 +29,8 @@ struct ArchiveAccess {
 // Codes with which `extract_current_entry` stops the extraction, besides minizip's own error
 // codes, negative read results and k_entry_no_memory (extract/entry_sink.hpp).
 inline constexpr int k_entry_write_failed = -1;
-// The entry's name was refused (absolute, drive letter, "..", too long).
+// The entry was refused: its name (absolute, drive letter, "..", too long), a link's target, or a
+// path that runs through a symbolic link.
 inline constexpr int k_entry_refused = -1000;
 // The output file, a directory entry or the mode of either could not be created or set.
 inline constexpr int k_entry_not_created = -1001;
@@ -45,6 +46,11 @@ inline constexpr int k_entry_stopped = -1003;
 std::string written_entry_name(unzFile archive, const unz_file_info64& info,
                                const char* stored_name, TargetPlatform target);
 
+// The target of the link entry (extract/entry_names.hpp) that `archive` stands at, described by
+// `info`: its data, read and checked as the extraction reads it. Empty when it cannot be read,
+// or has k_link_target_limit bytes or more. Prints nothing.
+std::string link_target_of(const ArchiveAccess& archive, const unz_file_info64& info);
+
 // Extracts the entries of `archive` one after the other, from the current one, into `sink`, and
 // stops at the first that cannot be extracted completely. `creation_mask` is the process's umask,
 // read once for the extraction. Returns k_extract_ok when every entry was extracted, else
@@ -56,7 +62,10 @@ std::string written_entry_name(unzFile archive, const unz_file_info64& info,
 // Extracts the entry `archive` stands at into `sink`: a directory entry (name ending in '/' or
 // '\') becomes a directory, with missing parents; a file entry is written under its relative
 // name, with missing directories created, and gets the entry's time and permission bits
-// (entry_mode with `creation_mask`). Returns 0 to go on, or, after printing why, the code that
+// (entry_mode with `creation_mask`). Folders are made with their bits, never writable by group
+// or others. For a Linux stub a link entry becomes a symbolic link when its target stays inside
+// the extraction directory (check_link_target) and is refused otherwise; an entry whose path runs
+// through a symbolic link is refused too. Returns 0 to go on, or, after printing why, the code that
 // stops the extraction: one of minizip's error codes, a negative read result, k_entry_no_memory
 // or one of the k_entry_ codes above. The data streams through `buffers`; `stop` may stop it
 // between two pieces.

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -22,17 +23,24 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
 using Names = std::vector<std::string>;
 
 // The disk, through a DiskSink; the sinks below change some of its steps.
 class DiskPassThrough : public EntrySink {
  public:
-  int make_directory(const std::string& path) override { return m_disk.make_directory(path); }
+  int make_directory(const std::string& path, unsigned mode) override {
+    return m_disk.make_directory(path, mode);
+  }
   int query_path(const std::string& path, platform::PathKind& kind) override {
     return m_disk.query_path(path, kind);
   }
   int set_directory_mode(const std::string& path, unsigned mode) override {
     return m_disk.set_directory_mode(path, mode);
+  }
+  int make_link(const std::string& path, const std::string& target) override {
+    return m_disk.make_link(path, target);
   }
   int open_file(const std::string& path) override { return m_disk.open_file(path); }
   int write(const void* data, std::size_t size) override { return m_disk.write(data, size); }
@@ -56,8 +64,9 @@ class FailingSink final : public DiskPassThrough {
   FailingSink(Step failing, int error, std::string victim)
       : m_failing(failing), m_error(error), m_victim(std::move(victim)) {}
 
-  int make_directory(const std::string& path) override {
-    return fails(Step::MakeDirectory, path == m_victim) ? m_error : m_disk.make_directory(path);
+  int make_directory(const std::string& path, unsigned mode) override {
+    return fails(Step::MakeDirectory, path == m_victim) ? m_error
+                                                        : m_disk.make_directory(path, mode);
   }
   int open_file(const std::string& path) override {
     m_victim_open = path == m_victim;
@@ -290,14 +299,21 @@ TEST_F(EntryExtractionTest, LaterEntryStopsWhenAnEarlierOneFailsOnTwoThreads) {
 
 TEST_F(EntryExtractionTest, MakesDirectoryPaths) {
   DiskSink disk;
-  auto in_target = [this](const std::string& name) { return m_dir.file("target/" + name); };
+  ASSERT_EQ(platform::set_current_directory(m_target), 0);
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(disk.make_directory_path(""), 0);
-  EXPECT_EQ(disk.make_directory_path(in_target("one")), 1);
-  EXPECT_EQ(disk.make_directory_path(in_target("two/three/four/")), 1);
-  EXPECT_EQ(disk.make_directory_path(in_target("two\\three\\five")), 1);
-  EXPECT_EQ(disk.make_directory_path(in_target("one")), 1);
+  EXPECT_EQ(disk.make_directory_path("", 0750), 0);
+  EXPECT_EQ(disk.make_directory_path("one", 0750), 1);
+  EXPECT_EQ(disk.make_directory_path("two/three/four/", 0750), 1);
+  EXPECT_EQ(disk.make_directory_path("two\\three\\five", 0750), 1);
+  EXPECT_EQ(disk.make_directory_path("one", 0750), 1);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  ASSERT_EQ(platform::set_current_directory(m_dir.path()), 0);
+  if (platform::platform_kind() == platform::PlatformKind::Posix) {
+    // Made with their bits, as the umask leaves them.
+    fs::perms bits = fs::status(m_dir.file("target/two/three/four")).permissions();
+    EXPECT_EQ(static_cast<unsigned>(bits & fs::perms::mask),
+              0750u & ~platform::file_creation_mask());
+  }
   Names expected = {"one/", "two/", "two/three/", "two/three/five/", "two/three/four/"};
   if (platform::platform_kind() == platform::PlatformKind::Posix) {
     // '\' is an ordinary character in a Linux path; the extraction turns it into '/' first.

@@ -33,6 +33,73 @@ long stored_unix_mode(unsigned long version_made_by, unsigned long external_attr
   return static_cast<long>((external_attributes >> 16) & 0xffff);
 }
 
+bool is_symbolic_link(unsigned long version_made_by, unsigned long external_attributes) {
+  long stored = stored_unix_mode(version_made_by, external_attributes);
+  return stored > 0 && (static_cast<unsigned long>(stored) & k_type_mask) == k_type_symlink;
+}
+
+LinkTargetVerdict check_link_target(const std::string& path, const std::string& target) {
+  if (target.empty()) {
+    return LinkTargetVerdict::Empty;
+  }
+  if (target.size() >= k_link_target_limit) {
+    return LinkTargetVerdict::TooLong;
+  }
+  if (target.find('\0') != std::string::npos) {
+    return LinkTargetVerdict::HasNul;
+  }
+  if (target[0] == '/') {
+    return LinkTargetVerdict::Absolute;
+  }
+  // How deep the link's own folder lies: its path's components but the last.
+  long depth = -1;
+  for (std::size_t begin = 0; begin <= path.size();) {
+    std::size_t end = path.find('/', begin);
+    end = end == std::string::npos ? path.size() : end;
+    if (end > begin && path.compare(begin, end - begin, ".") != 0) {
+      ++depth;
+    }
+    begin = end + 1;
+  }
+  bool named = false;
+  for (std::size_t begin = 0; begin <= target.size();) {
+    std::size_t end = target.find('/', begin);
+    end = end == std::string::npos ? target.size() : end;
+    if (target.compare(begin, end - begin, "..") == 0) {
+      if (named) {
+        return LinkTargetVerdict::ClimbsAfterName;
+      }
+      if (--depth < 0) {
+        return LinkTargetVerdict::ClimbsOut;
+      }
+    } else if (end > begin && target.compare(begin, end - begin, ".") != 0) {
+      named = true;
+    }
+    begin = end + 1;
+  }
+  return LinkTargetVerdict::Accepted;
+}
+
+const char* link_refusal_reason(LinkTargetVerdict verdict) {
+  switch (verdict) {
+    case LinkTargetVerdict::Accepted:
+      break;
+    case LinkTargetVerdict::Empty:
+      return "the link target is empty";
+    case LinkTargetVerdict::TooLong:
+      return "the link target has 4096 bytes or more";
+    case LinkTargetVerdict::HasNul:
+      return "the link target holds a NUL byte";
+    case LinkTargetVerdict::Absolute:
+      return "the link target is an absolute path";
+    case LinkTargetVerdict::ClimbsOut:
+      return "the link target climbs out with \"..\"";
+    case LinkTargetVerdict::ClimbsAfterName:
+      return "the link target has \"..\" behind a name";
+  }
+  return "";
+}
+
 unsigned entry_mode(unsigned long version_made_by, unsigned long external_attributes,
                     EntryKind kind, unsigned creation_mask) {
   unsigned mode = kind == EntryKind::Directory ? 0755 : 0644;

@@ -84,3 +84,27 @@ TEST(EntryNames, PermissionBitsFromUnixHostsOnly) {
 }
 
 }  // namespace
+
+// Judged from the link's own folder, by the text alone; ".." only before the first name.
+TEST(EntryNames, LinkTargetsStayInsideTheExtractionDirectory) {
+  struct Case {
+    const char* path;
+    const char* target;
+    LinkTargetVerdict verdict;
+  } cases[] = {
+      {"lib/libfoo.so.1", "libfoo.so.1.2", LinkTargetVerdict::Accepted},
+      {"a/b/up", "../../c/d", LinkTargetVerdict::Accepted},
+      {"./a//b/up", "./.././../c", LinkTargetVerdict::Accepted},
+      {"self", ".", LinkTargetVerdict::Accepted},
+      {"a/b/up", "../../..", LinkTargetVerdict::ClimbsOut},
+      {"top", "..", LinkTargetVerdict::ClimbsOut},
+      {"./a//up", "../..", LinkTargetVerdict::ClimbsOut},
+      {"a/l", "x/../y", LinkTargetVerdict::ClimbsAfterName},
+      {"a/l", "/etc/passwd", LinkTargetVerdict::Absolute},
+      // '\' is an ordinary character in a Linux link.
+      {"a/l", "..\\..\\..", LinkTargetVerdict::Accepted},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(check_link_target(c.path, c.target), c.verdict) << c.path << " -> " << c.target;
+  }
+}

@@ -21,7 +21,7 @@ int stdio_failure() { return errno != 0 ? errno : k_sink_failed_without_reason; 
 
 }  // namespace
 
-int EntrySink::make_directory_path(const std::string& path) {
+int EntrySink::make_directory_path(const std::string& path, unsigned mode) {
   std::size_t length = path.size();
   if (length == 0) {
     return 0;
@@ -36,7 +36,7 @@ int EntrySink::make_directory_path(const std::string& path) {
   if (text[length - 1] == '/') {
     text[--length] = '\0';
   }
-  if (make_directory(text) == 0) {
+  if (make_directory(text, mode) == 0) {
     return 1;
   }
   // From the second character on, so that a leading separator never yields an empty name.
@@ -47,7 +47,7 @@ int EntrySink::make_directory_path(const std::string& path) {
     }
     char separator = *p;
     *p = '\0';
-    if (make_directory(text) == ENOENT) {
+    if (make_directory(text, mode) == ENOENT) {
       print_plain("couldn't create directory %s\n", text);
       return 0;
     }
@@ -59,8 +59,8 @@ int EntrySink::make_directory_path(const std::string& path) {
   return 1;
 }
 
-int DiskSink::make_directory(const std::string& path) {
-  return platform::make_directory(path, platform::DirectoryAccess::Shared);
+int DiskSink::make_directory(const std::string& path, unsigned mode) {
+  return platform::make_directory_beneath(path, mode);
 }
 
 int DiskSink::query_path(const std::string& path, platform::PathKind& kind) {
@@ -68,7 +68,11 @@ int DiskSink::query_path(const std::string& path, platform::PathKind& kind) {
 }
 
 int DiskSink::set_directory_mode(const std::string& path, unsigned mode) {
-  return platform::set_file_mode(path, mode);
+  return platform::set_directory_mode_beneath(path, mode);
+}
+
+int DiskSink::make_link(const std::string& path, const std::string& target) {
+  return platform::make_symbolic_link_beneath(path, target);
 }
 
 int DiskSink::open_file(const std::string& path) {

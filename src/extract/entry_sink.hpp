@@ -23,16 +23,21 @@ class EntrySink {
  public:
   virtual ~EntrySink() = default;
 
-  // Creates one directory (its parent must exist). Returns 0 or an errno value (EEXIST when the
-  // name exists already).
-  [[nodiscard]] virtual int make_directory(const std::string& path) = 0;
+  // Creates one directory (its parent must exist) with the permission bits `mode`. Returns 0 or an
+  // errno value (EEXIST when the name exists already, ELOOP when a symbolic link is on its way).
+  [[nodiscard]] virtual int make_directory(const std::string& path, unsigned mode) = 0;
   // Tells what `path` names. Returns 0 and sets `kind`, or an errno value.
   [[nodiscard]] virtual int query_path(const std::string& path, platform::PathKind& kind) = 0;
-  // Gives the directory `path` the permission bits `mode`. Returns 0 or an errno value.
+  // Gives the existing directory `path` the permission bits `mode`. Returns 0 or an errno value
+  // (ENOTDIR when it is no directory, ELOOP when it or a folder on its way is a symbolic link).
   [[nodiscard]] virtual int set_directory_mode(const std::string& path, unsigned mode) = 0;
+  // Creates the symbolic link `path` holding `target`, in place of a file or link of that name.
+  // Returns 0 or an errno value (ELOOP when a symbolic link is on its way).
+  [[nodiscard]] virtual int make_link(const std::string& path, const std::string& target) = 0;
 
-  // Opens the output file `path` for an entry's data, emptying a file of that name. Returns 0 or
-  // an errno value.
+  // Opens the output file `path` for an entry's data, emptying a file of that name; a symbolic
+  // link of that name is replaced, never followed. Returns 0 or an errno value (ELOOP when a
+  // symbolic link is on its way).
   [[nodiscard]] virtual int open_file(const std::string& path) = 0;
   // Writes all `size` bytes of `data` to the open file. Returns 0, an errno value, or
   // k_sink_failed_without_reason.
@@ -49,21 +54,24 @@ class EntrySink {
   // Removes the closed file `path`. Returns 0 or an errno value.
   [[nodiscard]] virtual int remove_file(const std::string& path) = 0;
 
-  // Creates the directory `path` with every missing parent, through make_directory. A single
-  // trailing '/' is ignored. Returns 1 when done, 0 for an empty path or when a component cannot
-  // be created because its parent is missing (after printing "couldn't create directory %s\n"),
-  // and k_entry_no_memory when the working copy cannot be allocated, after printing "Error
-  // allocating memory\n". Other failures (a component that exists already, as a
-  // directory or not) are passed over; the caller finds out when it uses the path.
-  [[nodiscard]] int make_directory_path(const std::string& path);
+  // Creates the directory `path` with every missing parent, through make_directory with `mode`.
+  // A single trailing '/' is ignored. Returns 1 when done, 0 for an empty path or when a
+  // component cannot be created because its parent is missing (after printing "couldn't create
+  // directory %s\n"), and k_entry_no_memory when the working copy cannot be allocated, after
+  // printing "Error allocating memory\n". Other failures (a component that exists already, as a
+  // directory or not, a symbolic link on the way) are passed over; the caller finds out when it
+  // uses the path.
+  [[nodiscard]] int make_directory_path(const std::string& path, unsigned mode);
 };
 
-// The disk, through the platform's file functions; paths are relative to the current directory.
+// The disk, through the platform's file functions; paths are relative to the current directory, and
+// never lead through a symbolic link on Linux.
 class DiskSink final : public EntrySink {
  public:
-  int make_directory(const std::string& path) override;
+  int make_directory(const std::string& path, unsigned mode) override;
   int query_path(const std::string& path, platform::PathKind& kind) override;
   int set_directory_mode(const std::string& path, unsigned mode) override;
+  int make_link(const std::string& path, const std::string& target) override;
   int open_file(const std::string& path) override;
   int write(const void* data, std::size_t size) override;
   int flush() override;
@@ -77,14 +85,15 @@ class DiskSink final : public EntrySink {
 };
 
 // Nowhere: every step succeeds, nothing is written, and every path is a directory.
-class NullSink final : public EntrySink {
+class NullSink : public EntrySink {
  public:
-  int make_directory(const std::string&) override { return 0; }
+  int make_directory(const std::string&, unsigned) override { return 0; }
   int query_path(const std::string&, platform::PathKind& kind) override {
     kind = platform::PathKind::Directory;
     return 0;
   }
   int set_directory_mode(const std::string&, unsigned) override { return 0; }
+  int make_link(const std::string&, const std::string&) override { return 0; }
   int open_file(const std::string&) override { return 0; }
   int write(const void*, std::size_t) override { return 0; }
   int flush() override { return 0; }

@@ -7,6 +7,7 @@
 #include "common/path_text.hpp"
 #include "console/messages.hpp"
 #include "extract/entry_extraction.hpp"
+#include "extract/entry_names.hpp"
 #include "platform/platform.hpp"
 
 namespace {
@@ -129,6 +130,9 @@ ExtractionPlan plan_extraction(ArchiveStream& stream, unzFile archive, TargetPla
       }
       plan.collides = check.add(name, !name.empty() && is_separator(name.back()));
     }
+    plan.links = plan.links || (target == TargetPlatform::Linux &&
+                                is_symbolic_link(static_cast<unsigned long>(info.version),
+                                                 static_cast<unsigned long>(info.external_fa)));
     if (visit) {
       visit(archive, info, stored.data());
     }

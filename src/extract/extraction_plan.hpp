@@ -54,6 +54,9 @@ struct ExtractionPlan {
   // Two entries may name one file: two threads would write it in either order, so the extraction
   // runs on one, in archive order, and the last entry wins.
   bool collides = false;
+  // A Linux stub makes symbolic links of some entries: whether a later entry may be written
+  // depends on what was written before it, so the extraction runs on one thread too.
+  bool links = false;
 };
 
 // Told of each entry the walk meets: minizip's handle standing at it, its record and its stored

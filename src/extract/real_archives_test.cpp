@@ -241,6 +241,51 @@ with zipfile.ZipFile(sys.argv[2], 'w', zipfile.ZIP_DEFLATED) as z:
             local_seconds(dos_date_time(2020, 1, 2, 3, 4, 10)));
 }
 
+// Link entries as zipfile writes them when told the Unix mode of a link: links that stay inside
+// become links; one that climbs out, or an entry through a link, stops the extraction.
+TEST_F(RealArchivesTest, PythonLinkEntries) {
+  const char* script = R"(
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[2], 'w') as z:
+    for i, spec in enumerate(sys.argv[3:]):
+        kind, name, data = spec.split(':', 2)
+        info = zipfile.ZipInfo(name, (2020, 1, 2, 3, 4, 6))
+        info.create_system = 3
+        info.external_attr = (0o120777 if kind == 'L' else 0o100644) << 16
+        info.compress_type = zipfile.ZIP_DEFLATED if i % 2 else zipfile.ZIP_STORED
+        z.writestr(info, data)
+)";
+  struct Case {
+    std::vector<std::string> entries;
+    std::string out;
+    Names listing;
+  } cases[] = {
+      {{"F:lib/libfoo.so.1.2:elf", "L:lib/libfoo.so.1:libfoo.so.1.2",
+        "L:bin/foo:../lib/libfoo.so.1"},
+       "",
+       {"bin/", "bin/foo", "lib/", "lib/libfoo.so.1", "lib/libfoo.so.1.2"}},
+      {{"F:first.txt:1", "L:escape:../outside", "F:after.txt:a"},
+       "refusing entry escape: the link target climbs out with \"..\"\n",
+       {"first.txt"}},
+      {{"L:d:.", "F:d/x:through"},
+       "refusing entry d/x: the path runs through a symbolic link\n",
+       {"d"}},
+  };
+  for (const Case& c : cases) {
+    reset_target();
+    ASSERT_EQ(run_python(script, c.entries), 0);
+    ::testing::internal::CaptureStdout();
+    int result = extract_archive_file(m_archive, m_target);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.out) << c.entries[1];
+    EXPECT_EQ(result, c.out.empty() ? k_extract_ok : k_extract_incomplete) << c.entries[1];
+    EXPECT_EQ(tree_listing(m_target), c.listing) << c.entries[1];
+    if (c.out.empty()) {
+      EXPECT_EQ(fs::read_symlink(m_target + "/bin/foo").string(), "../lib/libfoo.so.1");
+      EXPECT_EQ(read_file(m_target + "/bin/foo"), "elf");
+    }
+  }
+}
+
 TEST_F(RealArchivesTest, PythonEmptyArchive) {
   ASSERT_EQ(run_python("import sys, zipfile\nzipfile.ZipFile(sys.argv[2], 'w').close()\n"), 0);
   ::testing::internal::CaptureStdout();

@@ -3,7 +3,10 @@
 
 #include <unzip.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <set>
 #include <utility>
 
 #include "common/display_text.hpp"
@@ -11,8 +14,9 @@
 #include "console/messages.hpp"
 #include "extract/archive_extraction.hpp"
 #include "extract/archive_stream.hpp"
-#include "extract/entry_name_encoding.hpp"
 #include "extract/entry_extraction.hpp"
+#include "extract/entry_name_encoding.hpp"
+#include "extract/entry_names.hpp"
 #include "extract/entry_sink.hpp"
 #include "extract/extraction_plan.hpp"
 #include "package/zip_end_record.hpp"
@@ -20,7 +24,9 @@
 
 namespace {
 
-ArchiveEntryInfo entry_info(unzFile zip, const unz_file_info64& info, const char* name) {
+ArchiveEntryInfo entry_info(const ArchiveAccess& access, const unz_file_info64& info,
+                            const char* name) {
+  unzFile zip = access.zip;
   ArchiveEntryInfo entry{name,
                          info.uncompressed_size,
                          info.compressed_size,
@@ -30,11 +36,18 @@ ArchiveEntryInfo entry_info(unzFile zip, const unz_file_info64& info, const char
                          static_cast<unsigned>(info.version),
                          static_cast<std::uint32_t>(info.external_fa),
                          static_cast<unsigned long>(info.flag),
-                         std::string(static_cast<std::size_t>(info.size_file_extra), '\0')};
+                         std::string(static_cast<std::size_t>(info.size_file_extra), '\0'),
+                         false,
+                         std::string()};
   if (!entry.extra_field.empty() &&
       unzGetCurrentFileInfo64(zip, nullptr, nullptr, 0, &entry.extra_field[0],
                               static_cast<uLong>(entry.extra_field.size()), nullptr, 0) != UNZ_OK) {
     entry.extra_field.clear();
+  }
+  entry.link = !entry.name.empty() && !is_separator(entry.name.back()) &&
+               is_symbolic_link(entry.version_made_by, entry.external_attributes);
+  if (entry.link) {
+    entry.link_target = link_target_of(access, info);
   }
   return entry;
 }
@@ -66,6 +79,13 @@ bool passes_entry_rules(const unz_file_info64& info, const ArchiveEntryInfo& ent
         refusal = unsupported_method_reason(method);
         break;
     }
+    LinkTargetVerdict link = LinkTargetVerdict::Accepted;
+    if (refusal.empty() && entry.link && target == TargetPlatform::Linux) {
+      link = check_link_target(entry_path(name, target), entry.link_target);
+    }
+    if (link != LinkTargetVerdict::Accepted) {
+      refusal = link_refusal_reason(link);
+    }
   }
   if (refusal.empty()) {
     return true;
@@ -74,6 +94,61 @@ bool passes_entry_rules(const unz_file_info64& info, const ArchiveEntryInfo& ent
           " stub would refuse entry " + name + ": " + refusal;
   return false;
 }
+
+// The sink that writes nothing, but remembers the links a Linux stub makes, so that an entry whose
+// path runs through one is refused here as the disk refuses it (ELOOP).
+class LinkAwareNullSink final : public NullSink {
+ public:
+  int make_directory(const std::string& path, unsigned) override {
+    return through_link(path, true);
+  }
+  int set_directory_mode(const std::string& path, unsigned) override {
+    return through_link(path, true);
+  }
+  int open_file(const std::string& path) override {
+    int error = through_link(path, false);
+    if (error == 0) {
+      m_links.erase(key(path));
+    }
+    return error;
+  }
+  int make_link(const std::string& path, const std::string&) override {
+    int error = through_link(path, false);
+    if (error == 0) {
+      m_links.insert(key(path));
+    }
+    return error;
+  }
+
+ private:
+  // `path`'s components ('/' separated, as a Linux stub writes them), "." and empty ones dropped.
+  static std::string key(const std::string& path) {
+    std::string joined;
+    for (std::size_t begin = 0; begin <= path.size();) {
+      std::size_t end = std::min(path.find('/', begin), path.size());
+      std::string component = path.substr(begin, end - begin);
+      if (!component.empty() && component != ".") {
+        joined += (joined.empty() ? "" : "/") + component;
+      }
+      begin = end + 1;
+    }
+    return joined;
+  }
+  // ELOOP when a link made before is a folder on `path`'s way, or, with `itself`, `path` itself.
+  int through_link(const std::string& path, bool itself) const {
+    std::string joined = key(path);
+    for (std::size_t end = joined.find('/');; end = joined.find('/', end + 1)) {
+      if ((end != std::string::npos || itself) && m_links.count(joined.substr(0, end)) > 0) {
+        return ELOOP;
+      }
+      if (end == std::string::npos) {
+        return 0;
+      }
+    }
+  }
+
+  std::set<std::string> m_links;
+};
 
 // The name of the platform whose stub the messages are about.
 std::string stub_name(TargetPlatform target) {
@@ -85,7 +160,7 @@ std::string stub_name(TargetPlatform target) {
 // of the data. What the stub would print about the entry it stops at becomes `error`.
 bool extract_every_entry(ArchiveStream& stream, unzFile zip, TargetPlatform target,
                          std::string& error) {
-  NullSink sink;
+  LinkAwareNullSink sink;
   HeldMessages held;
   if (extract_all_entries(ArchiveAccess{zip, stream.reader(), target}, 022, sink) ==
       k_extract_ok) {
@@ -150,7 +225,8 @@ bool check_archive(std::FILE* file, std::int64_t begin, std::int64_t end, Archiv
   ExtractionPlan plan = plan_extraction(
       stream, zip.get(), rules.target,
       [&](unzFile archive, const unz_file_info64& info, const char* name) {
-        summary.entries.push_back(entry_info(archive, info, name));
+        summary.entries.push_back(
+            entry_info(ArchiveAccess{archive, stream.reader(), rules.target}, info, name));
         if (refusal.empty() && rules.use == EntryRules::Use::Apply &&
             check == ArchiveCheck::ListOnly) {
           (void)passes_entry_rules(info, summary.entries.back(), rules.target, refusal);

@@ -28,6 +28,10 @@ struct ArchiveEntryInfo {
   // which may hold the name in UTF-8 (0x7075): what the stub decodes the name by.
   unsigned long flags = 0;
   std::string extra_field;
+  // For an entry made on Unix as a symbolic link (extract/entry_names.hpp): its target, which is
+  // its data; empty when it cannot be read.
+  bool link = false;
+  std::string link_target;
 };
 
 struct ArchiveSummary {

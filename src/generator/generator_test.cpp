@@ -919,6 +919,18 @@ TEST_F(GeneratorTest, NamesThatMeetInOneFile) {
        {unix_file("Docs/a", "1"), unix_file("docs/b", "2"), unix_directory("DOCS/")},
        "",
        ""},
+      // A link stays a link on Linux, and must stay inside; Windows writes its target as a file.
+      {"a link",
+       {unix_file("lib/libfoo.so.1.2", "elf"), unix_link("lib/libfoo.so.1", "libfoo.so.1.2")},
+       "vek_fwsfx_gen: warning: entry lib/libfoo.so.1 is a symbolic link: the Windows stub writes "
+       "it as a file holding its target\n",
+       ""},
+      {"a link leading out",
+       {unix_link("lib/up", "../../etc")},
+       "vek_fwsfx_gen: warning: entry lib/up is a symbolic link: the Windows stub writes it as a "
+       "file holding its target\n",
+       "vek_fwsfx_gen: " + zip +
+           ": the Linux stub would refuse entry lib/up: the link target climbs out with \"..\"\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -1233,6 +1245,30 @@ TEST_F(GeneratorTest, CommandLineJsonAndListing) {
   EXPECT_EQ(entries[2]["mode"], script_mode);
   EXPECT_EQ(entries[3]["mode"], "0644");
   EXPECT_EQ(entries[4]["type"], "directory");
+  EXPECT_TRUE(entries[2]["link_target"].is_null());
+
+  // A link entry, from a ZIP file: 'l' and its target.
+  std::string zip = out + "/links.zip";
+  std::string linked = out + "/links.pkg";
+  ASSERT_TRUE(write_archive(zip, {unix_link("lib/libfoo.so.1", "libfoo.so.1.2")}));
+  ASSERT_EQ(run_cli({"-o", linked, "--command", "/bin/true", "--zip", zip, "--stub", stub}).status,
+            0);
+  list = run_cli({"--list", linked});
+  EXPECT_EQ(list.out, "l 0777           13  " + hex_crc("libfoo.so.1.2") +
+                          "  2021-06-15 10:20:30  lib/libfoo.so.1 -> libfoo.so.1.2\n");
+  entries = nlohmann::json::parse(run_cli({"--list", "--json", linked}).out)["entries"];
+  EXPECT_EQ(entries[0]["type"], "link");
+  EXPECT_EQ(entries[0]["link_target"], "libfoo.so.1.2");
+  // Verifying refuses what the stub refuses: an entry through a link the archive made.
+  ASSERT_TRUE(write_archive(zip, {unix_link("d", "."), unix_file("d/x", "x")}));
+  ASSERT_EQ(run_cli({"-o", linked, "--command", "/bin/true", "--zip", zip, "--stub", stub}).status,
+            0);
+  CliResult through = run_cli({"--info", "--verify", linked});
+  EXPECT_EQ(through.status, k_generator_failed);
+  EXPECT_NE(through.err.find("the Linux stub would refuse entry d/x: the path runs through a "
+                             "symbolic link"),
+            std::string::npos)
+      << through.err;
 
   // Failures still give a document, with what could be read and the error; the status says 1.
   std::string bytes = read_file(package);

@@ -170,7 +170,10 @@ Json entry_json(const ArchiveEntryInfo& entry, TargetPlatform target) {
   std::string name = written_name(entry, target);
   return {{"name", name},
           {"name_hex", is_valid_utf8(entry.name) ? Json(nullptr) : Json(hex_bytes(entry.name))},
-          {"type", is_directory(name) ? "directory" : "file"},
+          {"type", is_directory(name) ? "directory"
+                   : entry.link       ? "link"
+                                      : "file"},
+          {"link_target", entry.link ? Json(entry.link_target) : Json(nullptr)},
           {"size", entry.size},
           {"compressed_size", entry.compressed_size},
           {"crc32", hex_crc(entry.crc)},
@@ -274,10 +277,13 @@ std::string describe_entries(const PackageInfo& info) {
     std::string name = written_name(entry, info.target);
     char size[24];
     std::snprintf(size, sizeof size, "%12llu", static_cast<unsigned long long>(entry.size));
-    text += std::string(is_directory(name) ? "d " : "- ") +
+    text += std::string(is_directory(name) ? "d "
+                        : entry.link       ? "l "
+                                           : "- ") +
             (mode < 0 ? std::string("    ") : octal_mode(mode)) + " " + size + "  " +
             hex_crc(entry.crc) + "  " + dos_time_text(entry.dos_date_time, ' ') + "  " +
-            display_text(name) + "\n";
+            display_text(name) + (entry.link ? " -> " + display_text(entry.link_target) : "") +
+            "\n";
   }
   return text;
 }

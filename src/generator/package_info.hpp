@@ -41,9 +41,10 @@ struct PackageInfo {
 // escaped (common/display_text.hpp).
 std::string describe_package(const PackageInfo& info);
 
-// The entries of `info` as the lines that "--list" prints, one per entry: 'd' or '-', the
-// permission bits in octal (blank when the entry was not made on Unix), the size, the CRC-32 in
-// hex, the stored date and time, the name the package's stub writes (control characters escaped).
+// The entries of `info` as the lines that "--list" prints, one per entry: 'd', 'l' (a symbolic
+// link) or '-', the permission bits in octal (blank when the entry was not made on Unix), the
+// size, the CRC-32 in hex, the stored date and time, the name the package's stub writes and, for
+// a link, " -> " and its target (control characters escaped).
 std::string describe_entries(const PackageInfo& info);
 
 // What "--info --json" and "--list --json" print about the package `path`.

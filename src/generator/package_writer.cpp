@@ -137,6 +137,11 @@ bool prepare_source(const PackageRequest& request, TargetPlatform target,
       for (const ArchiveEntryInfo& entry : summary.entries) {
         std::string written =
             written_entry_name(entry.name, entry.flags, entry.extra_field, target);
+        if (entry.link && target == TargetPlatform::Windows) {
+          warnings.push_back("entry " + written +
+                             " is a symbolic link: the Windows stub writes it as a file holding "
+                             "its target");
+        }
         if (!written.empty() && !is_separator(written.back())) {
           files.push_back(written);
         }

@@ -144,9 +144,27 @@ enum class PathKind { Directory, Other };
 
 // Opens the file `path` for writing in binary mode, creating it or emptying an existing one, like
 // fopen's "wb", but without a stdio buffer: the caller writes in large pieces, each of which goes
-// to the system at once. On Windows this works for paths past 260 characters too. Returns the
-// stream, or null with errno set.
+// to the system at once. On Windows this works for paths past 260 characters too. On Linux the
+// folders on the way are entered one at a time from the current directory (or the root), never
+// through a symbolic link (ELOOP then), and a symbolic link in the file's own place is removed,
+// never followed, and the file created anew, readable and writable by its owner alone. Returns
+// the stream, or null with errno set.
 std::FILE* open_output_file(const std::string& path);
+
+// The folder operations of an extraction, on `path` relative to the current directory. On Linux
+// the folders on the way are entered as open_output_file enters them: a symbolic link among them,
+// or (for the last two) in the place of `path` itself, fails with ELOOP. Windows goes by name.
+//
+// Creates the folder `path`, whose parent must exist, with the permission bits `mode` (the umask
+// still applies; none on Windows). Returns 0 or an errno value (EEXIST when the name exists).
+[[nodiscard]] int make_directory_beneath(const std::string& path, unsigned mode);
+// Gives the existing folder `path` the permission bits `mode` through a handle of the folder
+// itself (Windows only checks that it is a folder). Returns 0, ENOTDIR when `path` is no folder,
+// or another errno value.
+[[nodiscard]] int set_directory_mode_beneath(const std::string& path, unsigned mode);
+// Creates the symbolic link `path` holding `target`, in place of a file or link of that name
+// (never of a folder). Returns 0 or an errno value; ENOSYS on Windows.
+[[nodiscard]] int make_symbolic_link_beneath(const std::string& path, const std::string& target);
 
 // Runs `work(argument)` on a second thread of this process; `thread` then names it for
 // join_thread. Returns 0, or an errno value when no thread could be started (nothing runs then).

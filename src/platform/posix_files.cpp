@@ -110,12 +110,139 @@ int make_directory(const std::string& path, DirectoryAccess access) {
   return mkdir(path.c_str(), mode) == 0 ? 0 : errno;
 }
 
-std::FILE* open_output_file(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file != nullptr) {
-    std::setvbuf(file, nullptr, _IONBF, 0);
+namespace {
+
+// The descriptor to name things in `folder` by: the current directory's while it is closed.
+int at(const FileHandle& folder) { return folder.is_open() ? descriptor_of(folder) : AT_FDCWD; }
+
+// Opens the folder `name` in `parent` without following a symbolic link: ELOOP when it is one
+// (opened with O_DIRECTORY, a link may report ENOTDIR instead).
+int open_folder_at(const FileHandle& parent, const char* name, FileHandle& folder) {
+  int descriptor = openat(at(parent), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (descriptor >= 0) {
+    folder.reset(descriptor);
+    return 0;
   }
+  int error = errno;
+  struct stat info {};
+  if ((error == ENOTDIR || error == ELOOP) &&
+      fstatat(at(parent), name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode)) {
+    return ELOOP;
+  }
+  return error;
+}
+
+// Opens into `parent` the folder that holds the last component of `path`, one component at a
+// time from the current directory (the root for an absolute path), never through a symbolic link,
+// with two descriptors at most, whatever the depth; `parent` stays closed for the current
+// directory itself. `name` gets the last component, without trailing separators.
+int open_parent_folder(const std::string& path, FileHandle& parent, std::string& name) {
+  std::size_t end = path.find_last_not_of('/');
+  if (end == std::string::npos) {
+    return EINVAL;
+  }
+  std::size_t slash = path.rfind('/', end);
+  std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+  name = path.substr(start, end + 1 - start);
+  if (slash == std::string::npos) {
+    return 0;
+  }
+  std::size_t begin = 0;
+  if (path[0] == '/') {
+    parent.reset(open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!parent.is_open()) {
+      return errno;
+    }
+    begin = 1;
+  }
+  while (begin < slash) {
+    std::size_t next = path.find('/', begin);
+    std::string component = path.substr(begin, next - begin);
+    if (!component.empty() && component != ".") {
+      FileHandle folder;
+      int error = open_folder_at(parent, component.c_str(), folder);
+      if (error != 0) {
+        return error;
+      }
+      parent = std::move(folder);
+    }
+    begin = next + 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::FILE* open_output_file(const std::string& path) {
+  FileHandle parent;
+  std::string name;
+  int error = open_parent_folder(path, parent, name);
+  if (error != 0) {
+    errno = error;
+    return nullptr;
+  }
+  // Owner-only until the caller gives the file its own bits: nobody else can open it meanwhile.
+  constexpr int k_flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
+  int descriptor = openat(at(parent), name.c_str(), k_flags | O_TRUNC, 0600);
+  if (descriptor < 0 && errno == ELOOP) {
+    // A symbolic link in the file's place: it goes, and the file is made anew.
+    if (unlinkat(at(parent), name.c_str(), 0) == 0 || errno == ENOENT) {
+      descriptor = openat(at(parent), name.c_str(), k_flags | O_EXCL, 0600);
+    }
+  }
+  if (descriptor < 0) {
+    return nullptr;
+  }
+  std::FILE* file = fdopen(descriptor, "wb");
+  if (file == nullptr) {
+    error = errno;
+    close(descriptor);
+    errno = error;
+    return nullptr;
+  }
+  std::setvbuf(file, nullptr, _IONBF, 0);
   return file;
+}
+
+int make_directory_beneath(const std::string& path, unsigned mode) {
+  FileHandle parent;
+  std::string name;
+  int error = open_parent_folder(path, parent, name);
+  if (error != 0) {
+    return error;
+  }
+  return mkdirat(at(parent), name.c_str(), static_cast<mode_t>(mode & 0777)) == 0 ? 0 : errno;
+}
+
+int set_directory_mode_beneath(const std::string& path, unsigned mode) {
+  FileHandle parent;
+  FileHandle folder;
+  std::string name;
+  int error = open_parent_folder(path, parent, name);
+  if (error == 0) {
+    error = open_folder_at(parent, name.c_str(), folder);
+  }
+  if (error != 0) {
+    return error;
+  }
+  return fchmod(descriptor_of(folder), static_cast<mode_t>(mode & 0777)) == 0 ? 0 : errno;
+}
+
+int make_symbolic_link_beneath(const std::string& path, const std::string& target) {
+  FileHandle parent;
+  std::string name;
+  int error = open_parent_folder(path, parent, name);
+  if (error != 0) {
+    return error;
+  }
+  if (symlinkat(target.c_str(), at(parent), name.c_str()) == 0) {
+    return 0;
+  }
+  // An existing file or link of that name is replaced, as files are; a folder stays (EISDIR).
+  if (errno != EEXIST || unlinkat(at(parent), name.c_str(), 0) != 0) {
+    return errno;
+  }
+  return symlinkat(target.c_str(), at(parent), name.c_str()) == 0 ? 0 : errno;
 }
 
 int FileHandle::close_native(std::intptr_t native) {

@@ -108,6 +108,19 @@ std::FILE* open_output_file(const std::string& path) {
   return file;
 }
 
+int make_directory_beneath(const std::string& path, unsigned) {
+  return make_directory(path, DirectoryAccess::Shared);
+}
+
+int set_directory_mode_beneath(const std::string& path, unsigned) {
+  PathKind kind = PathKind::Other;
+  int error = query_path(path, kind);
+  return error != 0 ? error : kind == PathKind::Directory ? 0 : ENOTDIR;
+}
+
+// Link entries are written as files holding their target on Windows.
+int make_symbolic_link_beneath(const std::string&, const std::string&) { return ENOSYS; }
+
 int FileHandle::close_native(std::intptr_t native) {
   return CloseHandle(reinterpret_cast<HANDLE>(native)) ? 0 : last_errno();
 }

@@ -164,9 +164,11 @@ TEST_F(SharedMachine, NamesPlantedByAnotherUserNeitherBlockNorCatchARun) {
 TEST_F(SharedMachine, ExtractedFoldersAndFilesAreNeverWritableForOthers) {
   std::string archive = m_dir.file("payload.zip");
   const std::string tool = "#!/bin/sh\necho the package's tool\n";
-  ASSERT_TRUE(write_archive(archive, {unix_directory("tools/", 0777),
-                                      unix_file("tools/tool.sh", tool, 0777),
-                                      unix_file("notes.txt", "notes", 0666)}));
+  // deep/er/ comes without entries of its own: the stub makes those folders itself.
+  ASSERT_TRUE(write_archive(
+      archive,
+      {unix_directory("tools/", 0777), unix_file("tools/tool.sh", tool, 0777),
+       unix_file("notes.txt", "notes", 0666), unix_file("deep/er/data.txt", "data", 0644)}));
   ASSERT_TRUE(build_package_from_zip(stub_artifact(), archive, "tools/tool.sh", std::nullopt,
                                      m_package));
   ASSERT_EQ(platform::set_file_mode(m_package, 0755), 0);
@@ -183,7 +185,8 @@ TEST_F(SharedMachine, ExtractedFoldersAndFilesAreNeverWritableForOthers) {
     const char* umask;
     const char* folder_mode;
     const char* file_mode;
-  } cases[] = {{"022", "755", "755"}, {"002", "755", "755"}, {"077", "700", "700"}};
+  } cases[] = {
+      {"022", "755", "755"}, {"002", "755", "755"}, {"000", "755", "755"}, {"077", "700", "700"}};
   for (const Case& c : cases) {
     ProcessResult result = shell(std::string("umask ") + c.umask + "; " +
                                  victim_run("--sfx-extract-dir " + quote_for_shell(shared) +
@@ -191,10 +194,11 @@ TEST_F(SharedMachine, ExtractedFoldersAndFilesAreNeverWritableForOthers) {
                                             false));
     ASSERT_EQ(result.status, 0) << c.umask << ": " << result.out << result.err;
     EXPECT_EQ(shell("stat -c %a " + extracted + "/tools " + extracted + "/tools/tool.sh " +
-                    extracted + "/notes.txt")
+                    extracted + "/notes.txt " + extracted + "/deep " + extracted + "/deep/er")
                   .out,
               std::string(c.folder_mode) + "\n" + c.file_mode + "\n" +
-                  (c.umask == std::string("077") ? "600" : "644") + "\n")
+                  (c.umask == std::string("077") ? "600" : "644") + "\n" + c.folder_mode + "\n" +
+                  c.folder_mode + "\n")
         << "umask " << c.umask;
     // The other user tries to swap the tool and to change it.
     EXPECT_NE(shell(as_user(k_other_user) + "mv -f " + forged + " " + extracted +

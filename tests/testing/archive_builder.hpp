@@ -47,6 +47,9 @@ std::string unicode_path_field(const std::string& made_for, const std::string& n
 // A plain file entry made on Unix with mode `mode` (permission bits only).
 ArchiveEntry unix_file(const std::string& name, const std::string& data, unsigned mode = 0644);
 
+// A symbolic-link entry made on Unix (mode 0120777), whose data is the link's `target`.
+ArchiveEntry unix_link(const std::string& name, const std::string& target);
+
 // A directory entry made on Unix; `name` ends in '/'.
 ArchiveEntry unix_directory(const std::string& name, unsigned mode = 0755);
 
@@ -94,8 +97,8 @@ struct TreeComparison {
 
 // Compares the tree `actual_root` with `expected_root`: the same names, the same kinds, the same
 // bytes, and what `comparison` asks for. A symbolic link in `expected_root` is expected as a
-// regular file holding the link's text, with mode 0644 (masked with the umask). Returns a
-// description of each difference; empty when the trees match.
+// symbolic link to the same target, as a Linux stub makes it. Returns a description of each
+// difference; empty when the trees match.
 std::vector<std::string> compare_trees(const std::string& expected_root,
                                        const std::string& actual_root,
                                        const TreeComparison& comparison);
