@@ -57,30 +57,110 @@ TEST_F(PayloadTrailer, LayoutVersionMismatchEndsTheRun) {
   }
 }
 
-// A full disk while the archive is copied out, for real: the stub runs under a file-size limit of
-// a few KiB (SIGXFSZ ignored, so writes fail with EFBIG). The run ends through the ending, which
-// deletes the half-written archive from the given directory.
+// Random bytes that deflate cannot shrink.
+std::string noise_of(std::size_t size) {
+  std::string noise;
+  unsigned state = 12345;
+  for (std::size_t i = 0; i < size; ++i) {
+    state = state * 1103515245u + 12345u;
+    noise += static_cast<char>(state >> 24);
+  }
+  return noise;
+}
+
+// What a given directory holds after a run that failed on the copy: nothing, or for an
+// extract-only run its fresh extraction directory.
+std::vector<std::string> left_after_failed_copy(bool extract_only) {
+  if (!extract_only) {
+    return {};
+  }
+  return {"fw_update-dir/", "fw_update-dir/device_info/", "fw_update-dir/device_info/json/"};
+}
+
+// A full disk while the archive is copied out, for real, in two ways: the stub runs under a
+// file-size limit of a few KiB (SIGXFSZ ignored, so writes fail with EFBIG; the archive's room is
+// set aside all the same, so the copy fails while the extraction reads the package beside it),
+// or the given directory lies on a file system too small for the archive (setting its room aside
+// fails before anything is extracted). Either way only the copy's message comes, and the run ends
+// through the ending, which deletes the half-written archive and leaves an extract-only run's
+// directory as fresh as it was.
 TEST_F(PayloadTrailer, FullDiskDuringTheCopyEndsTheRunAndRemovesTheArchive) {
   if (platform::platform_kind() == platform::PlatformKind::Windows) {
     GTEST_SKIP() << "needs a POSIX shell's ulimit";
   }
-  std::string noise;
-  unsigned state = 12345;
-  for (int i = 0; i < 40000; ++i) {
-    state = state * 1103515245u + 12345u;
-    noise += static_cast<char>(state >> 24);
-  }
-  ASSERT_TRUE(write_file(payload + "/noise.bin", noise));
+  ASSERT_TRUE(write_file(payload + "/noise.bin", noise_of(400000)));
   ASSERT_TRUE(build_package(stub_artifact(), payload, "bin/tool.txt", std::nullopt, package));
+  std::string small = dir.file("small");
+  fs::create_directories(small);
+  bool mounted = platform::run_shell("mount -t tmpfs -o size=128k sfxkit-test " +
+                                     quote_for_shell(small) + " 2>/dev/null") == 0;
+  struct Case {
+    const char* label;
+    const char* limit;
+    bool on_small;
+    bool extract_only;
+  } cases[] = {
+      {"file-size limit", "ulimit -f 8; ", false, false},
+      {"file-size limit, extract-only", "ulimit -f 8; ", false, true},
+      {"small file system", "", true, false},
+      {"small file system, extract-only", "", true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    if (c.on_small && !mounted) {
+      continue;
+    }
+    std::string target = c.on_small ? small : given;
+    std::vector<std::string> arguments = {
+        "-c", std::string("trap '' XFSZ; ") + c.limit + "exec \"$0\" \"$@\"", package,
+        "--sfx-extract-dir", target, "--sfx-no-pause"};
+    if (c.extract_only) {
+      arguments.push_back("--sfx-extract-only");
+    }
+    ProcessResult result = run_process("/bin/sh", arguments, dir.path());
+    EXPECT_EQ(result.status, 252);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "-E- Failed to write on file " + join_path(target, "archive.zip") +
+                              ", might be out of space\n");
+    EXPECT_EQ(tree_listing(target), left_after_failed_copy(c.extract_only));
+    fs::remove_all(fs::path(target) / "fw_update-dir");
+  }
+  if (mounted) {
+    EXPECT_EQ(platform::run_shell("umount " + quote_for_shell(small)), 0);
+  } else {
+    GTEST_SKIP() << "the small file system needs root to mount a tmpfs";
+  }
+}
 
-  ProcessResult result = run_process("/bin/sh",
-                                     {"-c", "trap '' XFSZ; ulimit -f 8; exec \"$0\" \"$@\"",
-                                      package, "--sfx-extract-dir", given, "--sfx-no-pause"},
-                                     dir.path());
-  EXPECT_EQ(result.status, 252);
-  EXPECT_EQ(result.err, "-E- Failed to write on file " + join_path(given, "archive.zip") +
-                            ", might be out of space\n");
-  EXPECT_EQ(tree_listing(given), std::vector<std::string>{});
+// A termination request while the archive is copied and the extraction reads the package beside
+// it stops both; the ending cleans up as after any interrupt.
+TEST_F(PayloadTrailer, InterruptDuringCopyAndExtractionLeavesNothingBehind) {
+  if (platform::platform_kind() == platform::PlatformKind::Windows) {
+    GTEST_SKIP() << "signals are a Linux matter";
+  }
+  ASSERT_TRUE(write_file(payload + "/noise.bin", noise_of(48 * 1024 * 1024)));
+  ASSERT_TRUE(build_package(stub_artifact(), payload, "bin/tool.txt", std::nullopt, package));
+  for (bool extract_only : {false, true}) {
+    SCOPED_TRACE(extract_only);
+    std::string archive = join_path(given, "archive.zip");
+    // The signal goes as soon as archive.zip exists: the copy has just started.
+    std::string script = quote_for_shell(package) + " --sfx-extract-dir " +
+                         quote_for_shell(given) + " --sfx-no-pause" +
+                         (extract_only ? " --sfx-extract-only" : "") +
+                         " </dev/null & pid=$!\nwhile [ ! -e " + quote_for_shell(archive) +
+                         " ] && kill -0 $pid 2>/dev/null; do :; done\nkill -TERM $pid\n" +
+                         "wait $pid";
+    ProcessResult result = run_process("/bin/sh", {"-c", script}, dir.path());
+    EXPECT_EQ(result.status, 143) << result.out << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_FALSE(path_exists(archive));
+    if (extract_only) {
+      // Whatever the extraction had unpacked stays, as after any interrupted extract-only run.
+      EXPECT_TRUE(path_exists(join_path(given, "fw_update-dir")));
+      fs::remove_all(fs::path(given) / "fw_update-dir");
+    }
+    EXPECT_EQ(tree_listing(given), std::vector<std::string>{});
+  }
 }
 
 TEST_F(PayloadTrailer, GeneratorPackageVerifiesAndExtracts) {
