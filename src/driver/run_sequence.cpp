@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: Zlib
 #include "driver/run_sequence.hpp"
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "command/command_launch.hpp"
@@ -13,6 +15,7 @@
 #include "driver/process_context.hpp"
 #include "driver/sfx_options.hpp"
 #include "extract/archive_extraction.hpp"
+#include "extract/archive_stream.hpp"
 #include "package/entry_rules.hpp"
 #include "payload/payload_reader.hpp"
 #include "platform/platform.hpp"
@@ -107,14 +110,40 @@ int create_directories(Run& run) {
 // Whether the run goes on to the payload's command or to its ending.
 enum class Next { RunCommand, End };
 
-// Reads the payload and unpacks it. Returns the run's status: 0 to go on with the command (`next`
-// is RunCommand), or the status of a run that ends here (0 after an extract-only run, 252 on
-// failure).
-int unpack_payload(Run& run, Next& next) {
-  next = Next::End;
-  if (read_own_payload(run.options.self_path, run.work_dir, run.platform, run.payload) < 0) {
-    return k_exit_stub_failure;
+// The archive's copy into archive.zip on a second thread, beside the extraction.
+struct BackgroundCopy {
+  PayloadResult& payload;
+  const std::string& self_path;
+  int status = k_payload_ok;
+  // Set once the copy has failed: the extraction beside it stops at its next read.
+  std::atomic<bool> failed{false};
+};
+
+void copy_in_background(void* argument) {
+  BackgroundCopy& copy = *static_cast<BackgroundCopy*>(argument);
+  copy.status = copy_archive(copy.payload, copy.self_path);
+  if (copy.status != k_payload_ok) {
+    copy.failed = true;
   }
+}
+
+// The extraction directory of an extract-only run stays: after a copy that failed while the
+// extraction ran it is left as fresh as the run made it.
+void refresh_extraction_directory(const Run& run) {
+  if (!run.options.extract_only) {
+    return;
+  }
+  (void)platform::remove_tree_contents(run.extraction_dir, "");
+  std::string data_dir = run.extraction_dir;
+  for (const char* name : {"device_info", "json"}) {
+    data_dir = join_path(data_dir, name, run.platform);
+    (void)make_fresh_directory(data_dir, run.platform);
+  }
+}
+
+// Once the archive is copied: the command template's "--no_extract_list" hands an extract-only
+// request to the command; an extract-only run of the stub's own opens its "Extracting to" line.
+void take_extract_request(Run& run) {
   if (run.payload.command_template.find("--no_extract_list") != std::string::npos) {
     run.options.no_extract_list = true;
   }
@@ -124,10 +153,71 @@ int unpack_payload(Run& run, Next& next) {
   } else if (run.options.extract_only) {
     print_plain("Extracting to %s ...", run.extraction_dir.c_str());
   }
+}
 
-  int result = extract_archive(run.payload.archive, run.extraction_dir, run.platform);
+// Extracts the archive from the package's own open file while a second thread writes archive.zip.
+// What the extraction prints is held until the copy has succeeded and then comes out as after a
+// copy made first; a failed copy prints its message alone. Returns false, having done nothing,
+// when no second thread can start; otherwise sets the copy's `copy_status` and the extraction's
+// `result`, both threads having ended.
+bool extract_beside_copy(Run& run, int& copy_status, int& result) {
+  BackgroundCopy copy{run.payload, run.options.self_path};
+  std::uintptr_t thread = 0;
+  if (platform::start_thread(copy_in_background, &copy, thread) != 0) {
+    return false;
+  }
+  std::vector<HeldMessages::Line> held;
+  {
+    HeldMessages holder;
+    ArchiveRegion region;
+    region.read_file = [&copy, package = file_reader(run.payload.package)](
+                           std::uint64_t offset, void* buffer, std::size_t size) {
+      return !copy.failed && package(offset, buffer, size);
+    };
+    region.base = run.payload.archive_offset;
+    region.length = run.payload.archive_length;
+    result = extract_archive_region(std::move(region), run.extraction_dir, run.platform);
+    held = holder.take();
+  }
+  platform::join_thread(thread);
+  copy_status = copy.status;
+  if (copy_status != k_payload_ok) {
+    refresh_extraction_directory(run);
+    return true;
+  }
+  take_extract_request(run);
+  HeldMessages::write(held);
+  if (result == k_extract_cannot_enter) {
+    exit_now(k_exit_abort);
+  }
+  return true;
+}
+
+// Reads the payload and unpacks it. Returns the run's status: 0 to go on with the command (`next`
+// is RunCommand), or the status of a run that ends here (0 after an extract-only run, 252 on
+// failure). Where archive.zip's room could be set aside the extraction reads the package itself
+// while the copy runs; otherwise the copy comes first.
+int unpack_payload(Run& run, Next& next) {
+  next = Next::End;
+  if (open_own_payload(run.options.self_path, run.work_dir, run.platform, run.payload) < 0) {
+    return k_exit_stub_failure;
+  }
+  int result = k_extract_ok;
+  int copy_status = k_payload_ok;
+  if (!(platform::k_reserves_file_space && run.payload.reserved &&
+        extract_beside_copy(run, copy_status, result))) {
+    copy_status = copy_archive(run.payload, run.options.self_path);
+    if (copy_status == k_payload_ok) {
+      take_extract_request(run);
+      result = extract_archive(run.payload.archive, run.extraction_dir, run.platform);
+    }
+  }
+  if (copy_status != k_payload_ok) {
+    return k_exit_stub_failure;
+  }
   // Nothing reads the archive any more; Windows removes no open file.
   (void)run.payload.archive.close();
+  (void)run.payload.package.close();
   if (result == k_extract_interrupted) {
     if (run.options.extract_only) {
       print_plain("\n");

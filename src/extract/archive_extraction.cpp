@@ -21,16 +21,10 @@ int extract_archive(const platform::FileHandle& archive_file, const std::string&
                          ExtractionEngine{&sink, &second_sink, k_parallel_entries});
 }
 
-int extract_archive(const platform::FileHandle& archive_file, const std::string& target_dir,
-                    TargetPlatform target, const ExtractionEngine& engine) {
-  if (!archive_file.is_open()) {
-    return k_extract_not_an_archive;
-  }
-  ArchiveRegion region;
-  region.read_file = file_reader(archive_file);
-  if (platform::file_size(archive_file, region.length) != 0) {
-    return k_extract_not_an_archive;
-  }
+namespace {
+
+int extract_from(ArchiveRegion& region, const std::string& target_dir, TargetPlatform target,
+                 const ExtractionEngine& engine) {
   ArchiveStream stream(std::move(region));
   UnzipHandle archive;
   if (!open_archive(stream, archive)) {
@@ -39,8 +33,7 @@ int extract_archive(const platform::FileHandle& archive_file, const std::string&
 
   if (platform::set_current_directory(target_dir) != 0) {
     print_plain("Error changing into %s, aborting\n", target_dir.c_str());
-    archive.close();
-    exit_now(k_exit_abort);
+    return k_extract_cannot_enter;
   }
   if (archive.get() == nullptr) {
     return k_extract_ok;
@@ -63,4 +56,31 @@ int extract_archive(const platform::FileHandle& archive_file, const std::string&
   }
   return extract_all_entries(ArchiveAccess{archive.get(), stream.reader(), target},
                              platform::file_creation_mask(), *engine.sink);
+}
+
+}  // namespace
+
+int extract_archive_region(ArchiveRegion region, const std::string& target_dir,
+                           TargetPlatform target) {
+  DiskSink sink;
+  DiskSink second_sink;
+  return extract_from(region, target_dir, target,
+                      ExtractionEngine{&sink, &second_sink, k_parallel_entries});
+}
+
+int extract_archive(const platform::FileHandle& archive_file, const std::string& target_dir,
+                    TargetPlatform target, const ExtractionEngine& engine) {
+  if (!archive_file.is_open()) {
+    return k_extract_not_an_archive;
+  }
+  ArchiveRegion region;
+  region.read_file = file_reader(archive_file);
+  if (platform::file_size(archive_file, region.length) != 0) {
+    return k_extract_not_an_archive;
+  }
+  int result = extract_from(region, target_dir, target, engine);
+  if (result == k_extract_cannot_enter) {
+    exit_now(k_exit_abort);
+  }
+  return result;
 }

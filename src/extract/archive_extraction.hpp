@@ -22,6 +22,9 @@ inline constexpr int k_extract_no_space = 3;
 // A request to end the process (platform::termination_requested) came; the extraction stopped
 // between two entries or two pieces of an entry's data, without a message.
 inline constexpr int k_extract_interrupted = 4;
+// The target directory could not be entered (extract_archive_region only; the others end the
+// process then).
+inline constexpr int k_extract_cannot_enter = 5;
 
 // Reads the open `archive_file` as a ZIP archive, with positioned reads only (the file is never
 // opened again by name, so nobody can put another file under its name meanwhile), changes into
@@ -39,6 +42,13 @@ inline constexpr int k_extract_interrupted = 4;
                                   const std::string& target_dir, TargetPlatform target);
 
 class EntrySink;
+struct ArchiveRegion;
+
+// extract_archive for the archive in `region` (extract/archive_stream.hpp), such as the one inside
+// the package itself, with the stub's disk sinks; when `target_dir` cannot be entered it prints
+// the same message but returns k_extract_cannot_enter, leaving the process's end to the caller.
+[[nodiscard]] int extract_archive_region(ArchiveRegion region, const std::string& target_dir,
+                                         TargetPlatform target);
 
 // How an extraction goes about its work: where each of its two threads writes, and from how many
 // entries on it starts the second. extract_archive above writes to the disk from sixteen entries

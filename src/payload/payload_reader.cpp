@@ -23,6 +23,12 @@ constexpr std::size_t k_copy_buffer_size = 256 * 1024;
 // The most copied by the system at one time, between two looks at termination requests.
 constexpr std::size_t k_system_copy_piece = 16 * 1024 * 1024;
 
+// The archive file cannot take the archive.
+int out_of_space(const PayloadResult& result) {
+  print_error("Failed to write on file %s, might be out of space\n", result.archive_path.c_str());
+  return k_payload_archive_error;
+}
+
 }  // namespace
 
 bool find_layout_version(std::int32_t start, std::FILE* file, std::uint32_t& bytes_after,
@@ -93,13 +99,13 @@ bool read_extra_tool_section(std::int32_t probe, std::FILE* file, std::uint32_t&
 
 namespace {
 
-// The payload of the open `stub`, which `self_path` names in messages; a stub that could not be
+// open_payload on the open `stub`, which `self_path` names in messages; a stub that could not be
 // opened is null, with errno telling why.
-int read_opened_payload(const StdioFile& stub, const std::string& self_path,
+int open_opened_payload(const StdioFile& stub, const std::string& self_path,
                         const std::string& work_dir, TargetPlatform target,
                         PayloadResult& result) {
-  if (!stub) {
-    int error = errno;
+  int error = stub ? platform::stream_file_handle(stub.get(), result.package) : errno;
+  if (error != 0) {
     print_error("Failed to Extract file %s, %s\n", self_path.c_str(), std::strerror(error));
     return k_payload_file_error;
   }
@@ -158,13 +164,15 @@ int read_opened_payload(const StdioFile& stub, const std::string& self_path,
     print_error("Failed to seek start offset, file '%s'\n", self_path.c_str());
     return k_payload_file_error;
   }
+  result.archive_offset = static_cast<std::uint64_t>(archive_offset);
+  result.archive_length = archive_length;
 
   // The name may be taken already: left over from an earlier run, or planted by someone else in a
   // shared folder (a file to be swapped after the copy, a link to a file of the user's). It is
   // removed, never followed or written through, and the archive is created anew and read back
   // through the descriptor that created it.
   result.archive_path = join_path(work_dir, "archive.zip", target);
-  int error = platform::remove_tree(result.archive_path);
+  error = platform::remove_tree(result.archive_path);
   if (error != 0 && error != ENOENT && error != ENOTDIR) {
     print_error("Failed to remove %s: %s\n", result.archive_path.c_str(), std::strerror(error));
     return k_payload_archive_error;
@@ -174,9 +182,49 @@ int read_opened_payload(const StdioFile& stub, const std::string& self_path,
     return k_payload_archive_error;
   }
   result.archive_written = true;
+  // Room that is not there fails the copy before it starts; a file system that cannot set room
+  // aside leaves the copy to find out as it goes.
+  if (platform::k_reserves_file_space) {
+    error = platform::reserve_file_space(result.archive, archive_length);
+    result.reserved = error == 0;
+    if (error != 0 && error != EOPNOTSUPP && error != ENOSYS) {
+      return out_of_space(result);
+    }
+  }
+  return k_payload_ok;
+}
 
+}  // namespace
+
+int open_payload(const std::string& self_path, const std::string& work_dir, TargetPlatform target,
+                 PayloadResult& result) {
+  return open_opened_payload(StdioFile::open(self_path, "rb"), self_path, work_dir, target,
+                             result);
+}
+
+int open_own_payload(const std::string& self_path, const std::string& work_dir,
+                     TargetPlatform target, PayloadResult& result) {
+  return open_opened_payload(StdioFile(platform::open_own_executable()), self_path, work_dir,
+                             target, result);
+}
+
+int read_payload(const std::string& self_path, const std::string& work_dir, TargetPlatform target,
+                 PayloadResult& result) {
+  int status = open_payload(self_path, work_dir, target, result);
+  return status != k_payload_ok ? status : copy_archive(result, self_path);
+}
+
+int read_own_payload(const std::string& self_path, const std::string& work_dir,
+                     TargetPlatform target, PayloadResult& result) {
+  int status = open_own_payload(self_path, work_dir, target, result);
+  return status != k_payload_ok ? status : copy_archive(result, self_path);
+}
+
+int copy_archive(PayloadResult& result, const std::string& self_path) {
   // The archive goes over in large pieces, copied by the system itself where it can; a request to
-  // end the process is looked at between pieces, and a call it interrupted fails with EINTR.
+  // end the process is looked at between pieces. Every read names its position: the extraction
+  // may be reading the same file meanwhile.
+  const std::uint32_t archive_length = result.archive_length;
   std::vector<char> buffer;
   std::uint32_t copied = 0;
   int signal_number = 0;
@@ -184,58 +232,50 @@ int read_opened_payload(const StdioFile& stub, const std::string& self_path,
     if (platform::termination_requested(signal_number)) {
       return k_payload_interrupted;
     }
+    std::uint64_t position = result.archive_offset + copied;
+    std::size_t wanted = std::min<std::size_t>(k_system_copy_piece, archive_length - copied);
+    std::size_t count = 0;
+    int error = 0;
     if (buffer.empty()) {
-      std::size_t count = 0;
-      int error = platform::copy_between_files(
-          stub.get(), static_cast<std::uint64_t>(archive_offset) + copied, result.archive,
-          std::min<std::size_t>(k_system_copy_piece, archive_length - copied), count);
-      if (error == 0 && count > 0) {
+      error = platform::copy_between_files(result.package, position, result.archive, wanted, count);
+      if (error == 0 && count == 0) {
+        error = EOPNOTSUPP;
+      }
+      if (error == 0) {
         copied += static_cast<std::uint32_t>(count);
         continue;
       }
       if (error == EINTR) {
         continue;
       }
-      if (error != 0 && error != ENOSYS && error != EXDEV && error != EINVAL &&
-          error != EOPNOTSUPP) {
-        print_error("Failed to write on file %s, might be out of space\n",
-                    result.archive_path.c_str());
-        return k_payload_archive_error;
+      if (error != ENOSYS && error != EXDEV && error != EINVAL && error != EOPNOTSUPP) {
+        return out_of_space(result);
       }
       // Read and written here from now on: also when the system copied nothing, which some file
       // systems do before the end; reading finds the real end.
       buffer.resize(k_copy_buffer_size);
-      if (platform::seek_file(stub.get(), archive_offset + copied, SEEK_SET) != 0) {
-        break;
-      }
     }
-    std::size_t wanted = std::min<std::size_t>(buffer.size(), archive_length - copied);
-    errno = 0;
-    std::size_t read = std::fread(buffer.data(), 1, wanted, stub.get());
-    if (read == 0 && std::ferror(stub.get()) && errno == EINTR) {
-      // Read again, unless a request to end the process interrupted it.
-      std::clearerr(stub.get());
+    wanted = std::min<std::size_t>(buffer.size(), wanted);
+    error = platform::read_file_at(result.package, position, buffer.data(), wanted, count);
+    if (error == EINTR) {
       continue;
     }
-    if (read == 0) {
+    if (error != 0 || count == 0) {
       break;
     }
     std::size_t written = 0;
-    while (written < read) {
-      std::size_t count = 0;
-      int error = platform::write_file(result.archive, buffer.data() + written, read - written,
-                                       count);
+    while (written < count) {
+      std::size_t piece = 0;
+      error = platform::write_file(result.archive, buffer.data() + written, count - written, piece);
       if (error == EINTR) {
         return k_payload_interrupted;
       }
-      if (error != 0 || count == 0) {
-        print_error("Failed to write on file %s, might be out of space\n",
-                    result.archive_path.c_str());
-        return k_payload_archive_error;
+      if (error != 0 || piece == 0) {
+        return out_of_space(result);
       }
-      written += count;
+      written += piece;
     }
-    copied += static_cast<std::uint32_t>(read);
+    copied += static_cast<std::uint32_t>(count);
   }
   if (copied < archive_length) {
     print_error("File %s ended after %u of the archive's %u bytes\n", self_path.c_str(),
@@ -243,18 +283,4 @@ int read_opened_payload(const StdioFile& stub, const std::string& self_path,
     return k_payload_short_copy;
   }
   return k_payload_ok;
-}
-
-}  // namespace
-
-int read_payload(const std::string& self_path, const std::string& work_dir, TargetPlatform target,
-                 PayloadResult& result) {
-  return read_opened_payload(StdioFile::open(self_path, "rb"), self_path, work_dir, target,
-                             result);
-}
-
-int read_own_payload(const std::string& self_path, const std::string& work_dir,
-                     TargetPlatform target, PayloadResult& result) {
-  return read_opened_payload(StdioFile(platform::open_own_executable()), self_path, work_dir,
-                             target, result);
 }

@@ -22,6 +22,15 @@ struct PayloadResult {
   // The archive file as the reader created and wrote it, still open: the extraction reads this
   // very file, never a file found under its name later.
   platform::FileHandle archive;
+  // The stub's own file, opened once: the trailer was read through it, the copy reads the archive
+  // from it, and an extraction that runs beside the copy reads the archive there too.
+  platform::FileHandle package;
+  // Where the archive lies in `package`.
+  std::uint64_t archive_offset = 0;
+  std::uint32_t archive_length = 0;
+  // The archive file's whole length is set aside on its file system: the copy cannot run out of
+  // space any more, and may run beside the extraction.
+  bool reserved = false;
   // The command section's text up to its first NUL.
   std::string command_template;
   // The extra tool section's command, when the package has one: zero entries or one.
@@ -55,10 +64,22 @@ inline constexpr int k_payload_interrupted = -6;
 [[nodiscard]] int read_payload(const std::string& self_path, const std::string& work_dir,
                                TargetPlatform target, PayloadResult& result);
 
-// The same for the running stub's own file, opened as platform::open_own_executable opens it (on
-// Linux the very file the system started, never another file found under its name); `self_path`
-// only names it in messages.
+// read_payload in two halves. The first does everything but the copy: it finds the trailer,
+// creates the archive file and sets its whole length aside where the file system can (a
+// reservation that fails, a full disk, prints the copy's "might be out of space" message and
+// fails with k_payload_archive_error; one the file system cannot make leaves `reserved` false).
+// The second copies the archive from `result.package` into `result.archive`, with read_payload's
+// messages and codes; it prints nothing else and may run on another thread than the first.
+[[nodiscard]] int open_payload(const std::string& self_path, const std::string& work_dir,
+                               TargetPlatform target, PayloadResult& result);
+[[nodiscard]] int copy_archive(PayloadResult& result, const std::string& self_path);
+
+// read_payload and open_payload for the running stub's own file, opened as
+// platform::open_own_executable opens it (on Linux the very file the system started, never
+// another file found under its name); `self_path` only names it in messages.
 [[nodiscard]] int read_own_payload(const std::string& self_path, const std::string& work_dir,
+                                   TargetPlatform target, PayloadResult& result);
+[[nodiscard]] int open_own_payload(const std::string& self_path, const std::string& work_dir,
                                    TargetPlatform target, PayloadResult& result);
 
 // The backward search for the trailer and the layout version check on the open stub's `file`:

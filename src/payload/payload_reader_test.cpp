@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "extract/archive_extraction.hpp"
+#include "extract/archive_stream.hpp"
 #include "package/entry_rules.hpp"
 #include "platform/platform.hpp"
 #include "testing/archive_builder.hpp"
@@ -348,6 +349,59 @@ TEST_F(PayloadReaderTest, ExtractionReadsTheFileWrittenNotTheName) {
   ASSERT_EQ(platform::set_current_directory(dir.path()), 0);
   EXPECT_EQ(extracted, k_extract_ok) << out;
   EXPECT_EQ(read_file(target + "/who.txt"), "original");
+}
+
+// The copy on a second thread while the extraction reads the archive inside the package: both
+// through the handle the trailer was read from, so a package put under the stub's name after the
+// trailer was read is never read.
+TEST_F(PayloadReaderTest, CopyAndExtractionBesideItReadTheOpenPackage) {
+  ASSERT_TRUE(write_archive(dir.file("original.zip"),
+                            {unix_file("who.txt", "original"), unix_file("big.bin", filler(300000, 7))}));
+  ASSERT_TRUE(write_archive(dir.file("impostor.zip"), {unix_file("who.txt", "impostor")}));
+  std::string archive = read_file(dir.file("original.zip"));
+  std::string impostor = read_file(dir.file("impostor.zip"));
+  ASSERT_TRUE(write_file(package_path(), k_image + archive + make_trailer(trailer_for(archive))));
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(open_payload(package_path(), dir.path(), this_platform(), result), k_payload_ok);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(result.archive_offset, k_image.size());
+  EXPECT_EQ(result.archive_length, archive.size());
+  EXPECT_EQ(read_file(archive_path()), "");
+  std::error_code failure;
+  std::filesystem::remove(package_path(), failure);
+  if (!failure) {
+    ASSERT_TRUE(write_file(package_path(), k_image + impostor + make_trailer(trailer_for(impostor))));
+  }
+
+  struct Copy {
+    PayloadResult* result;
+    std::string self_path;
+    int status;
+  } copy{&result, package_path(), -100};
+  std::uintptr_t thread = 0;
+  ASSERT_EQ(platform::start_thread(
+                [](void* argument) {
+                  Copy& work = *static_cast<Copy*>(argument);
+                  work.status = copy_archive(*work.result, work.self_path);
+                },
+                &copy, thread),
+            0);
+  std::string target = dir.file("target");
+  ASSERT_EQ(platform::make_directory(target, platform::DirectoryAccess::Shared), 0);
+  ArchiveRegion region;
+  region.read_file = file_reader(result.package);
+  region.base = result.archive_offset;
+  region.length = result.archive_length;
+  testing::internal::CaptureStdout();
+  int extracted = extract_archive_region(std::move(region), target, this_platform());
+  std::string out = testing::internal::GetCapturedStdout();
+  platform::join_thread(thread);
+  ASSERT_EQ(platform::set_current_directory(dir.path()), 0);
+  EXPECT_EQ(copy.status, k_payload_ok);
+  EXPECT_EQ(extracted, k_extract_ok) << out;
+  EXPECT_EQ(read_file(target + "/who.txt"), "original");
+  EXPECT_EQ(read_file(target + "/big.bin"), filler(300000, 7));
+  EXPECT_EQ(read_file(archive_path()), archive);
 }
 
 // Positions are signed 32-bit values: the largest package still works, one byte more is refused.

@@ -237,14 +237,32 @@ class FileHandle {
 [[nodiscard]] int read_file_at(const FileHandle& file, std::uint64_t offset, void* buffer,
                                std::size_t size, std::size_t& read);
 
-// Copies up to `size` bytes of the stream `from`, starting at `offset` (whatever the stream's own
+// Copies up to `size` bytes of the file `from`, starting at `offset` (whatever the file's own
 // position), to the position of `to`, which moves past them, without passing them through this
 // process: copy_file_range on Linux. Sets `copied` to the number copied: 0 at the end of `from`,
 // and on some file systems before it, where the caller reads and writes the rest itself.
 // Returns 0 or an errno value; ENOSYS, EXDEV, EINVAL or EOPNOTSUPP when the system cannot copy
 // between these two files so (on Windows always), which asks the caller to read and write.
-[[nodiscard]] int copy_between_files(std::FILE* from, std::uint64_t offset, const FileHandle& to,
-                                     std::size_t size, std::size_t& copied);
+[[nodiscard]] int copy_between_files(const FileHandle& from, std::uint64_t offset,
+                                     const FileHandle& to, std::size_t size, std::size_t& copied);
+
+// Opens into `file` a second handle to the very file that `stream` has open (a duplicate: the
+// file is not looked up by name again). Returns 0 or an errno value.
+[[nodiscard]] int stream_file_handle(std::FILE* stream, FileHandle& file);
+
+// Sets aside room for the first `size` bytes of `file` on its file system without changing its
+// length (Linux fallocate, keeping the size), so that writing them later cannot run out of space.
+// Returns 0 (also for a `size` of 0), EOPNOTSUPP where the file system or the system cannot
+// reserve (on Windows always), or another errno value (ENOSPC when the room is not there).
+[[nodiscard]] int reserve_file_space(const FileHandle& file, std::uint64_t size);
+
+// Whether reserve_file_space can ever succeed on this system: where it cannot, the code that
+// builds on a reservation is left out of the program.
+#if defined(_WIN32)
+inline constexpr bool k_reserves_file_space = false;
+#else
+inline constexpr bool k_reserves_file_space = true;
+#endif
 
 // Writes up to `size` bytes from `data` at the position of `file`, which moves past them. Sets
 // `written` to the number written, which may be fewer. Returns 0 or an errno value (ENOSPC for a

@@ -299,15 +299,15 @@ int write_file(const FileHandle& file, const void* data, std::size_t size, std::
   return 0;
 }
 
-int copy_between_files(std::FILE* from, std::uint64_t offset, const FileHandle& to,
+int copy_between_files(const FileHandle& from, std::uint64_t offset, const FileHandle& to,
                        std::size_t size, std::size_t& copied) {
   copied = 0;
 #if defined(__linux__)
   loff_t from_offset = static_cast<loff_t>(offset);
   ssize_t count = 0;
   do {
-    count = copy_file_range(fileno(from), &from_offset, static_cast<int>(to.native()), nullptr,
-                            size, 0);
+    count = copy_file_range(static_cast<int>(from.native()), &from_offset,
+                            static_cast<int>(to.native()), nullptr, size, 0);
   } while (count < 0 && interrupted_without_request());
   if (count < 0) {
     return errno;
@@ -320,6 +320,36 @@ int copy_between_files(std::FILE* from, std::uint64_t offset, const FileHandle& 
   (void)to;
   (void)size;
   return ENOSYS;
+#endif
+}
+
+int stream_file_handle(std::FILE* stream, FileHandle& file) {
+  int descriptor = fcntl(fileno(stream), F_DUPFD_CLOEXEC, 0);
+  if (descriptor < 0) {
+    return errno;
+  }
+  file.reset(descriptor);
+  return 0;
+}
+
+int reserve_file_space(const FileHandle& file, std::uint64_t size) {
+#if defined(__linux__)
+  if (size == 0) {
+    return 0;
+  }
+  if (size > static_cast<std::uint64_t>(INT64_MAX)) {
+    return EFBIG;
+  }
+  int result = 0;
+  do {
+    result = fallocate(static_cast<int>(file.native()), FALLOC_FL_KEEP_SIZE, 0,
+                       static_cast<off_t>(size));
+  } while (result != 0 && errno == EINTR);
+  return result == 0 ? 0 : errno;
+#else
+  (void)file;
+  (void)size;
+  return EOPNOTSUPP;
 #endif
 }
 

@@ -178,11 +178,24 @@ int read_file_at(const FileHandle& file, std::uint64_t offset, void* buffer, std
   return 0;
 }
 
-int copy_between_files(std::FILE*, std::uint64_t, const FileHandle&, std::size_t,
+int copy_between_files(const FileHandle&, std::uint64_t, const FileHandle&, std::size_t,
                        std::size_t& copied) {
   copied = 0;
   return ENOSYS;
 }
+
+int stream_file_handle(std::FILE* stream, FileHandle& file) {
+  HANDLE duplicate = nullptr;
+  HANDLE process = GetCurrentProcess();
+  if (!DuplicateHandle(process, reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), process,
+                       &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+    return last_errno();
+  }
+  file.reset(reinterpret_cast<std::intptr_t>(duplicate));
+  return 0;
+}
+
+int reserve_file_space(const FileHandle&, std::uint64_t) { return EOPNOTSUPP; }
 
 int write_file(const FileHandle& file, const void* data, std::size_t size, std::size_t& written) {
   written = 0;

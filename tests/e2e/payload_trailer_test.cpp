@@ -57,57 +57,125 @@ TEST_F(PayloadTrailer, LayoutVersionMismatchEndsTheRun) {
   }
 }
 
-// A full disk while the archive is copied out, for real: the stub runs under a file-size limit of
-// a few KiB, with SIGXFSZ ignored by its caller or at its default (the stub ignores it itself, so
-// writes fail with EFBIG rather than ending it). The run ends through the ending, which deletes
-// the half-written archive from the given directory, or the whole temporary work directory.
+// Random bytes that deflate cannot shrink.
+std::string noise_of(std::size_t size) {
+  std::string noise;
+  unsigned state = 12345;
+  for (std::size_t i = 0; i < size; ++i) {
+    state = state * 1103515245u + 12345u;
+    noise += static_cast<char>(state >> 24);
+  }
+  return noise;
+}
+
+// What a given directory holds after a run that failed on the copy: nothing, or for an
+// extract-only run its fresh extraction directory.
+std::vector<std::string> left_after_failed_copy(bool extract_only) {
+  if (!extract_only) {
+    return {};
+  }
+  return {"fw_update-dir/", "fw_update-dir/device_info/", "fw_update-dir/device_info/json/"};
+}
+
+// A full disk while the archive is copied out, for real, in two ways: the stub runs under a
+// file-size limit of a few KiB (SIGXFSZ ignored, so writes fail with EFBIG; the archive's room is
+// set aside all the same, so the copy fails while the extraction reads the package beside it),
+// or the given directory lies on a file system too small for the archive (setting its room aside
+// fails before anything is extracted). Either way only the copy's message comes, and the run ends
+// through the ending, which deletes the half-written archive and leaves an extract-only run's
+// directory as fresh as it was.
 TEST_F(PayloadTrailer, FullDiskDuringTheCopyEndsTheRunAndRemovesTheArchive) {
   if (platform::platform_kind() == platform::PlatformKind::Windows) {
     GTEST_SKIP() << "needs a POSIX shell's ulimit";
   }
-  std::string noise;
-  unsigned state = 12345;
-  for (int i = 0; i < 40000; ++i) {
-    state = state * 1103515245u + 12345u;
-    noise += static_cast<char>(state >> 24);
-  }
-  ASSERT_TRUE(write_file(payload + "/noise.bin", noise));
+  ASSERT_TRUE(write_file(payload + "/noise.bin", noise_of(400000)));
   ASSERT_TRUE(build_package(stub_artifact(), payload, "bin/tool.txt", std::nullopt, package));
   std::string temp = dir.file("temp");
   fs::create_directories(temp);
-
+  std::string small = dir.file("small");
+  fs::create_directories(small);
+  bool mounted = platform::run_shell("mount -t tmpfs -o size=128k sfxkit-test " +
+                                     quote_for_shell(small) + " 2>/dev/null") == 0;
+  enum Target { Given, Temporary, Small };
   struct Case {
-    const char* what;
-    const char* signal_setting;
-    bool given_directory;
+    const char* label;
+    const char* setting;
+    Target target;
+    bool extract_only;
   } cases[] = {
-      {"SIGXFSZ ignored by the caller", "trap '' XFSZ; ", true},
-      {"SIGXFSZ at its default", "", true},
-      {"in a temporary work directory", "", false},
+      {"file-size limit, SIGXFSZ ignored by the caller", "trap '' XFSZ; ulimit -f 8; ", Given,
+       false},
+      {"file-size limit, SIGXFSZ at its default", "ulimit -f 8; ", Given, false},
+      {"file-size limit, extract-only", "ulimit -f 8; ", Given, true},
+      {"file-size limit, temporary work directory", "ulimit -f 8; ", Temporary, false},
+      {"small file system", "", Small, false},
+      {"small file system, extract-only", "", Small, true},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.label);
+    if (c.target == Small && !mounted) {
+      continue;
+    }
+    std::string target = c.target == Small ? small : given;
     std::vector<std::string> arguments = {
-        "-c", std::string(c.signal_setting) + "ulimit -f 8; exec \"$0\" \"$@\"", package,
-        "--sfx-no-pause"};
-    if (c.given_directory) {
-      arguments.insert(arguments.end(), {"--sfx-extract-dir", given});
+        "-c", std::string(c.setting) + "exec \"$0\" \"$@\"", package, "--sfx-no-pause"};
+    if (c.target != Temporary) {
+      arguments.insert(arguments.end(), {"--sfx-extract-dir", target});
+    }
+    if (c.extract_only) {
+      arguments.push_back("--sfx-extract-only");
     }
     ScopedEnvironment temp_variable("TEMP", temp);
     ProcessResult result = run_process("/bin/sh", arguments, dir.path());
     EXPECT_EQ(result.status, 252);
-    std::string::size_type name_end = result.err.find("/archive.zip, might be out of space\n");
-    ASSERT_NE(name_end, std::string::npos) << result.err;
-    EXPECT_EQ(result.err.substr(name_end), "/archive.zip, might be out of space\n");
-    std::string named = result.err.substr(0, name_end);
-    if (c.given_directory) {
-      EXPECT_EQ(named, "-E- Failed to write on file " + given);
+    EXPECT_EQ(result.out, "");
+    if (c.target != Temporary) {
+      EXPECT_EQ(result.err, "-E- Failed to write on file " + join_path(target, "archive.zip") +
+                                ", might be out of space\n");
     } else {
       // The temporary work directory's name ends with the user and the process id.
-      EXPECT_EQ(named.rfind("-E- Failed to write on file " + temp + "/sfxter_", 0), 0u) << named;
+      EXPECT_EQ(result.err.rfind("-E- Failed to write on file " + temp + "/sfxter_", 0), 0u)
+          << result.err;
+    }
+    EXPECT_EQ(tree_listing(target), left_after_failed_copy(c.extract_only));
+    EXPECT_EQ(tree_listing(temp), std::vector<std::string>{});
+    fs::remove_all(fs::path(target) / "fw_update-dir");
+  }
+  if (mounted) {
+    EXPECT_EQ(platform::run_shell("umount " + quote_for_shell(small)), 0);
+  } else {
+    GTEST_SKIP() << "the small file system needs root to mount a tmpfs";
+  }
+}
+
+// A termination request while the archive is copied and the extraction reads the package beside
+// it stops both; the ending cleans up as after any interrupt.
+TEST_F(PayloadTrailer, InterruptDuringCopyAndExtractionLeavesNothingBehind) {
+  if (platform::platform_kind() == platform::PlatformKind::Windows) {
+    GTEST_SKIP() << "signals are a Linux matter";
+  }
+  ASSERT_TRUE(write_file(payload + "/noise.bin", noise_of(48 * 1024 * 1024)));
+  ASSERT_TRUE(build_package(stub_artifact(), payload, "bin/tool.txt", std::nullopt, package));
+  for (bool extract_only : {false, true}) {
+    SCOPED_TRACE(extract_only);
+    std::string archive = join_path(given, "archive.zip");
+    // The signal goes as soon as archive.zip exists: the copy has just started.
+    std::string script = quote_for_shell(package) + " --sfx-extract-dir " +
+                         quote_for_shell(given) + " --sfx-no-pause" +
+                         (extract_only ? " --sfx-extract-only" : "") +
+                         " </dev/null & pid=$!\nwhile [ ! -e " + quote_for_shell(archive) +
+                         " ] && kill -0 $pid 2>/dev/null; do :; done\nkill -TERM $pid\n" +
+                         "wait $pid";
+    ProcessResult result = run_process("/bin/sh", {"-c", script}, dir.path());
+    EXPECT_EQ(result.status, 143) << result.out << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_FALSE(path_exists(archive));
+    if (extract_only) {
+      // Whatever the extraction had unpacked stays, as after any interrupted extract-only run.
+      EXPECT_TRUE(path_exists(join_path(given, "fw_update-dir")));
+      fs::remove_all(fs::path(given) / "fw_update-dir");
     }
     EXPECT_EQ(tree_listing(given), std::vector<std::string>{});
-    EXPECT_EQ(tree_listing(temp), std::vector<std::string>{});
   }
 }
 

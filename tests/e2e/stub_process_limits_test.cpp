@@ -59,6 +59,32 @@ TEST_F(StubProcessLimits, UserWithoutANameCannotHaveATemporaryWorkDirectory) {
   EXPECT_EQ(tree_listing(temp), std::vector<std::string>{});
 }
 
+// A user who may start no more threads (ulimit -u): the copy that would run beside the extraction
+// runs first on the one thread instead, and the run is the same.
+TEST_F(StubProcessLimits, NoSecondThreadCopiesFirst) {
+  if (platform::run_shell("command -v setpriv >/dev/null && [ \"$(id -u)\" = 0 ]") != 0) {
+    GTEST_SKIP() << "needs root and setpriv to run as a user limited to one process";
+  }
+  std::string payload = m_dir.file("payload");
+  std::string given = m_dir.file("given");
+  ASSERT_EQ(platform::make_directory(payload, platform::DirectoryAccess::Shared), 0);
+  ASSERT_EQ(platform::make_directory(given, platform::DirectoryAccess::Shared), 0);
+  ASSERT_TRUE(write_file(payload + "/data.txt", std::string(300000, 'd')));
+  std::string package = m_dir.file("pkg");
+  ASSERT_TRUE(build_package(stub_artifact(), payload, "data.txt", std::nullopt, package));
+  ASSERT_EQ(platform::set_file_mode(given, 0777), 0);
+  ASSERT_EQ(platform::set_file_mode(package, 0755), 0);
+  ASSERT_EQ(platform::set_file_mode(m_dir.path(), 0755), 0);
+  ProcessResult result = shell("setpriv --reuid=54321 --regid=54321 --clear-groups bash -c "
+                               "'ulimit -u 1; exec \"$0\" \"$@\"' " +
+                               quote_for_shell(package) + " --sfx-extract-dir " +
+                               quote_for_shell(given) + " --sfx-extract-only");
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "Extracting to " + given + "/pkg-dir ... Done\n");
+  EXPECT_EQ(read_file(given + "/pkg-dir/data.txt"), std::string(300000, 'd'));
+  EXPECT_FALSE(path_exists(given + "/archive.zip"));
+}
+
 TEST_F(StubProcessLimits, OddCommandLinesDoNotCrashTheStub) {
   std::string stub = quote_for_shell(stub_artifact());
   std::string given = " --sfx-extract-dir " + quote_for_shell(m_dir.path()) + " --sfx-no-pause";
