@@ -161,12 +161,15 @@ TEST_F(SharedMachine, NamesPlantedByAnotherUserNeitherBlockNorCatchARun) {
 
 // A package whose folder is open to everybody (mode 0777 in the archive), unpacked into a shared
 // folder: another user may neither put a file of their own in the tool's place nor write into it.
+// Neither into the folders the run makes itself (the extraction directory, device_info and its
+// json folder) and those an entry needs (deep/er), whatever the umask.
 TEST_F(SharedMachine, ExtractedFoldersAndFilesAreNeverWritableForOthers) {
   std::string archive = m_dir.file("payload.zip");
   const std::string tool = "#!/bin/sh\necho the package's tool\n";
   ASSERT_TRUE(write_archive(archive, {unix_directory("tools/", 0777),
                                       unix_file("tools/tool.sh", tool, 0777),
-                                      unix_file("notes.txt", "notes", 0666)}));
+                                      unix_file("notes.txt", "notes", 0666),
+                                      unix_file("deep/er/file.txt", "deep", 0644)}));
   ASSERT_TRUE(build_package_from_zip(stub_artifact(), archive, "tools/tool.sh", std::nullopt,
                                      m_package));
   ASSERT_EQ(platform::set_file_mode(m_package, 0755), 0);
@@ -183,7 +186,10 @@ TEST_F(SharedMachine, ExtractedFoldersAndFilesAreNeverWritableForOthers) {
     const char* umask;
     const char* folder_mode;
     const char* file_mode;
-  } cases[] = {{"022", "755", "755"}, {"002", "755", "755"}, {"077", "700", "700"}};
+  } cases[] = {{"022", "755", "755"},
+               {"002", "755", "755"},
+               {"000", "755", "755"},
+               {"077", "700", "700"}};
   for (const Case& c : cases) {
     ProcessResult result = shell(std::string("umask ") + c.umask + "; " +
                                  victim_run("--sfx-extract-dir " + quote_for_shell(shared) +
@@ -195,6 +201,16 @@ TEST_F(SharedMachine, ExtractedFoldersAndFilesAreNeverWritableForOthers) {
                   .out,
               std::string(c.folder_mode) + "\n" + c.file_mode + "\n" +
                   (c.umask == std::string("077") ? "600" : "644") + "\n")
+        << "umask " << c.umask;
+    std::string made_folders, modes;
+    for (const char* folder : {"", "/device_info", "/device_info/json", "/deep", "/deep/er"}) {
+      made_folders += " " + extracted + folder;
+      modes += std::string(c.folder_mode) + "\n";
+    }
+    EXPECT_EQ(shell("stat -c %a" + made_folders).out, modes) << "umask " << c.umask;
+    EXPECT_NE(shell(as_user(k_other_user) + "touch " + extracted + "/device_info/json/x.json")
+                  .status,
+              0)
         << "umask " << c.umask;
     // The other user tries to swap the tool and to change it.
     EXPECT_NE(shell(as_user(k_other_user) + "mv -f " + forged + " " + extracted +
