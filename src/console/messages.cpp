@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "common/text_format.hpp"
 #include "platform/platform.hpp"
 
 namespace {
@@ -27,16 +28,7 @@ void write_tagged(platform::StandardStream stream, const char* tag, const char* 
   // The whole line is formatted first and written in one piece: on a Windows console it is
   // converted from UTF-8 as a whole, never split inside a character.
   std::string text = tag;
-  va_list measuring;
-  va_copy(measuring, args);
-  int length = std::vsnprintf(nullptr, 0, format, measuring);
-  va_end(measuring);
-  if (length > 0) {
-    std::size_t start = text.size();
-    text.resize(start + static_cast<std::size_t>(length) + 1);
-    std::vsnprintf(&text[start], static_cast<std::size_t>(length) + 1, format, args);
-    text.resize(start + static_cast<std::size_t>(length));
-  }
+  append_formatted_v(text, format, args);
   bool to_error = stream == platform::StandardStream::Error;
   if (t_held != nullptr) {
     t_held->hold(to_error, std::move(text));

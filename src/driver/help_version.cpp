@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: Zlib
 #include "driver/help_version.hpp"
 
-#include <cstdio>
-#include <cstring>
+#include <cstddef>
+#include <string>
 
 #include "build_stamp.hpp"
+#include "common/text_format.hpp"
 #include "console/messages.hpp"
 
 
@@ -28,13 +29,13 @@ void print_help(const SfxOptions& options) {
 }
 
 void print_version() {
-  char buffer[1024];
-  std::memset(buffer, 0, sizeof buffer);
-  int n = std::snprintf(buffer, sizeof buffer, "%s %s, ", k_tool_name, k_tool_version);
-  if (n < 0 || n >= static_cast<int>(sizeof buffer)) {
-    n = 0;
+  // The line is at most 1,023 bytes long, the rest of an overlong stamp left out.
+  constexpr std::size_t k_longest_line = 1023;
+  std::string line = formatted("%s %s, %s, built on %s, %s. Git SHA Hash: %s", k_tool_name,
+                               k_tool_version, k_stamp_package, k_stamp_build_date,
+                               k_stamp_build_time, k_stamp_revision);
+  if (line.size() > k_longest_line) {
+    line.resize(k_longest_line);
   }
-  std::snprintf(buffer + n, sizeof buffer - n, "%s, built on %s, %s. Git SHA Hash: %s",
-                k_stamp_package, k_stamp_build_date, k_stamp_build_time, k_stamp_revision);
-  print_plain("%s\n", buffer);
+  print_plain("%s\n", line.c_str());
 }

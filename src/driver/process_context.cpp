@@ -3,7 +3,6 @@
 
 namespace {
 
-constexpr int k_module_name_capacity = 1023;
 constexpr int k_full_path_capacity = 1024;
 
 }  // namespace
@@ -14,7 +13,8 @@ void init_process_context(SfxOptions& options) {
   // The start directory is taken whatever its length: the run must find its way back to it.
   options.current_dir = platform::current_directory();
   options.self_path = options.current_dir;
-  std::string module_name = platform::executable_path(k_module_name_capacity);
+  // The own file's name, however long: a cut name could name another file.
+  std::string module_name = platform::executable_path();
   if (!module_name.empty()) {
     options.self_path = module_name;
   }

@@ -112,7 +112,7 @@ enum class Next { RunCommand, End };
 // failure).
 int unpack_payload(Run& run, Next& next) {
   next = Next::End;
-  if (read_payload(run.options.self_path, run.work_dir, run.platform, run.payload) < 0) {
+  if (read_own_payload(run.options.self_path, run.work_dir, run.platform, run.payload) < 0) {
     return k_exit_stub_failure;
   }
   if (run.payload.command_template.find("--no_extract_list") != std::string::npos) {

@@ -26,7 +26,7 @@ struct SfxOptions {
   std::string current_dir;
   // The invocation name without directories and last extension; "-dir" is appended later.
   std::string program_name;
-  // The full name of the stub's own file.
+  // The full name of the stub's own file, for messages: the file itself is opened without it.
   std::string self_path;
   // "-d " followed by the value after the last "-d" or "--dev", or empty.
   std::string device_arg;

@@ -115,7 +115,10 @@ EntryCopy copy_entry_data(const ArchiveReader& read_archive, const EntryDataSpan
       std::size_t wanted = static_cast<std::size_t>(
           std::min<std::uint64_t>(sizeof memory.input, span.stored_size - read));
       if (!read_archive(span.offset + read, memory.input, wanted)) {
-        copy.outcome = EntryCopyOutcome::ReadFailed;
+        // A read fails with EINTR only once a request to end the process came.
+        copy.outcome = platform::termination_requested(signal_number)
+                           ? EntryCopyOutcome::Interrupted
+                           : EntryCopyOutcome::ReadFailed;
         return copy;
       }
       read += wanted;

@@ -2,6 +2,7 @@
 #include "extract/entry_sink.hpp"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -77,8 +78,24 @@ int DiskSink::open_file(const std::string& path) {
 }
 
 int DiskSink::write(const void* data, std::size_t size) {
-  errno = 0;
-  return std::fwrite(data, size, 1, m_file.get()) == 1 ? 0 : stdio_failure();
+  // The stream has no buffer: what fwrite counts went to the file. A write that a signal
+  // interrupted goes on with the rest, unless the signal asked the process to end.
+  const char* next = static_cast<const char*>(data);
+  for (;;) {
+    errno = 0;
+    std::size_t written = std::fwrite(next, 1, size, m_file.get());
+    if (written == size) {
+      return 0;
+    }
+    int error = stdio_failure();
+    int signal_number = 0;
+    if (error != EINTR || platform::termination_requested(signal_number)) {
+      return error;
+    }
+    std::clearerr(m_file.get());
+    next += written;
+    size -= written;
+  }
 }
 
 int DiskSink::flush() {

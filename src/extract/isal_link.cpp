@@ -17,15 +17,26 @@ extern "C" {
 // The variant for processors with carry-less multiplication, which crc.h does not declare.
 std::uint32_t crc32_gzip_refl_by8(std::uint32_t crc, const unsigned char* data, std::uint64_t size);
 
+}  // extern "C"
+
+namespace {
+
+// Whether the processor has carry-less multiplication, asked once as the program starts: a
+// function-local static would need the C++ runtime's thread-safe guard, which links its locking.
+const bool g_has_clmul = [] {
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  return __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (ecx & bit_PCLMUL) != 0 &&
+         (ecx & bit_SSE4_1) != 0;
+}();
+
+}  // namespace
+
+extern "C" {
+
 // The CRC-32 of gzip and ZIP: with carry-less multiplication where the processor has it.
 std::uint32_t crc32_gzip_refl(std::uint32_t crc, const unsigned char* data, std::uint64_t size) {
-  static const bool has_clmul = [] {
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    return __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (ecx & bit_PCLMUL) != 0 &&
-           (ecx & bit_SSE4_1) != 0;
-  }();
-  return has_clmul ? crc32_gzip_refl_by8(crc, data, size)
-                   : crc32_gzip_refl_base(crc, const_cast<unsigned char*>(data), size);
+  return g_has_clmul ? crc32_gzip_refl_by8(crc, data, size)
+                     : crc32_gzip_refl_base(crc, const_cast<unsigned char*>(data), size);
 }
 
 void isal_gzip_header_init(struct isal_gzip_header* header) {

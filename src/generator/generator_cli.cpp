@@ -340,7 +340,7 @@ int build(const CommandLine& line, const GeneratorEnvironment& environment, std:
 
 GeneratorEnvironment process_environment() {
   GeneratorEnvironment environment;
-  environment.program_path = platform::executable_path(4096);
+  environment.program_path = platform::executable_path();
   std::string epoch;
   if (read_environment_variable("SOURCE_DATE_EPOCH", epoch)) {
     environment.source_date_epoch = epoch;

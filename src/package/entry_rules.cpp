@@ -2,11 +2,11 @@
 #include "package/entry_rules.hpp"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "common/path_text.hpp"
+#include "common/text_format.hpp"
 #include "platform/platform.hpp"
 
 namespace {
@@ -166,10 +166,7 @@ std::string unsupported_method_reason(unsigned long method) {
     }
   }
   // Formatted in one go: the stub carries this, and a chain of string operations costs it more.
-  char reason[128];
-  std::snprintf(reason, sizeof reason,
-                "compression method %lu%s%s%s is not supported; pack with Deflate or store", method,
-                name != nullptr ? " (" : "", name != nullptr ? name : "",
-                name != nullptr ? ")" : "");
-  return reason;
+  return formatted("compression method %lu%s%s%s is not supported; pack with Deflate or store",
+                   method, name != nullptr ? " (" : "", name != nullptr ? name : "",
+                   name != nullptr ? ")" : "");
 }

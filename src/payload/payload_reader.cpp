@@ -91,9 +91,13 @@ bool read_extra_tool_section(std::int32_t probe, std::FILE* file, std::uint32_t&
   return true;
 }
 
-int read_payload(const std::string& self_path, const std::string& work_dir, TargetPlatform target,
-                 PayloadResult& result) {
-  StdioFile stub = StdioFile::open(self_path, "rb");
+namespace {
+
+// The payload of the open `stub`, which `self_path` names in messages; a stub that could not be
+// opened is null, with errno telling why.
+int read_opened_payload(const StdioFile& stub, const std::string& self_path,
+                        const std::string& work_dir, TargetPlatform target,
+                        PayloadResult& result) {
   if (!stub) {
     int error = errno;
     print_error("Failed to Extract file %s, %s\n", self_path.c_str(), std::strerror(error));
@@ -172,7 +176,7 @@ int read_payload(const std::string& self_path, const std::string& work_dir, Targ
   result.archive_written = true;
 
   // The archive goes over in large pieces, copied by the system itself where it can; a request to
-  // end the process is looked at between pieces.
+  // end the process is looked at between pieces, and a call it interrupted fails with EINTR.
   std::vector<char> buffer;
   std::uint32_t copied = 0;
   int signal_number = 0;
@@ -185,35 +189,46 @@ int read_payload(const std::string& self_path, const std::string& work_dir, Targ
       int error = platform::copy_between_files(
           stub.get(), static_cast<std::uint64_t>(archive_offset) + copied, result.archive,
           std::min<std::size_t>(k_system_copy_piece, archive_length - copied), count);
-      if (error == 0 && count == 0) {
-        break;
-      }
-      if (error == 0) {
+      if (error == 0 && count > 0) {
         copied += static_cast<std::uint32_t>(count);
         continue;
       }
-      if (error != ENOSYS && error != EXDEV && error != EINVAL && error != EOPNOTSUPP) {
+      if (error == EINTR) {
+        continue;
+      }
+      if (error != 0 && error != ENOSYS && error != EXDEV && error != EINVAL &&
+          error != EOPNOTSUPP) {
         print_error("Failed to write on file %s, might be out of space\n",
                     result.archive_path.c_str());
         return k_payload_archive_error;
       }
-      // Read and written here from now on.
+      // Read and written here from now on: also when the system copied nothing, which some file
+      // systems do before the end; reading finds the real end.
       buffer.resize(k_copy_buffer_size);
       if (platform::seek_file(stub.get(), archive_offset + copied, SEEK_SET) != 0) {
         break;
       }
     }
     std::size_t wanted = std::min<std::size_t>(buffer.size(), archive_length - copied);
+    errno = 0;
     std::size_t read = std::fread(buffer.data(), 1, wanted, stub.get());
+    if (read == 0 && std::ferror(stub.get()) && errno == EINTR) {
+      // Read again, unless a request to end the process interrupted it.
+      std::clearerr(stub.get());
+      continue;
+    }
     if (read == 0) {
       break;
     }
     std::size_t written = 0;
     while (written < read) {
       std::size_t count = 0;
-      if (platform::write_file(result.archive, buffer.data() + written, read - written, count) !=
-              0 ||
-          count == 0) {
+      int error = platform::write_file(result.archive, buffer.data() + written, read - written,
+                                       count);
+      if (error == EINTR) {
+        return k_payload_interrupted;
+      }
+      if (error != 0 || count == 0) {
         print_error("Failed to write on file %s, might be out of space\n",
                     result.archive_path.c_str());
         return k_payload_archive_error;
@@ -228,4 +243,18 @@ int read_payload(const std::string& self_path, const std::string& work_dir, Targ
     return k_payload_short_copy;
   }
   return k_payload_ok;
+}
+
+}  // namespace
+
+int read_payload(const std::string& self_path, const std::string& work_dir, TargetPlatform target,
+                 PayloadResult& result) {
+  return read_opened_payload(StdioFile::open(self_path, "rb"), self_path, work_dir, target,
+                             result);
+}
+
+int read_own_payload(const std::string& self_path, const std::string& work_dir,
+                     TargetPlatform target, PayloadResult& result) {
+  return read_opened_payload(StdioFile(platform::open_own_executable()), self_path, work_dir,
+                             target, result);
 }

@@ -55,6 +55,12 @@ inline constexpr int k_payload_interrupted = -6;
 [[nodiscard]] int read_payload(const std::string& self_path, const std::string& work_dir,
                                TargetPlatform target, PayloadResult& result);
 
+// The same for the running stub's own file, opened as platform::open_own_executable opens it (on
+// Linux the very file the system started, never another file found under its name); `self_path`
+// only names it in messages.
+[[nodiscard]] int read_own_payload(const std::string& self_path, const std::string& work_dir,
+                                   TargetPlatform target, PayloadResult& result);
+
 // The backward search for the trailer and the layout version check on the open stub's `file`:
 // tests the positions `start`, `start` - 1, ... down to 1 (none when `start` is below 1) for the
 // version pattern, then requires the 8 bytes 32 bytes above the match to read "2.0" up to their

@@ -253,6 +253,12 @@ TEST_F(PayloadReaderTest, MissingStubAndMissingWorkDirectory) {
   EXPECT_EQ(read_payload(missing, dir.path(), this_platform(), result), k_payload_file_error);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "-E- Failed to Extract file " + missing + ", " + std::strerror(ENOENT) + "\n");
+  // The running program's own file is opened, whatever the name says: this test program has no
+  // payload (the trailer texts it holds forward make the search find a wrong one).
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(read_own_payload(missing, dir.path(), this_platform(), result), k_payload_file_error);
+  std::string own = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(own.find("Failed to Extract file"), std::string::npos) << own;
 
   std::string no_dir = dir.file("no_such_dir");
   EXPECT_EQ(read(k_image + k_archive + make_trailer(trailer_for(k_archive)), no_dir),

@@ -71,7 +71,9 @@ void wait_for_key();
 // SIGQUIT (each unless it was ignored when the process started, as for a background job of a
 // shell without job control); on Windows Ctrl-C, Ctrl-Break, the console window closed, log-off
 // and shutdown. A closed pipe no longer ends the process (SIGPIPE is ignored): writes to it fail
-// instead. Called once, first thing in the run. While a command runs (`run_shell`, `run_program`),
+// instead. A write past the file-size limit (`ulimit -f`) no longer ends the process either
+// (SIGXFSZ is ignored, unless it was already): it fails with EFBIG. Called once, first thing in
+// the run. While a command runs (`run_shell`, `run_program`),
 // requests go to the command as `run_shell` describes, and are not taken note of.
 void watch_for_termination();
 
@@ -93,8 +95,14 @@ bool is_terminal(StandardStream stream);
 // The process's current directory, however long; empty when it cannot be read.
 std::string current_directory();
 
-// The full name of the running executable, cut to `capacity` - 1 bytes; empty when unknown.
-std::string executable_path(int capacity);
+// The full name of the running executable, however long (never cut); empty when unknown.
+std::string executable_path();
+
+// Opens the running executable's own file for reading, as a stdio stream in binary mode: on Linux
+// through /proc/self/exe, the very file the system started, whatever has its name by now and
+// however long that name is; on Windows the file executable_path names, taken past 260 characters
+// too. Returns the stream, or null with errno set.
+std::FILE* open_own_executable();
 
 // Changes the process's current directory to `path`. Returns 0 or an errno value.
 [[nodiscard]] int set_current_directory(const std::string& path);
@@ -206,13 +214,16 @@ class FileHandle {
 
 // Reads up to `size` bytes at `offset` of `file` into `buffer`, whatever the file's position,
 // which it does not use. Sets `read` to the number of bytes read (fewer near the file's end, 0
-// at or past it). Returns 0 or an errno value.
+// at or past it). Returns 0 or an errno value. Like write_file and copy_between_files, it goes on
+// after a signal interrupted it, unless a request to end the process came (termination_requested):
+// it then returns EINTR.
 [[nodiscard]] int read_file_at(const FileHandle& file, std::uint64_t offset, void* buffer,
                                std::size_t size, std::size_t& read);
 
 // Copies up to `size` bytes of the stream `from`, starting at `offset` (whatever the stream's own
 // position), to the position of `to`, which moves past them, without passing them through this
-// process: copy_file_range on Linux. Sets `copied` to the number copied (0 at the end of `from`).
+// process: copy_file_range on Linux. Sets `copied` to the number copied: 0 at the end of `from`,
+// and on some file systems before it, where the caller reads and writes the rest itself.
 // Returns 0 or an errno value; ENOSYS, EXDEV, EINVAL or EOPNOTSUPP when the system cannot copy
 // between these two files so (on Windows always), which asks the caller to read and write.
 [[nodiscard]] int copy_between_files(std::FILE* from, std::uint64_t offset, const FileHandle& to,

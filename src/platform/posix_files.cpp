@@ -21,6 +21,17 @@
 
 namespace platform {
 
+namespace {
+
+// Whether the call that just failed was interrupted by a signal that asked for nothing: it is then
+// made again. After a request to end the process it is not, and fails with EINTR.
+bool interrupted_without_request() {
+  int signal_number = 0;
+  return errno == EINTR && !termination_requested(signal_number);
+}
+
+}  // namespace
+
 int make_directory(const std::string& path, DirectoryAccess access) {
   // The mode is set as the folder is made; the umask can only take bits away.
   mode_t mode = access == DirectoryAccess::Private ? 0700 : 0755;
@@ -68,7 +79,7 @@ int read_file_at(const FileHandle& file, std::uint64_t offset, void* buffer, std
   ssize_t count = 0;
   do {
     count = pread(static_cast<int>(file.native()), buffer, size, static_cast<off_t>(offset));
-  } while (count < 0 && errno == EINTR);
+  } while (count < 0 && interrupted_without_request());
   if (count < 0) {
     return errno;
   }
@@ -81,7 +92,7 @@ int write_file(const FileHandle& file, const void* data, std::size_t size, std::
   ssize_t count = 0;
   do {
     count = write(static_cast<int>(file.native()), data, size);
-  } while (count < 0 && errno == EINTR);
+  } while (count < 0 && interrupted_without_request());
   if (count < 0) {
     return errno;
   }
@@ -98,7 +109,7 @@ int copy_between_files(std::FILE* from, std::uint64_t offset, const FileHandle& 
   do {
     count = copy_file_range(fileno(from), &from_offset, static_cast<int>(to.native()), nullptr,
                             size, 0);
-  } while (count < 0 && errno == EINTR);
+  } while (count < 0 && interrupted_without_request());
   if (count < 0) {
     return errno;
   }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -26,13 +27,24 @@ std::string current_directory() {
   return path == nullptr ? std::string() : std::string(path.get());
 }
 
-std::string executable_path(int capacity) {
-  std::vector<char> buffer(static_cast<std::size_t>(capacity) + 1, '\0');
-  ssize_t length = readlink("/proc/self/exe", buffer.data(), static_cast<std::size_t>(capacity - 1));
-  if (length <= 0) {
-    return std::string();
+std::string executable_path() {
+  // readlink says nothing of a cut: the buffer grows until the name leaves room to spare.
+  std::vector<char> buffer(256);
+  for (;;) {
+    ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length <= 0) {
+      return std::string();
+    }
+    if (static_cast<std::size_t>(length) < buffer.size()) {
+      return std::string(buffer.data(), static_cast<std::size_t>(length));
+    }
+    buffer.resize(buffer.size() * 2);
   }
-  return std::string(buffer.data(), static_cast<std::size_t>(length));
+}
+
+std::FILE* open_own_executable() {
+  // The link opens the file this process runs, not whatever its name names by now.
+  return std::fopen("/proc/self/exe", "rbe");
 }
 
 int set_current_directory(const std::string& path) { return chdir(path.c_str()) == 0 ? 0 : errno; }

@@ -33,14 +33,18 @@ namespace platform {
 
 namespace {
 
-// The one process-wide variable outside the run. A signal handler may store into a lock-free
-// atomic, which the second extraction thread also reads without a race: the number of the signal
-// that asked the stub to end is kept here until the run looks at its next step
+// One of the two process-wide variables outside the run. A signal handler may store into a
+// lock-free atomic, which the second extraction thread also reads without a race: the number of
+// the signal that asked the stub to end is kept here until the run looks at its next step
 // (termination_requested); 0 while none came.
 std::atomic<int> g_termination_signal{0};
 static_assert(std::atomic<int>::is_always_lock_free, "a signal handler stores into it");
 
 void note_termination(int signal_number) { g_termination_signal = signal_number; }
+
+// Set once, before any thread or command starts, when watch_for_termination ignored SIGXFSZ, which
+// was at its default when the process started: the programs the stub starts get the default back.
+bool g_file_size_signal_ignored_here = false;
 
 // The processes below `root`, found through /proc (empty where there is none), with the parent
 // of each.
@@ -201,7 +205,8 @@ int spawn_and_wait(const char* path, char* const arguments[], char* const enviro
   // The command starts with the signal mask and the dispositions the stub started with: the
   // signals the stub takes note of go back to their default, unless they were ignored from the
   // start (a background job, nohup), which the stub's saved dispositions show; handlers are reset
-  // by the start itself. The stub ignores a closed pipe; the command gets the usual default.
+  // by the start itself. The stub ignores a closed pipe; the command gets the usual default. The
+  // file-size signal goes back to the default the stub found, when it found one.
   sigset_t defaults;
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
@@ -210,6 +215,9 @@ int spawn_and_wait(const char* path, char* const arguments[], char* const enviro
   }
   if (saved_quit.sa_handler != SIG_IGN) {
     sigaddset(&defaults, SIGQUIT);
+  }
+  if (g_file_size_signal_ignored_here) {
+    sigaddset(&defaults, SIGXFSZ);
   }
   posix_spawnattr_t attributes;
   int error = posix_spawnattr_init(&attributes);
@@ -274,6 +282,12 @@ void watch_for_termination() {
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
   sigaction(SIGPIPE, &ignore, nullptr);
+  // A write past the file-size limit fails with EFBIG instead of ending the stub without a word
+  // and leaving its work directory behind.
+  struct sigaction file_size {};
+  if (sigaction(SIGXFSZ, &ignore, &file_size) == 0 && file_size.sa_handler != SIG_IGN) {
+    g_file_size_signal_ignored_here = true;
+  }
 }
 
 bool termination_requested(int& signal_number) {

@@ -6,12 +6,14 @@
 #include <process.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "platform/platform.hpp"
 #include "platform/win32_internal.hpp"
+#include "platform/win32_paths.hpp"
 
 namespace platform {
 
@@ -45,14 +47,35 @@ std::string current_directory() {
   return std::string(buffer.data(), length);
 }
 
-std::string executable_path(int capacity) {
-  std::vector<char> buffer(static_cast<std::size_t>(capacity) + 1, '\0');
-  HMODULE module = GetModuleHandleA(nullptr);
-  if (module == nullptr) {
-    return std::string();
+std::string executable_path() {
+  // A name that does not fit comes back cut, as long as the buffer (with
+  // ERROR_INSUFFICIENT_BUFFER): the buffer grows until the name is shorter.
+  std::wstring wide(MAX_PATH, L'\0');
+  DWORD length = 0;
+  while ((length = GetModuleFileNameW(nullptr, &wide[0], static_cast<DWORD>(wide.size()))) >=
+         wide.size()) {
+    if (wide.size() > 0x10000) {
+      return std::string();
+    }
+    wide.resize(wide.size() * 2);
   }
-  (void)GetModuleFileNameA(module, buffer.data(), static_cast<DWORD>(capacity));
-  return std::string(buffer.data());
+  // At most three UTF-8 bytes for each UTF-16 unit; 0 (unknown) gives an empty name.
+  std::string name(length * 3, '\0');
+  int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(length), &name[0],
+                                 static_cast<int>(name.size()), nullptr, nullptr);
+  name.resize(static_cast<std::size_t>(size));
+  return name;
+}
+
+std::FILE* open_own_executable() {
+  // Opened through the "\\?\" form of the name, which no length limit applies to.
+  std::wstring wide;
+  int error = extended_length_path(executable_path(), wide);
+  if (error != 0) {
+    errno = error;
+    return nullptr;
+  }
+  return _wfopen(wide.c_str(), L"rb");
 }
 
 int set_current_directory(const std::string& path) {

@@ -435,22 +435,52 @@ TEST_F(PackageRun, DirectoriesWithShellCharacters) {
 }
 
 // The start directory is the way back at the end and the command's --current-dir, however deep.
-TEST_F(PackageRun, DeepStartDirectory) {
+// The package reads its own payload from a folder however deep, also when the first 1,022 bytes
+// of its name name another package.
+TEST_F(PackageRun, DeepStartDirectoryAndPackageFolder) {
   if (is_windows()) {
-    GTEST_SKIP() << "cmd.exe and the ANSI calls stop at 260 characters";
+    GTEST_SKIP() << "cmd.exe, which starts the packages here, takes no program or start directory "
+                    "past 260 characters";
   }
+  // Folders below the test's own, to about 900 bytes.
+  std::string deep = m_dir.path();
+  for (char c = 'a'; deep.size() < 898; ++c) {
+    deep += native_separator() + std::string(std::min<std::size_t>(200, 898 - deep.size()), c);
+    ASSERT_TRUE(make(deep));
+  }
+  // The package that the first 1,022 bytes of the last row's name name runs a failing command.
+  std::string other = in(deep, std::string(1022 - deep.size() - 1, 'p'));
+  ASSERT_EQ(other.size(), 1022u);
+  build("T --exit-status 9");
+  std::error_code error;
+  fs::copy_file(fs::u8path(m_package), fs::u8path(other), error);
+  ASSERT_FALSE(error) << error.message();
   build(k_sample_template);
-  std::string start = m_dir.path();
-  for (int i = 0; i < 5; ++i) {
-    start += "/" + std::string(120, static_cast<char>('a' + i));
-    ASSERT_TRUE(make(start));
+  const std::string package = m_package;
+  struct Case {
+    const char* what;
+    bool deep_start;
+    std::string package;
+  } cases[] = {
+      {"a deep start directory", true, package},
+      {"a package named by more than 1,022 bytes", false, in(deep, std::string(130, 'q'))},
+      {"a name cut to 1,022 bytes names another package", false, other + "_own"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.package != package) {
+      fs::copy_file(fs::u8path(package), fs::u8path(c.package), error);
+      ASSERT_FALSE(error) << error.message();
+    }
+    m_package = c.package;
+    std::string start = c.deep_start ? deep : m_scratch;
+    ProcessResult result = run_in(start, {"--sfx-extract-dir", m_dir.path()});
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_EQ(result.err, "");
+    std::vector<std::string> arguments = reported_arguments(result.out);
+    ASSERT_EQ(arguments.size(), 4u) << result.out;
+    EXPECT_EQ(arguments[3], start_dir_seen(start));
   }
-  ASSERT_GT(start.size(), 600u);
-  ProcessResult result = run_in(start, {"--sfx-extract-dir", m_dir.path()});
-  EXPECT_EQ(result.status, 0) << result.out << result.err;
-  std::vector<std::string> arguments = reported_arguments(result.out);
-  ASSERT_EQ(arguments.size(), 4u) << result.out;
-  EXPECT_EQ(arguments[3], start + "/");
 }
 
 // A temporary folder mounted noexec makes every package fail with the shell's 126; the run keeps
@@ -557,9 +587,10 @@ TEST_F(PackageRun, CommandStartsWithTheStubsSignalsAndDescriptors) {
       {"ENOENT", true, "missing --list-fds 'a b' %argv%", 127, "not found"},
   };
   // How the stub's own shell starts it: as from a job-control shell, as a background job of a
-  // shell without job control, under nohup, with a signal blocked.
+  // shell without job control, under nohup, with a signal blocked, with a file-size limit's signal
+  // ignored (which the stub ignores for itself in any case).
   const char* stub_starts[] = {"", "--ignore-signal=INT,QUIT", "--ignore-signal=HUP",
-                               "--block-signal=USR2"};
+                               "--block-signal=USR2", "--ignore-signal=XFSZ"};
   const std::string reporting[] = {"open descriptors", "ignored signals", "blocked signals"};
   for (const Line& line : lines) {
     build_with(line.command_template,

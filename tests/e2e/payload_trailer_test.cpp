@@ -58,8 +58,9 @@ TEST_F(PayloadTrailer, LayoutVersionMismatchEndsTheRun) {
 }
 
 // A full disk while the archive is copied out, for real: the stub runs under a file-size limit of
-// a few KiB (SIGXFSZ ignored, so writes fail with EFBIG). The run ends through the ending, which
-// deletes the half-written archive from the given directory.
+// a few KiB, with SIGXFSZ ignored by its caller or at its default (the stub ignores it itself, so
+// writes fail with EFBIG rather than ending it). The run ends through the ending, which deletes
+// the half-written archive from the given directory, or the whole temporary work directory.
 TEST_F(PayloadTrailer, FullDiskDuringTheCopyEndsTheRunAndRemovesTheArchive) {
   if (platform::platform_kind() == platform::PlatformKind::Windows) {
     GTEST_SKIP() << "needs a POSIX shell's ulimit";
@@ -72,15 +73,42 @@ TEST_F(PayloadTrailer, FullDiskDuringTheCopyEndsTheRunAndRemovesTheArchive) {
   }
   ASSERT_TRUE(write_file(payload + "/noise.bin", noise));
   ASSERT_TRUE(build_package(stub_artifact(), payload, "bin/tool.txt", std::nullopt, package));
+  std::string temp = dir.file("temp");
+  fs::create_directories(temp);
 
-  ProcessResult result = run_process("/bin/sh",
-                                     {"-c", "trap '' XFSZ; ulimit -f 8; exec \"$0\" \"$@\"",
-                                      package, "--sfx-extract-dir", given, "--sfx-no-pause"},
-                                     dir.path());
-  EXPECT_EQ(result.status, 252);
-  EXPECT_EQ(result.err, "-E- Failed to write on file " + join_path(given, "archive.zip") +
-                            ", might be out of space\n");
-  EXPECT_EQ(tree_listing(given), std::vector<std::string>{});
+  struct Case {
+    const char* what;
+    const char* signal_setting;
+    bool given_directory;
+  } cases[] = {
+      {"SIGXFSZ ignored by the caller", "trap '' XFSZ; ", true},
+      {"SIGXFSZ at its default", "", true},
+      {"in a temporary work directory", "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> arguments = {
+        "-c", std::string(c.signal_setting) + "ulimit -f 8; exec \"$0\" \"$@\"", package,
+        "--sfx-no-pause"};
+    if (c.given_directory) {
+      arguments.insert(arguments.end(), {"--sfx-extract-dir", given});
+    }
+    ScopedEnvironment temp_variable("TEMP", temp);
+    ProcessResult result = run_process("/bin/sh", arguments, dir.path());
+    EXPECT_EQ(result.status, 252);
+    std::string::size_type name_end = result.err.find("/archive.zip, might be out of space\n");
+    ASSERT_NE(name_end, std::string::npos) << result.err;
+    EXPECT_EQ(result.err.substr(name_end), "/archive.zip, might be out of space\n");
+    std::string named = result.err.substr(0, name_end);
+    if (c.given_directory) {
+      EXPECT_EQ(named, "-E- Failed to write on file " + given);
+    } else {
+      // The temporary work directory's name ends with the user and the process id.
+      EXPECT_EQ(named.rfind("-E- Failed to write on file " + temp + "/sfxter_", 0), 0u) << named;
+    }
+    EXPECT_EQ(tree_listing(given), std::vector<std::string>{});
+    EXPECT_EQ(tree_listing(temp), std::vector<std::string>{});
+  }
 }
 
 TEST_F(PayloadTrailer, GeneratorPackageVerifiesAndExtracts) {
