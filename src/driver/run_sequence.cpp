@@ -133,8 +133,8 @@ void refresh_extraction_directory(const Run& run) {
   if (!run.options.extract_only) {
     return;
   }
-  (void)platform::remove_tree_contents(run.extraction_dir, "");
   std::string data_dir = run.extraction_dir;
+  (void)make_fresh_directory(data_dir, run.platform);
   for (const char* name : {"device_info", "json"}) {
     data_dir = join_path(data_dir, name, run.platform);
     (void)make_fresh_directory(data_dir, run.platform);

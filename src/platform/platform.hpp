@@ -132,8 +132,9 @@ int process_id();
 // This process's environment, one "NAME=value" entry per variable, in its own order.
 std::vector<std::string> environment_entries();
 
-// Who may enter a directory that `make_directory` creates: `Shared` leaves it to the platform's
-// defaults (the umask on Linux), `Private` limits it to the current user.
+// Who may enter a directory that `make_directory` creates: `Shared` lets everybody read and enter
+// it, `Private` the current user alone. Nobody but its owner may ever write into it, whatever the
+// umask (Linux: mode 0755 or 0700, set as it is made, which the umask can only narrow).
 enum class DirectoryAccess { Shared, Private };
 
 // Creates one directory (the parent must exist). Returns 0 or an errno value (EEXIST when the
@@ -294,12 +295,17 @@ struct FileSystemInfo {
 // Deletes `path` with everything below it. Never follows a symbolic link (or junction): a link is
 // removed, not what it points to. A directory that denies its owner reading, writing or entering
 // (mode 000, 100, 300, ...) is opened up for the owner first. Goes on past entries it cannot
-// remove and returns the first errno value it met, or 0.
+// remove and returns the first errno value it met, or 0. On Linux it holds a bounded number of
+// descriptors however deep the tree, and removes a large tree on two threads (on the calling
+// thread alone when no second one can start).
 [[nodiscard]] int remove_tree(const std::string& path);
 
-// Deletes everything inside the directory `path` but its entry `kept_name`, like remove_tree does
-// below `path`; `path` itself stays. Returns the first errno value met, or 0.
-[[nodiscard]] int remove_tree_contents(const std::string& path, const std::string& kept_name);
+// Makes the directory `path`, which must be the current user's own, open to that user alone (Linux:
+// mode 0700), and then deletes everything inside it but its entry `kept_name`, like remove_tree
+// does below `path`; `path` itself stays. On Linux both go through one descriptor opened without
+// following a link: a link at `path` fails (ENOTDIR), another user's directory too (EPERM), and
+// nothing below is looked up through the name again. Returns the first errno value met, or 0.
+[[nodiscard]] int empty_private_directory(const std::string& path, const std::string& kept_name);
 
 // Deletes the empty directory `path`. Returns 0 or an errno value (ENOTEMPTY when it holds
 // anything).

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Zlib
 // Files and folders of the POSIX platform layer.
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -14,8 +13,6 @@
 #include <cstring>
 #include <ctime>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "platform/platform.hpp"
 #include "platform/posix_internal.hpp"
@@ -25,76 +22,6 @@
 namespace platform {
 
 namespace {
-
-int remove_below(int parent_fd, const char* name);
-
-// Removes every entry of the open directory `dir_fd` but `kept_name` (none when null). Returns the
-// first errno value met, or 0.
-int remove_entries(int dir_fd, const char* kept_name) {
-  int dup_fd = dup(dir_fd);
-  if (dup_fd < 0) {
-    return errno;
-  }
-  DIR* dir = fdopendir(dup_fd);
-  if (dir == nullptr) {
-    int error = errno;
-    close(dup_fd);
-    return error;
-  }
-  // Names and types are gathered first: the directory changes while its entries go. An entry
-  // that the directory says is no directory is unlinked at once, without a stat.
-  std::vector<std::pair<std::string, unsigned char>> entries;
-  while (dirent* entry = readdir(dir)) {
-    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0 &&
-        (kept_name == nullptr || std::strcmp(entry->d_name, kept_name) != 0)) {
-      entries.emplace_back(entry->d_name, entry->d_type);
-    }
-  }
-  closedir(dir);
-  int first_error = 0;
-  for (const auto& [name, type] : entries) {
-    int error = type != DT_DIR && type != DT_UNKNOWN && unlinkat(dir_fd, name.c_str(), 0) == 0
-                    ? 0
-                    : remove_below(dir_fd, name.c_str());
-    if (first_error == 0) {
-      first_error = error;
-    }
-  }
-  return first_error;
-}
-
-// Removes `name` in `parent_fd` with everything below it; a symbolic link is removed itself.
-int remove_below(int parent_fd, const char* name) {
-  struct stat info {};
-  if (fstatat(parent_fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
-    return errno;
-  }
-  if (!S_ISDIR(info.st_mode)) {
-    return unlinkat(parent_fd, name, 0) == 0 ? 0 : errno;
-  }
-  // A directory that denies us reading, writing or entering would keep its entries, and one
-  // that denies reading cannot even be opened: its owner gets rwx first. glibc changes the mode
-  // without following a link (through /proc); where that is not possible, a directory that can
-  // be opened still gets rwx through its descriptor.
-  bool opened_up = (info.st_mode & S_IRWXU) == S_IRWXU ||
-                   fchmodat(parent_fd, name, (info.st_mode & 07777) | S_IRWXU,
-                            AT_SYMLINK_NOFOLLOW) == 0;
-  FileHandle directory(openat(parent_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  int first_error = 0;
-  if (!directory.is_open()) {
-    first_error = errno;
-  } else {
-    if (!opened_up) {
-      fchmod(descriptor_of(directory), (info.st_mode & 07777) | S_IRWXU);
-    }
-    first_error = remove_entries(descriptor_of(directory), nullptr);
-    (void)directory.close();
-  }
-  if (unlinkat(parent_fd, name, AT_REMOVEDIR) != 0 && first_error == 0) {
-    first_error = errno;
-  }
-  return first_error;
-}
 
 // Whether the call that just failed was interrupted by a signal that asked for nothing: it is then
 // made again. After a request to end the process it is not, and fails with EINTR.
@@ -106,7 +33,8 @@ bool interrupted_without_request() {
 }  // namespace
 
 int make_directory(const std::string& path, DirectoryAccess access) {
-  mode_t mode = access == DirectoryAccess::Private ? 0700 : 0777;
+  // The mode is set as the folder is made; the umask can only take bits away.
+  mode_t mode = access == DirectoryAccess::Private ? 0700 : 0755;
   return mkdir(path.c_str(), mode) == 0 ? 0 : errno;
 }
 
@@ -372,21 +300,6 @@ int query_path(const std::string& path, PathKind& kind) {
 }
 
 int remove_file(const std::string& path) { return unlink(path.c_str()) == 0 ? 0 : errno; }
-
-int remove_tree(const std::string& path) {
-  if (path.empty()) {
-    return ENOENT;
-  }
-  return remove_below(AT_FDCWD, path.c_str());
-}
-
-int remove_tree_contents(const std::string& path, const std::string& kept_name) {
-  FileHandle dir(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!dir.is_open()) {
-    return errno;
-  }
-  return remove_entries(descriptor_of(dir), kept_name.c_str());
-}
 
 int remove_directory(const std::string& path) { return rmdir(path.c_str()) == 0 ? 0 : errno; }
 

@@ -2,11 +2,15 @@
 #include "platform/platform.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "testing/scoped_temp_dir.hpp"
 
@@ -28,6 +32,104 @@ TEST(PosixPlatform, RemoveTreeNeverFollowsLinks) {
   EXPECT_EQ(read_file(dir.file("outside/precious")), "keep");
   EXPECT_EQ(platform::remove_tree(dir.file("tree")), ENOENT);
   EXPECT_EQ(platform::remove_tree(""), ENOENT);
+}
+
+int open_descriptors() {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    (void)entry;
+    ++count;
+  }
+  return count;
+}
+
+// Trees of any shape go whole with a few descriptors: a chain deeper than the process may open
+// descriptors, and trees with enough folders side by side to be removed on two threads. In every
+// folder of each branch a file, a link to a folder outside and a link to a file outside (never
+// followed); some folders deny their owner writing or everything.
+TEST(PosixPlatform, RemoveTreeTakesAnyShapeWithFewDescriptors) {
+  ScopedTempDir dir;
+  ASSERT_EQ(platform::make_directory(dir.file("outside"), platform::DirectoryAccess::Shared), 0);
+  ASSERT_TRUE(write_file(dir.file("outside/precious"), "keep"));
+  struct Case {
+    const char* what;
+    int branches;  // folders side by side in the tree's top folder
+    int depth;     // each a chain of this many folders
+    const char* kept;  // emptied with empty_private_directory, keeping this name; else remove_tree
+  } cases[] = {
+      {"one chain 100 deep", 1, 100, nullptr},
+      {"40 chains 3 deep", 40, 3, nullptr},
+      {"20 chains 12 deep", 20, 12, nullptr},
+      {"a leftover of 16 chains 10 deep", 16, 10, ".sfx-lock"},
+  };
+  for (const Case& c : cases) {
+    std::string tree = dir.file("tree");
+    ASSERT_EQ(platform::make_directory(tree, platform::DirectoryAccess::Shared), 0) << c.what;
+    if (c.kept != nullptr) {
+      ASSERT_TRUE(write_file(tree + "/" + c.kept, "")) << c.what;
+    }
+    std::vector<std::string> locked;
+    for (int branch = 0; branch < c.branches; ++branch) {
+      std::string folder = tree + "/b" + std::to_string(branch);
+      for (int level = 0; level < c.depth; ++level, folder += "/d") {
+        ASSERT_EQ(platform::make_directory(folder, platform::DirectoryAccess::Shared), 0) << c.what;
+        ASSERT_TRUE(write_file(folder + "/f", "x")) << c.what;
+        if (level % 10 == 3) {
+          std::filesystem::create_directory_symlink(dir.file("outside"), folder + "/link");
+          std::filesystem::create_symlink(dir.file("outside/precious"), folder + "/file-link");
+        }
+        if (level % 10 == 5 || level % 10 == 7) {
+          locked.push_back(folder);
+        }
+      }
+    }
+    for (std::size_t i = 0; i < locked.size(); ++i) {
+      ASSERT_EQ(platform::set_file_mode(locked[i], i % 2 == 0 ? 0500 : 0), 0) << c.what;
+    }
+
+    int descriptors = open_descriptors();
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit few = saved;
+    few.rlim_cur = 64;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &few), 0);
+    int error = c.kept == nullptr ? platform::remove_tree(tree)
+                                  : platform::empty_private_directory(tree, c.kept);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+
+    EXPECT_EQ(error, 0) << c.what << ": " << std::strerror(error);
+    EXPECT_EQ(open_descriptors(), descriptors) << c.what;
+    if (c.kept == nullptr) {
+      EXPECT_FALSE(path_exists(tree)) << c.what;
+    } else {
+      EXPECT_EQ(tree_listing(tree), std::vector<std::string>{c.kept}) << c.what;
+      EXPECT_EQ(platform::run_shell("[ \"$(stat -c %a " + tree + ")\" = 700 ]"), 0) << c.what;
+      EXPECT_EQ(platform::remove_tree(tree), 0) << c.what;
+    }
+    EXPECT_EQ(tree_listing(dir.path()),
+              (std::vector<std::string>{"outside/", "outside/precious"}))
+        << c.what;
+    EXPECT_EQ(read_file(dir.file("outside/precious")), "keep") << c.what;
+  }
+}
+
+// A leftover work directory is emptied only when it is the user's own folder, reached without a
+// link, and it is made the user's alone first.
+TEST(PosixPlatform, EmptyPrivateDirectoryTakesOnlyTheUsersOwnFolder) {
+  ScopedTempDir dir;
+  ASSERT_EQ(platform::make_directory(dir.file("outside"), platform::DirectoryAccess::Shared), 0);
+  ASSERT_TRUE(write_file(dir.file("outside/precious"), "keep"));
+  ASSERT_EQ(platform::run_shell("ln -s outside link && ln -s outside/precious file-link"), 0);
+  EXPECT_EQ(platform::empty_private_directory(dir.file("link"), "x"), ENOTDIR);
+  EXPECT_EQ(platform::empty_private_directory(dir.file("file-link"), "x"), ENOTDIR);
+  EXPECT_EQ(platform::empty_private_directory(dir.file("missing"), "x"), ENOENT);
+  if (platform::run_shell("[ \"$(id -u)\" = 0 ]") == 0) {
+    // Root could empty anybody's folder; another user's is left as it is.
+    ASSERT_EQ(platform::run_shell("chown 54322 outside"), 0);
+    EXPECT_EQ(platform::empty_private_directory(dir.file("outside"), "x"), EPERM);
+  }
+  EXPECT_EQ(platform::run_shell("[ \"$(stat -c %a outside)\" = 755 ]"), 0);
+  EXPECT_EQ(read_file(dir.file("outside/precious")), "keep");
 }
 
 // The work directory's lock: one holder at a time, in this process too; the commands the run

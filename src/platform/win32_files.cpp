@@ -268,7 +268,7 @@ int remove_tree(const std::string& path) {
   return remove_tree_entry(wide, attributes);
 }
 
-int remove_tree_contents(const std::string& path, const std::string& kept_name) {
+int empty_private_directory(const std::string& path, const std::string& kept_name) {
   std::wstring wide;
   int error = extended_length_path(path, wide);
   if (error != 0) {

@@ -111,12 +111,11 @@ int claim_work_directory(const std::string& path, TargetPlatform target, WorkDir
     }
     return k_name_taken;
   }
-  if (!fresh) {
-    // The leftover of a run that ended without its ending (killed, say).
-    if (platform::remove_tree_contents(path, k_work_directory_lock_name) != 0 ||
-        platform::set_file_mode(path, 0700) != 0) {
-      return k_name_taken;
-    }
+  // The leftover of a run that ended without its ending (killed, say) is made the user's alone
+  // before it is emptied, both through one descriptor: in a temporary directory without the
+  // sticky bit another user could swap the name meanwhile.
+  if (!fresh && platform::empty_private_directory(path, k_work_directory_lock_name) != 0) {
+    return k_name_taken;
   }
   lock = std::move(candidate);
   return 0;
@@ -291,7 +290,7 @@ int remove_work_directory(const std::string& work_dir, TargetPlatform target,
     return remove_directory_tree(work_dir, target);
   }
   int error = removed_with_retries(target, [&work_dir] {
-    return platform::remove_tree_contents(work_dir, k_work_directory_lock_name);
+    return platform::empty_private_directory(work_dir, k_work_directory_lock_name);
   });
   // Removed while still locked (Windows lets the file go when the lock does), so that a run
   // finding the directory now can only take it once it is empty; the last step then leaves it to

@@ -161,6 +161,8 @@ TEST_F(SharedMachine, NamesPlantedByAnotherUserNeitherBlockNorCatchARun) {
 
 // A package whose folder is open to everybody (mode 0777 in the archive), unpacked into a shared
 // folder: another user may neither put a file of their own in the tool's place nor write into it.
+// Neither into the folders the run makes itself (the extraction directory, device_info and its
+// json folder) and those an entry needs (deep/er), whatever the umask.
 TEST_F(SharedMachine, ExtractedFoldersAndFilesAreNeverWritableForOthers) {
   std::string archive = m_dir.file("payload.zip");
   const std::string tool = "#!/bin/sh\necho the package's tool\n";
@@ -194,11 +196,20 @@ TEST_F(SharedMachine, ExtractedFoldersAndFilesAreNeverWritableForOthers) {
                                             false));
     ASSERT_EQ(result.status, 0) << c.umask << ": " << result.out << result.err;
     EXPECT_EQ(shell("stat -c %a " + extracted + "/tools " + extracted + "/tools/tool.sh " +
-                    extracted + "/notes.txt " + extracted + "/deep " + extracted + "/deep/er")
+                    extracted + "/notes.txt")
                   .out,
               std::string(c.folder_mode) + "\n" + c.file_mode + "\n" +
-                  (c.umask == std::string("077") ? "600" : "644") + "\n" + c.folder_mode + "\n" +
-                  c.folder_mode + "\n")
+                  (c.umask == std::string("077") ? "600" : "644") + "\n")
+        << "umask " << c.umask;
+    std::string made_folders, modes;
+    for (const char* folder : {"", "/device_info", "/device_info/json", "/deep", "/deep/er"}) {
+      made_folders += " " + extracted + folder;
+      modes += std::string(c.folder_mode) + "\n";
+    }
+    EXPECT_EQ(shell("stat -c %a" + made_folders).out, modes) << "umask " << c.umask;
+    EXPECT_NE(shell(as_user(k_other_user) + "touch " + extracted + "/device_info/json/x.json")
+                  .status,
+              0)
         << "umask " << c.umask;
     // The other user tries to swap the tool and to change it.
     EXPECT_NE(shell(as_user(k_other_user) + "mv -f " + forged + " " + extracted +

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Zlib
 // Linux-only conditions of the stub as a process that a test can bring about for real: a user
-// without a name, an empty program name, very long command lines, a host that lacks every library
-// but glibc.
+// without a name, an empty program name, very long command lines, few descriptors for a deep
+// payload, a host that lacks every library but glibc.
 
 #include <gtest/gtest.h>
 
@@ -108,6 +108,35 @@ TEST_F(StubProcessLimits, OddCommandLinesDoNotCrashTheStub) {
         << c.name << ": " << result.err;
     // The given directory holds nothing afterwards (the output files are gone with the run).
     EXPECT_EQ(tree_listing(m_dir.path()), std::vector<std::string>{}) << c.name;
+  }
+}
+
+// A payload 100 folders deep, run with 64 descriptors at most: the run ends with the command's
+// status and removes everything, in a temporary work directory and in a given one.
+TEST_F(StubProcessLimits, DeepPayloadRunsAndGoesWithFewDescriptors) {
+  std::string payload = m_dir.file("payload");
+  std::string temp = m_dir.file("temp");
+  std::string given = m_dir.file("given");
+  std::string package = m_dir.file("package");
+  for (const std::string& folder : {payload, temp, given}) {
+    ASSERT_EQ(platform::make_directory(folder, platform::DirectoryAccess::Shared), 0);
+  }
+  ASSERT_TRUE(write_file(payload + "/tool.sh", "#!/bin/sh\necho tool ran\n"));
+  ASSERT_EQ(platform::set_file_mode(payload + "/tool.sh", 0755), 0);
+  std::string folder = payload;
+  for (int level = 0; level < 100; ++level) {
+    folder += "/d";
+    ASSERT_EQ(platform::make_directory(folder, platform::DirectoryAccess::Shared), 0);
+    ASSERT_TRUE(write_file(folder + "/f", "x"));
+  }
+  ASSERT_TRUE(build_package(stub_artifact(), payload, "tool.sh", std::nullopt, package));
+  for (const std::string& where : {std::string(), " --sfx-extract-dir " + given}) {
+    ProcessResult result = shell("ulimit -n 64 && TEMP=" + quote_for_shell(temp) + " " +
+                                 quote_for_shell(package) + " --sfx-no-pause" + where);
+    EXPECT_EQ(result.status, 0) << where << ": " << result.err;
+    EXPECT_EQ(result.out, "tool ran\n") << where;
+    EXPECT_EQ(tree_listing(temp), std::vector<std::string>{}) << where;
+    EXPECT_EQ(tree_listing(given), std::vector<std::string>{}) << where;
   }
 }
 
