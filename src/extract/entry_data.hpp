@@ -96,7 +96,7 @@ struct EntryCopy {
 // end of its final block with every stored byte taken in; stored data must be as long as its size
 // (else DamagedData). Between two pieces it looks for a request to end the process and for `stop`.
 // On two threads (EntryBuffers) the CRC is still computed here; a failed write of the other thread
-// counts before anything this one found after the pieces it had handed over, so the outcome is
-// the one-thread outcome.
+// counts before anything this one found after the pieces it had handed over, and those pieces are
+// written before it returns, so a failure ends and leaves the file as it would on one thread.
 EntryCopy copy_entry_data(const ArchiveReader& read, const EntryDataSpan& span,
                           EntryBuffers& buffers, EntrySink& out, const EntryStop& stop = {});
