@@ -11,6 +11,7 @@
 #include "extract/entry_sink.hpp"
 #include "extract/extraction_plan.hpp"
 #include "extract/parallel_extraction.hpp"
+#include "extract/write_ring.hpp"
 #include "platform/platform.hpp"
 
 int extract_archive(const platform::FileHandle& archive_file, const std::string& target_dir,
@@ -18,7 +19,8 @@ int extract_archive(const platform::FileHandle& archive_file, const std::string&
   DiskSink sink;
   DiskSink second_sink;
   return extract_archive(archive_file, target_dir, target,
-                         ExtractionEngine{&sink, &second_sink, k_parallel_entries});
+                         ExtractionEngine{&sink, &second_sink, k_parallel_entries,
+                                          k_ring_entry_size});
 }
 
 namespace {
@@ -55,7 +57,7 @@ int extract_from(ArchiveRegion& region, const std::string& target_dir, TargetPla
     }
   }
   return extract_all_entries(ArchiveAccess{archive.get(), stream.reader(), target},
-                             platform::file_creation_mask(), *engine.sink);
+                             platform::file_creation_mask(), *engine.sink, engine.ring_entry_size);
 }
 
 }  // namespace

@@ -50,13 +50,16 @@ struct ArchiveRegion;
 [[nodiscard]] int extract_archive_region(ArchiveRegion region, const std::string& target_dir,
                                          TargetPlatform target);
 
-// How an extraction goes about its work: where each of its two threads writes, and from how many
-// entries on it starts the second. extract_archive above writes to the disk from sixteen entries
-// on; tests and the fuzz targets choose their own.
+// How an extraction goes about its work: where each of its two threads writes, from how many
+// entries on it starts the second, and, on one thread, from which entry size on a second thread
+// writes an entry's data while the first inflates it. extract_archive above writes to the disk
+// from sixteen entries on, and a large entry on two threads; tests and the fuzz targets choose
+// their own.
 struct ExtractionEngine {
   EntrySink* sink = nullptr;
   EntrySink* second_sink = nullptr;
   std::uint64_t parallel_entries = 0;
+  std::uint64_t ring_entry_size = UINT64_MAX;
 };
 
 // extract_archive with `engine`'s sinks and threshold.

@@ -56,11 +56,14 @@ class ArchiveExtractionTest : public ::testing::Test {
     return extract_written();
   }
 
-  Extraction extract_written(const std::string& archive_path = "") {
+  // A `ring_entry_size` other than 0 replaces the entry size from which a thread of its own
+  // writes an entry's data.
+  Extraction extract_written(const std::string& archive_path = "",
+                             std::uint64_t ring_entry_size = 0) {
     Extraction extraction;
     ::testing::internal::CaptureStdout();
-    extraction.result =
-        extract_archive_file(archive_path.empty() ? m_archive : archive_path, m_target);
+    extraction.result = extract_archive_file(archive_path.empty() ? m_archive : archive_path,
+                                             m_target, ring_entry_size);
     extraction.out = ::testing::internal::GetCapturedStdout();
     return extraction;
   }
@@ -443,6 +446,13 @@ TEST_F(ArchiveExtractionTest, DamagedDataStopsTheExtraction) {
   plain.data = std::string(20000, 'a') + "tail";
   ArchiveEntry stored = plain;
   stored.method = ArchiveMethod::Stored;
+  // Many times the writer thread's buffers.
+  ArchiveEntry large = plain;
+  for (int i = 0; large.data.size() < (3 << 20); ++i) {
+    large.data += std::to_string(i * 7919);
+  }
+  ArchiveEntry large_stored = large;
+  large_stored.method = ArchiveMethod::Stored;
   const std::string twenty(20, 'x');
   // A stored deflate block (final or not) that says it holds `length` bytes and holds `content`.
   auto stored_block = [](bool final, unsigned length, const std::string& content) {
@@ -460,6 +470,8 @@ TEST_F(ArchiveExtractionTest, DamagedDataStopsTheExtraction) {
       {"stored data with one byte changed", stored, first_data_byte('X'), crc_error},
       {"stored data with a wrong CRC", stored, wrong_crc, crc_error},
       {"deflated data with a wrong CRC", plain, wrong_crc, crc_error},
+      {"large deflated data with a wrong CRC", large, wrong_crc, crc_error},
+      {"large stored data with one byte changed", large_stored, first_data_byte('X'), crc_error},
       {"deflated data starting with a reserved block type", plain, first_data_byte(0xff),
        data_error},
       // Each of these would pass the CRC check: the stream must also end with the entry's size.
@@ -487,11 +499,26 @@ TEST_F(ArchiveExtractionTest, DamagedDataStopsTheExtraction) {
       c.damage(bytes);
     }
     ASSERT_TRUE(write_file(m_archive, bytes));
-    Extraction extraction = extract_written();
-    EXPECT_EQ(extraction.result, k_extract_incomplete);
-    EXPECT_EQ(extraction.out, c.out);
-    EXPECT_FALSE(path_exists(in_target("after.txt")));
-    ASSERT_EQ(platform::set_current_directory(m_dir.path()), 0);
+    // On one thread, then with the data written by a thread of its own, which must leave the
+    // same: the message, and the damaged entry's file as far as it was written.
+    std::string left;
+    for (std::uint64_t ring_entry_size : {std::uint64_t{UINT64_MAX}, std::uint64_t{1}}) {
+      SCOPED_TRACE(ring_entry_size == 1 ? "writer thread" : "one thread");
+      Extraction extraction = extract_written("", ring_entry_size);
+      EXPECT_EQ(extraction.result, k_extract_incomplete);
+      EXPECT_EQ(extraction.out, c.out);
+      EXPECT_FALSE(path_exists(in_target("after.txt")));
+      ASSERT_EQ(platform::set_current_directory(m_dir.path()), 0);
+      std::string file =
+          path_exists(in_target("damaged.txt")) ? read_file(in_target("damaged.txt")) : "none";
+      if (ring_entry_size != 1) {
+        left = file;
+      } else {
+        EXPECT_EQ(file.size(), left.size());
+        EXPECT_TRUE(file == left);
+      }
+      (void)platform::remove_file(in_target("damaged.txt"));
+    }
   }
   // The same streams, whole, extract.
   for (const ArchiveEntry& sound :

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <new>
 
+#include "extract/write_ring.hpp"
 #include "platform/platform.hpp"
 
 struct EntryBuffers::Memory {
@@ -15,7 +16,8 @@ struct EntryBuffers::Memory {
   inflate_state inflater;
 };
 
-EntryBuffers::EntryBuffers() : m_memory(new (std::nothrow) Memory) {}
+EntryBuffers::EntryBuffers(std::uint64_t ring_entry_size)
+    : m_memory(new (std::nothrow) Memory), m_ring_entry_size(ring_entry_size) {}
 
 EntryBuffers::~EntryBuffers() = default;
 
@@ -23,18 +25,47 @@ bool EntryBuffers::allocated() const { return m_memory != nullptr; }
 
 namespace {
 
-// Writes `size` bytes from `data` to `out`, adding them to `copy`. False when the write failed.
-bool write_out(EntrySink& out, const unsigned char* data, std::size_t size, EntryCopy& copy) {
+static_assert(WriteRing::k_slot_size == EntryBuffers::k_output_size, "one piece fits either");
+
+// Where the copy puts its pieces: into the output buffer, written to the sink on this thread, or
+// into the ring's buffers, which the ring's thread writes.
+class Outlet {
+ public:
+  Outlet(EntrySink& sink, unsigned char* buffer, WriteRing* ring)
+      : m_sink(sink), m_buffer(buffer), m_ring(ring) {}
+
+  // Room for the next piece, k_output_size bytes; nullptr when the ring's thread has ended.
+  unsigned char* room() { return m_ring != nullptr ? m_ring->room() : m_buffer; }
+  // The first `size` bytes of the room go out. Returns what the sink's write returned; the ring's
+  // failures come out when it is finished.
+  int put(std::size_t size) {
+    if (m_ring != nullptr) {
+      m_ring->put(size);
+      return 0;
+    }
+    return m_sink.write(m_buffer, size);
+  }
+
+ private:
+  EntrySink& m_sink;
+  unsigned char* m_buffer;
+  WriteRing* m_ring;
+};
+
+// Adds the `size` bytes at `piece`, the outlet's room, to `copy` and sends them out. False when
+// the write failed.
+bool write_out(Outlet& out, const unsigned char* piece, std::size_t size, EntryCopy& copy) {
   if (size == 0) {
     return true;
   }
-  copy.write_error = out.write(data, size);
+  // Before the piece goes out: the ring's thread may reuse it as soon as it is written.
+  copy.crc = crc32_gzip_refl(copy.crc, piece, size);
+  copy.written += size;
+  copy.write_error = out.put(size);
   if (copy.write_error != 0) {
     copy.outcome = EntryCopyOutcome::WriteFailed;
     return false;
   }
-  copy.crc = crc32_gzip_refl(copy.crc, data, size);
-  copy.written += size;
   return true;
 }
 
@@ -82,11 +113,9 @@ bool ends_at_its_size(const ArchiveReader& read_archive, const EntryDataSpan& sp
          read == span.stored_size;
 }
 
-}  // namespace
-
-EntryCopy copy_entry_data(const ArchiveReader& read_archive, const EntryDataSpan& span,
-                          EntryBuffers& buffers, EntrySink& out, const EntryStop& stop) {
-  EntryBuffers::Memory& memory = buffers.memory();
+// copy_entry_data, its pieces going out through `out`.
+EntryCopy copy_pieces(const ArchiveReader& read_archive, const EntryDataSpan& span,
+                      EntryBuffers::Memory& memory, Outlet& out, const EntryStop& stop) {
   inflate_state& inflater = memory.inflater;
   if (span.deflated) {
     isal_inflate_init(&inflater);
@@ -111,6 +140,32 @@ EntryCopy copy_entry_data(const ArchiveReader& read_archive, const EntryDataSpan
       copy.outcome = EntryCopyOutcome::Stopped;
       return copy;
     }
+    unsigned char* piece = out.room();
+    if (piece == nullptr) {
+      // The ring's thread ended: a failed write, which finishing the ring tells, or a request to
+      // end the process.
+      copy.outcome = EntryCopyOutcome::Interrupted;
+      return copy;
+    }
+    std::size_t room = static_cast<std::size_t>(
+        std::min<std::uint64_t>(EntryBuffers::k_output_size, span.size - copy.written));
+    if (!span.deflated) {
+      // Stored data is read straight into the piece and goes out as it is.
+      std::size_t count =
+          static_cast<std::size_t>(std::min<std::uint64_t>(room, span.stored_size - read));
+      if (count == 0) {
+        return copy;
+      }
+      if (!read_archive(span.offset + read, piece, count)) {
+        copy.outcome = EntryCopyOutcome::ReadFailed;
+        return copy;
+      }
+      read += count;
+      if (!write_out(out, piece, count, copy)) {
+        return copy;
+      }
+      continue;
+    }
     if (available == 0 && read < span.stored_size) {
       std::size_t wanted = static_cast<std::size_t>(
           std::min<std::uint64_t>(sizeof memory.input, span.stored_size - read));
@@ -125,27 +180,12 @@ EntryCopy copy_entry_data(const ArchiveReader& read_archive, const EntryDataSpan
       available = wanted;
       next = memory.input;
     }
-    std::size_t room = static_cast<std::size_t>(
-        std::min<std::uint64_t>(sizeof memory.output, span.size - copy.written));
-    if (!span.deflated) {
-      // Stored data goes out as it is, from the input buffer.
-      if (available == 0) {
-        return copy;
-      }
-      std::size_t count = std::min(available, room);
-      if (!write_out(out, next, count, copy)) {
-        return copy;
-      }
-      next += count;
-      available -= count;
-      continue;
-    }
     if (inflater.block_state == ISAL_BLOCK_FINISH) {
       return copy;
     }
     inflater.next_in = const_cast<unsigned char*>(next);
     inflater.avail_in = static_cast<std::uint32_t>(available);
-    inflater.next_out = memory.output;
+    inflater.next_out = piece;
     inflater.avail_out = static_cast<std::uint32_t>(room);
     if (isal_inflate(&inflater) < 0) {
       copy.outcome = EntryCopyOutcome::DamagedData;
@@ -155,7 +195,7 @@ EntryCopy copy_entry_data(const ArchiveReader& read_archive, const EntryDataSpan
     std::size_t produced = room - inflater.avail_out;
     next += consumed;
     available -= consumed;
-    if (!write_out(out, memory.output, produced, copy)) {
+    if (!write_out(out, piece, produced, copy)) {
       return copy;
     }
     // All the stored data taken in and nothing more to come out: the data ended short.
@@ -169,6 +209,29 @@ EntryCopy copy_entry_data(const ArchiveReader& read_archive, const EntryDataSpan
   }
   if (span.deflated && !ends_at_its_size(read_archive, span, memory, read, next, available)) {
     copy.outcome = EntryCopyOutcome::DamagedData;
+  }
+  return copy;
+}
+
+}  // namespace
+
+EntryCopy copy_entry_data(const ArchiveReader& read_archive, const EntryDataSpan& span,
+                          EntryBuffers& buffers, EntrySink& out, const EntryStop& stop) {
+  EntryBuffers::Memory& memory = buffers.memory();
+  WriteRing ring;
+  bool two_threads = span.size >= buffers.ring_entry_size() && ring.start(out);
+  Outlet outlet(out, memory.output, two_threads ? &ring : nullptr);
+  EntryCopy copy = copy_pieces(read_archive, span, memory, outlet, stop);
+  if (two_threads) {
+    // What went out was due before whatever this thread found after it: it is written (and may
+    // fail) first, as on one thread. Only an entry that stops for good drops the rest.
+    bool stopping = copy.outcome == EntryCopyOutcome::Interrupted ||
+                    copy.outcome == EntryCopyOutcome::Stopped;
+    int error = ring.finish(stopping ? WriteRing::Ending::Drop : WriteRing::Ending::WriteAll);
+    if (error != 0) {
+      copy.outcome = EntryCopyOutcome::WriteFailed;
+      copy.write_error = error;
+    }
   }
   return copy;
 }

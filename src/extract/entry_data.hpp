@@ -35,26 +35,34 @@ struct EntryStop {
   bool requested() const { return first_failure != nullptr && first_failure->load() < index; }
 };
 
+// An entry size no entry reaches: every entry is written on the thread that inflates it.
+inline constexpr std::uint64_t k_no_write_ring = UINT64_MAX;
+
 // The memory that entries' data streams through: an input buffer, an output buffer and the
-// inflate state, allocated once for a whole extraction.
+// inflate state, allocated once for a whole extraction. Entries of `ring_entry_size` bytes or more
+// are written by a thread of their own through a ring of buffers (extract/write_ring.hpp),
+// allocated for the entry, while this thread inflates; where that thread cannot start they are
+// written here as the others.
 class EntryBuffers {
  public:
   static constexpr std::size_t k_input_size = 32 * 1024;
   static constexpr std::size_t k_output_size = 64 * 1024;
 
-  EntryBuffers();
+  explicit EntryBuffers(std::uint64_t ring_entry_size = k_no_write_ring);
   ~EntryBuffers();
   EntryBuffers(const EntryBuffers&) = delete;
   EntryBuffers& operator=(const EntryBuffers&) = delete;
 
   // False when the memory could not be allocated.
   bool allocated() const;
+  std::uint64_t ring_entry_size() const { return m_ring_entry_size; }
 
   struct Memory;
   Memory& memory() { return *m_memory; }
 
  private:
   std::unique_ptr<Memory> m_memory;
+  std::uint64_t m_ring_entry_size;
 };
 
 // How copying an entry's data ended.
@@ -87,5 +95,8 @@ struct EntryCopy {
 // inflating deflated data, and stops at `span.size` bytes. Deflated data must end there: at the
 // end of its final block with every stored byte taken in; stored data must be as long as its size
 // (else DamagedData). Between two pieces it looks for a request to end the process and for `stop`.
+// On two threads (EntryBuffers) the CRC is still computed here; a failed write of the other thread
+// counts before anything this one found after the pieces it had handed over, and those pieces are
+// written before it returns, so a failure ends and leaves the file as it would on one thread.
 EntryCopy copy_entry_data(const ArchiveReader& read, const EntryDataSpan& span,
                           EntryBuffers& buffers, EntrySink& out, const EntryStop& stop = {});

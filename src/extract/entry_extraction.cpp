@@ -365,9 +365,10 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
   return close_entry_data(archive, info, copy.crc);
 }
 
-int extract_all_entries(const ArchiveAccess& access, unsigned creation_mask, EntrySink& sink) {
+int extract_all_entries(const ArchiveAccess& access, unsigned creation_mask, EntrySink& sink,
+                        std::uint64_t ring_entry_size) {
   unzFile archive = access.zip;
-  EntryBuffers buffers;
+  EntryBuffers buffers(ring_entry_size);
   if (!buffers.allocated()) {
     print_plain("Error allocating memory\n");
     return k_extract_incomplete;

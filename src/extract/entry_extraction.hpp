@@ -7,6 +7,7 @@
 
 #include <unzip.h>
 
+#include <cstdint>
 #include <string>
 
 #include "extract/archive_extraction.hpp"
@@ -53,11 +54,13 @@ std::string link_target_of(const ArchiveAccess& archive, const unz_file_info64& 
 
 // Extracts the entries of `archive` one after the other, from the current one, into `sink`, and
 // stops at the first that cannot be extracted completely. `creation_mask` is the process's umask,
-// read once for the extraction. Returns k_extract_ok when every entry was extracted, else
-// k_extract_incomplete (after the reason was printed), or k_extract_interrupted when a request to
-// end the process stopped it.
+// read once for the extraction. An entry of `ring_entry_size` bytes or more is written by a second
+// thread while this one inflates it (EntryBuffers). Returns k_extract_ok when every entry was
+// extracted, else k_extract_incomplete (after the reason was printed), or k_extract_interrupted
+// when a request to end the process stopped it.
 [[nodiscard]] int extract_all_entries(const ArchiveAccess& archive, unsigned creation_mask,
-                                      EntrySink& sink);
+                                      EntrySink& sink,
+                                      std::uint64_t ring_entry_size = k_no_write_ring);
 
 // Extracts the entry `archive` stands at into `sink`: a directory entry (name ending in '/' or
 // '\') becomes a directory, with missing parents; a file entry is written under its relative

@@ -163,13 +163,16 @@ class EntryExtractionTest : public ::testing::Test {
     EXPECT_EQ(platform::make_directory(m_target, platform::DirectoryAccess::Shared), 0);
   }
 
-  Extraction extract(const std::vector<ArchiveEntry>& entries, EntrySink& sink) {
+  Extraction extract(const std::vector<ArchiveEntry>& entries, EntrySink& sink,
+                     std::uint64_t ring_entry_size = k_no_write_ring) {
     EXPECT_TRUE(write_archive(m_archive, entries));
-    return extract_written(sink);
+    return extract_written(sink, nullptr, ring_entry_size);
   }
 
-  // With `second_sink`, on two threads, the second writing into `second_sink`.
-  Extraction extract_written(EntrySink& sink, EntrySink* second_sink = nullptr) {
+  // With `second_sink`, on two threads, the second writing into `second_sink`; else entries of
+  // `ring_entry_size` bytes or more are written by a thread of their own.
+  Extraction extract_written(EntrySink& sink, EntrySink* second_sink = nullptr,
+                             std::uint64_t ring_entry_size = k_no_write_ring) {
     Extraction extraction;
     platform::FileHandle file;
     ArchiveRegion region;
@@ -192,7 +195,7 @@ class EntryExtractionTest : public ::testing::Test {
     extraction.result =
         second_sink == nullptr
             ? extract_all_entries(ArchiveAccess{archive.get(), stream.reader(), this_platform()},
-                                  022, sink)
+                                  022, sink, ring_entry_size)
             : extract_in_parallel(stream, archive.get(), global.number_entry, this_platform(),
                                   022, sink, *second_sink);
     extraction.out = ::testing::internal::GetCapturedStdout();
@@ -205,8 +208,8 @@ class EntryExtractionTest : public ::testing::Test {
   std::string m_target;
 };
 
-// A write that fails stops the extraction with the system's reason, whichever step it is; the
-// entries before it stay, none after it is begun.
+// A write that fails stops the extraction with the system's reason, whichever step it is and
+// whichever thread writes; the entries before it stay, none after it is begun.
 TEST_F(EntryExtractionTest, FailingSinkStepsStopTheExtraction) {
   const std::string big(100000, 'z');
   auto reason = [](int error) { return std::string(std::strerror(error)) + "\n"; };
@@ -217,8 +220,13 @@ TEST_F(EntryExtractionTest, FailingSinkStepsStopTheExtraction) {
     // The entry the step fails for, and what it holds ("/" ending: a directory entry).
     std::string victim;
     std::string out;
+    // 1: every entry's data is written by a thread of its own.
+    std::uint64_t ring_entry_size = k_no_write_ring;
   } cases[] = {
       {"a full disk", Step::Write, ENOSPC, "full.bin", reason(ENOSPC)},
+      {"a full disk on the writer thread", Step::Write, ENOSPC, "full.bin", reason(ENOSPC), 1},
+      {"a write on the writer thread failing without a reason", Step::Write,
+       k_sink_failed_without_reason, "full.bin", "error in writing extracted file\n", 1},
       {"an interrupted write", Step::Write, EINTR, "full.bin", reason(EINTR)},
       {"a write failing without a reason", Step::Write, k_sink_failed_without_reason, "full.bin",
        "error in writing extracted file\n"},
@@ -237,7 +245,8 @@ TEST_F(EntryExtractionTest, FailingSinkStepsStopTheExtraction) {
         c.victim.back() == '/' ? unix_directory(c.victim) : unix_file(c.victim, big);
     FailingSink sink(c.step, c.error, c.victim);
     Extraction extraction =
-        extract({unix_file("before.txt", "b"), victim, unix_file("after.txt", "a")}, sink);
+        extract({unix_file("before.txt", "b"), victim, unix_file("after.txt", "a")}, sink,
+                c.ring_entry_size);
     EXPECT_EQ(extraction.result, k_extract_incomplete);
     EXPECT_EQ(extraction.out, c.out);
     EXPECT_EQ(read_file(m_dir.file("target/before.txt")), "b");

@@ -4,7 +4,8 @@
 // Where the extraction puts what it unpacks, as ninja's DiskInterface does for a build's outputs:
 // the disk (DiskSink), or nowhere (NullSink) for a run that only checks every entry. Tests put in
 // a sink of their own to make any step fail as a full disk or a directory in the way would. One
-// sink serves one thread: it holds at most one open output file. Calls come per entry and per
+// sink serves one thread at a time (a large entry's writes come from a writer thread of its own,
+// extract/write_ring.hpp): it holds at most one open output file. Calls come per entry and per
 // large piece of data, never per byte.
 
 #include <cstddef>

@@ -174,6 +174,16 @@ std::FILE* open_output_file(const std::string& path);
 // Waits for the thread that start_thread started to end, and lets it go.
 void join_thread(std::uintptr_t thread);
 
+// A counting semaphore between the threads of this process, starting at `count`; `semaphore`
+// then names it for the calls below. Returns 0 or an errno value (nothing was made then).
+[[nodiscard]] int create_semaphore(unsigned count, std::uintptr_t& semaphore);
+// Adds one to the count, waking one thread that waits.
+void post_semaphore(std::uintptr_t semaphore);
+// Waits until the count is above 0, then takes one from it. A signal does not end the wait.
+void wait_semaphore(std::uintptr_t semaphore);
+// Lets the semaphore go; no thread may wait for it any more.
+void close_semaphore(std::uintptr_t semaphore);
+
 // An open file of the operating system's: a descriptor on Linux, a HANDLE on Windows, kept as an
 // integer so that this header needs no system header. The one owner of such files in this
 // program: it closes the file when it goes; the file functions below take it.

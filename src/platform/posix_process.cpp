@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: Zlib
 // Processes of the POSIX platform layer: termination requests, the command's process and its
-// waiting, threads.
+// waiting, threads and their semaphores.
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <semaphore.h>
 #include <signal.h>
 #include <spawn.h>
 #if defined(__linux__)
@@ -329,6 +330,36 @@ int start_thread(void (*work)(void* argument), void* argument, std::uintptr_t& t
 }
 
 void join_thread(std::uintptr_t thread) { pthread_join(static_cast<pthread_t>(thread), nullptr); }
+
+int create_semaphore(unsigned count, std::uintptr_t& semaphore) {
+  sem_t* made = new (std::nothrow) sem_t;
+  if (made == nullptr) {
+    return ENOMEM;
+  }
+  if (sem_init(made, 0, count) != 0) {
+    int error = errno;
+    delete made;
+    return error;
+  }
+  semaphore = reinterpret_cast<std::uintptr_t>(made);
+  return 0;
+}
+
+void post_semaphore(std::uintptr_t semaphore) {
+  sem_post(reinterpret_cast<sem_t*>(semaphore));
+}
+
+void wait_semaphore(std::uintptr_t semaphore) {
+  // The termination signals' handler is installed without SA_RESTART.
+  while (sem_wait(reinterpret_cast<sem_t*>(semaphore)) != 0 && errno == EINTR) {
+  }
+}
+
+void close_semaphore(std::uintptr_t semaphore) {
+  sem_t* made = reinterpret_cast<sem_t*>(semaphore);
+  sem_destroy(made);
+  delete made;
+}
 
 int run_program(const std::vector<std::string>& arguments,
                 const std::vector<std::string>& environment, int& status) {

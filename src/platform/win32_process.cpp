@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Zlib
 // Processes of the Windows platform layer: console control events, the command's process,
-// threads.
+// threads and their semaphores.
 
 #include <windows.h>
 #include <process.h>
@@ -97,6 +97,25 @@ void join_thread(std::uintptr_t thread) {
   WaitForSingleObject(handle, INFINITE);
   CloseHandle(handle);
 }
+
+int create_semaphore(unsigned count, std::uintptr_t& semaphore) {
+  HANDLE handle = CreateSemaphoreA(nullptr, static_cast<LONG>(count), MAXLONG, nullptr);
+  if (handle == nullptr) {
+    return last_errno();
+  }
+  semaphore = reinterpret_cast<std::uintptr_t>(handle);
+  return 0;
+}
+
+void post_semaphore(std::uintptr_t semaphore) {
+  ReleaseSemaphore(reinterpret_cast<HANDLE>(semaphore), 1, nullptr);
+}
+
+void wait_semaphore(std::uintptr_t semaphore) {
+  WaitForSingleObject(reinterpret_cast<HANDLE>(semaphore), INFINITE);
+}
+
+void close_semaphore(std::uintptr_t semaphore) { CloseHandle(reinterpret_cast<HANDLE>(semaphore)); }
 
 int run_shell(const std::string& command) {
   std::fflush(nullptr);

@@ -685,8 +685,9 @@ TEST_F(PackageRun, ManyRunsLeaveNothingBehind) {
 // Outside the command the request is the stub's: while it copies the archive out or extracts it,
 // the stub stops at its next piece, cleans up and ends with 128 + the signal's number; the
 // command never runs. A 200 MB entry keeps each phase going long enough to be caught: the copy
-// once archive.zip appears, the extraction once the entry's file appears. On two threads (sixteen
-// entries or more) both stop: the request comes once the second of two 100 MB entries is begun.
+// once archive.zip appears, the extraction once the entry's file appears; its data, stored or
+// deflated, is written by a thread of its own, which stops too. On two threads (sixteen entries
+// or more) both stop: the request comes once the second of two 100 MB entries is begun.
 TEST_F(PackageRun, InterruptedUnpackingLeavesNothingBehind) {
   if (is_windows()) {
     GTEST_SKIP() << "signals are a Linux matter; the console events are unit-tested";
@@ -695,6 +696,10 @@ TEST_F(PackageRun, InterruptedUnpackingLeavesNothingBehind) {
   big.repeat = 200;
   big.method = ArchiveMethod::Stored;
   std::string ran = m_dir.file("ran");
+  ArchiveEntry deflated = big;
+  deflated.method = ArchiveMethod::Deflated;
+  std::vector<ArchiveEntry> one = {big};
+  std::vector<ArchiveEntry> one_deflated = {deflated};
   ArchiveEntry half = big;
   half.repeat = 100;
   ArchiveEntry second_half = half;
@@ -709,21 +714,22 @@ TEST_F(PackageRun, InterruptedUnpackingLeavesNothingBehind) {
     const char* sign;
     const char* kill;
     int status;
-    bool two_threads = false;
+    const std::vector<ArchiveEntry>* entries;
   } cases[] = {
-      {"copy", "archive.zip", "kill -TERM $pid", 143},
-      {"copy", "archive.zip", "kill -INT -$pid", 130},
-      {"extraction", "fw_update-dir/big.bin", "kill -HUP $pid", 129},
-      {"extraction", "fw_update-dir/big.bin", "kill -QUIT $pid", 131},
-      {"extraction on two threads", "fw_update-dir/big2.bin", "kill -TERM $pid", 143, true},
+      {"copy", "archive.zip", "kill -TERM $pid", 143, &one},
+      {"copy", "archive.zip", "kill -INT -$pid", 130, &one},
+      {"extraction", "fw_update-dir/big.bin", "kill -HUP $pid", 129, &one},
+      {"extraction", "fw_update-dir/big.bin", "kill -QUIT $pid", 131, &one},
+      {"extraction of deflated data", "fw_update-dir/big.bin", "kill -TERM $pid", 143,
+       &one_deflated},
+      {"extraction on two threads", "fw_update-dir/big2.bin", "kill -TERM $pid", 143, &many},
   };
-  bool built_for_two = true;
+  const std::vector<ArchiveEntry>* built = nullptr;
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.phase) + ": " + c.kill);
-    if (c.two_threads != built_for_two) {
-      build_with("T --touch " + quote_for_shell(ran),
-                 c.two_threads ? many : std::vector<ArchiveEntry>{big});
-      built_for_two = c.two_threads;
+    if (c.entries != built) {
+      build_with("T --touch " + quote_for_shell(ran), *c.entries);
+      built = c.entries;
     }
     std::string out = m_scratch + "/out";
     // As from a shell with job control (see above; sh ignores SIGQUIT too in the background). The

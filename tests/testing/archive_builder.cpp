@@ -17,6 +17,8 @@
 #include <set>
 
 #include "extract/archive_extraction.hpp"
+#include "extract/entry_sink.hpp"
+#include "extract/parallel_extraction.hpp"
 #include "package/entry_rules.hpp"
 #include "platform/platform.hpp"
 #include "testing/scoped_temp_dir.hpp"
@@ -185,12 +187,20 @@ void set_end_record_count(std::string& archive, std::uint64_t count) {
   put_little_endian(archive, end + 10, count, 2);
 }
 
-int extract_archive_file(const std::string& archive_path, const std::string& target_dir) {
+int extract_archive_file(const std::string& archive_path, const std::string& target_dir,
+                         std::uint64_t ring_entry_size) {
   platform::FileHandle file;
   if (platform::open_file_for_reading(archive_path, file) != 0) {
     return k_extract_not_an_archive;
   }
-  return extract_archive(file, target_dir, this_platform());
+  if (ring_entry_size == 0) {
+    return extract_archive(file, target_dir, this_platform());
+  }
+  DiskSink sink;
+  DiskSink second_sink;
+  return extract_archive(
+      file, target_dir, this_platform(),
+      ExtractionEngine{&sink, &second_sink, k_parallel_entries, ring_entry_size});
 }
 
 bool write_archive(const std::string& path, const std::vector<ArchiveEntry>& entries) {

@@ -67,8 +67,11 @@ void add_zip64_end_record(std::string& archive);
 void set_end_record_count(std::string& archive, std::uint64_t count);
 
 // Opens the file `archive_path` and extracts it with `extract_archive` into `target_dir`; an
-// archive file that cannot be opened is not an archive (k_extract_not_an_archive).
-int extract_archive_file(const std::string& archive_path, const std::string& target_dir);
+// archive file that cannot be opened is not an archive (k_extract_not_an_archive). A
+// `ring_entry_size` other than 0 replaces the entry size from which a thread of its own writes an
+// entry's data.
+int extract_archive_file(const std::string& archive_path, const std::string& target_dir,
+                         std::uint64_t ring_entry_size = 0);
 
 // The moment a DOS date and time stands for, read as local time, in seconds since 1970.
 std::int64_t local_seconds(std::uint32_t dos_date_time);
