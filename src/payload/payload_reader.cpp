@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -173,14 +174,15 @@ int read_payload(const std::string& self_path, const std::string& work_dir, Targ
 
   // The archive goes over in large pieces, copied by the system itself where it can; a request to
   // end the process is looked at between pieces.
-  std::vector<char> buffer;
+  // Left unfilled: only the pages a read reaches are ever touched.
+  std::unique_ptr<char[]> buffer;
   std::uint32_t copied = 0;
   int signal_number = 0;
   while (copied < archive_length) {
     if (platform::termination_requested(signal_number)) {
       return k_payload_interrupted;
     }
-    if (buffer.empty()) {
+    if (!buffer) {
       std::size_t count = 0;
       int error = platform::copy_between_files(
           stub.get(), static_cast<std::uint64_t>(archive_offset) + copied, result.archive,
@@ -198,20 +200,20 @@ int read_payload(const std::string& self_path, const std::string& work_dir, Targ
         return k_payload_archive_error;
       }
       // Read and written here from now on.
-      buffer.resize(k_copy_buffer_size);
+      buffer.reset(new char[k_copy_buffer_size]);
       if (platform::seek_file(stub.get(), archive_offset + copied, SEEK_SET) != 0) {
         break;
       }
     }
-    std::size_t wanted = std::min<std::size_t>(buffer.size(), archive_length - copied);
-    std::size_t read = std::fread(buffer.data(), 1, wanted, stub.get());
+    std::size_t wanted = std::min<std::size_t>(k_copy_buffer_size, archive_length - copied);
+    std::size_t read = std::fread(buffer.get(), 1, wanted, stub.get());
     if (read == 0) {
       break;
     }
     std::size_t written = 0;
     while (written < read) {
       std::size_t count = 0;
-      if (platform::write_file(result.archive, buffer.data() + written, read - written, count) !=
+      if (platform::write_file(result.archive, buffer.get() + written, read - written, count) !=
               0 ||
           count == 0) {
         print_error("Failed to write on file %s, might be out of space\n",
