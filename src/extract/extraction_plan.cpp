@@ -2,6 +2,7 @@
 #include "extract/extraction_plan.hpp"
 
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "common/path_text.hpp"
@@ -100,8 +101,11 @@ ExtractionPlan plan_extraction(ArchiveStream& stream, unzFile archive, TargetPla
   if (unzGetGlobalInfo64(archive, &global) != UNZ_OK) {
     return plan;
   }
-  // A ZIP name field holds at most 65,535 bytes; the last byte stays NUL.
-  std::vector<char> stored(65536, '\0');
+  // A ZIP name field holds at most 65,535 bytes; the last byte stays NUL. minizip ends every
+  // shorter name with a NUL itself, so the rest is left unfilled: pages never touched cost nothing.
+  constexpr std::size_t k_stored_size = 65536;
+  std::unique_ptr<char[]> stored(new char[k_stored_size]);
+  stored[k_stored_size - 1] = '\0';
   CollisionCheck check;
   for (ZPOS64_T i = 0; i < global.number_entry; ++i) {
     if ((i == 0 ? unzGoToFirstFile(archive) : unzGoToNextFile(archive)) != UNZ_OK) {
@@ -109,8 +113,8 @@ ExtractionPlan plan_extraction(ArchiveStream& stream, unzFile archive, TargetPla
     }
     unz_file_info64 info;
     std::memset(&info, 0, sizeof info);
-    if (unzGetCurrentFileInfo64(archive, &info, stored.data(),
-                                static_cast<uLong>(stored.size() - 1), nullptr, 0, nullptr,
+    if (unzGetCurrentFileInfo64(archive, &info, stored.get(),
+                                static_cast<uLong>(k_stored_size - 1), nullptr, 0, nullptr,
                                 0) != UNZ_OK) {
       return plan;
     }
@@ -124,9 +128,9 @@ ExtractionPlan plan_extraction(ArchiveStream& stream, unzFile archive, TargetPla
     plan.needed = saturating_add(plan.needed, static_cast<std::uint64_t>(info.uncompressed_size));
     if (!plan.collides) {
       // Bytes beyond ASCII collide anyway: the name need not be decoded.
-      std::string name = stored.data();
+      std::string name = stored.get();
       if (is_ascii(name)) {
-        name = written_entry_name(archive, info, stored.data(), target);
+        name = written_entry_name(archive, info, stored.get(), target);
       }
       plan.collides = check.add(name, !name.empty() && is_separator(name.back()));
     }
@@ -134,7 +138,7 @@ ExtractionPlan plan_extraction(ArchiveStream& stream, unzFile archive, TargetPla
                                 is_symbolic_link(static_cast<unsigned long>(info.version),
                                                  static_cast<unsigned long>(info.external_fa)));
     if (visit) {
-      visit(archive, info, stored.data());
+      visit(archive, info, stored.get());
     }
   }
   // An archive whose end record counts no entry may still hold some: the fill decides.

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -225,7 +226,8 @@ int copy_archive(PayloadResult& result, const std::string& self_path) {
   // end the process is looked at between pieces. Every read names its position: the extraction
   // may be reading the same file meanwhile.
   const std::uint32_t archive_length = result.archive_length;
-  std::vector<char> buffer;
+  // Left unfilled: only the pages a read reaches are ever touched.
+  std::unique_ptr<char[]> buffer;
   std::uint32_t copied = 0;
   int signal_number = 0;
   while (copied < archive_length) {
@@ -236,7 +238,7 @@ int copy_archive(PayloadResult& result, const std::string& self_path) {
     std::size_t wanted = std::min<std::size_t>(k_system_copy_piece, archive_length - copied);
     std::size_t count = 0;
     int error = 0;
-    if (buffer.empty()) {
+    if (!buffer) {
       error = platform::copy_between_files(result.package, position, result.archive, wanted, count);
       if (error == 0 && count == 0) {
         error = EOPNOTSUPP;
@@ -253,10 +255,10 @@ int copy_archive(PayloadResult& result, const std::string& self_path) {
       }
       // Read and written here from now on: also when the system copied nothing, which some file
       // systems do before the end; reading finds the real end.
-      buffer.resize(k_copy_buffer_size);
+      buffer.reset(new char[k_copy_buffer_size]);
     }
-    wanted = std::min<std::size_t>(buffer.size(), wanted);
-    error = platform::read_file_at(result.package, position, buffer.data(), wanted, count);
+    wanted = std::min<std::size_t>(k_copy_buffer_size, wanted);
+    error = platform::read_file_at(result.package, position, buffer.get(), wanted, count);
     if (error == EINTR) {
       continue;
     }
@@ -266,7 +268,7 @@ int copy_archive(PayloadResult& result, const std::string& self_path) {
     std::size_t written = 0;
     while (written < count) {
       std::size_t piece = 0;
-      error = platform::write_file(result.archive, buffer.data() + written, count - written, piece);
+      error = platform::write_file(result.archive, buffer.get() + written, count - written, piece);
       if (error == EINTR) {
         return k_payload_interrupted;
       }

@@ -8,6 +8,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -358,9 +359,76 @@ std::int64_t tell_file(std::FILE* file) { return static_cast<std::int64_t>(ftell
 
 namespace {
 
+// Days from 1970-01-01 to the first of `month` (1 to 12) of `year`, proleptic Gregorian.
+std::int64_t days_to_month(std::int64_t year, int month) {
+  year -= month <= 2 ? 1 : 0;
+  std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  std::int64_t year_of_era = year - era * 400;
+  std::int64_t day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5;
+  return era * 146097 + year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year -
+         719468;
+}
+
+// The fields of `fields` counted as if they were UTC, out-of-range months, days, hours and
+// minutes carried over as mktime carries them; `second` stands for tm_sec.
+std::int64_t fields_as_utc(const std::tm& fields, int second) {
+  std::int64_t month = fields.tm_mon;
+  std::int64_t year_carry = month >= 0 ? month / 12 : -((11 - month) / 12);
+  std::int64_t days = days_to_month(fields.tm_year + 1900 + year_carry,
+                                    static_cast<int>(month - year_carry * 12) + 1) +
+                      fields.tm_mday - 1;
+  return days * 86400 + fields.tm_hour * 3600 + fields.tm_min * 60 + second;
+}
+
+// The offset from UTC of the last time converted: files of one archive mostly share it, so the
+// first guess is usually right and costs one localtime_r.
+std::atomic<std::int64_t> last_local_offset{0};
+
+}  // namespace
+
+// mktime re-reads the time zone for every call (a stat of /etc/localtime per file); localtime_r
+// reads it once. The seconds are found the way mktime with tm_isdst -1 finds them: a guess from
+// the last offset, corrected by the offset localtime_r gives there until the local fields match.
+// In a repeated hour the guess decides, as mktime's own remembered offset does; in a skipped hour
+// the guesses alternate between two times, and the one in daylight saving time is taken when only
+// one is, else the latest guess. Seconds past 59 are added after the search, as mktime adds them.
+std::int64_t local_seconds_of_dos_time(std::uint32_t dos_date_time) {
+  std::tm fields = dos_date_time_fields(dos_date_time);
+  int second = fields.tm_sec > 59 ? 59 : fields.tm_sec;
+  std::int64_t wanted = fields_as_utc(fields, second);
+  std::int64_t guess = wanted - last_local_offset.load(std::memory_order_relaxed);
+  std::int64_t previous = 0;
+  std::int64_t before_previous = 0;
+  bool previous_in_dst = false;
+  for (int probe = 0; probe < 8; ++probe) {
+    std::time_t time = static_cast<std::time_t>(guess);
+    std::tm local{};
+    if (localtime_r(&time, &local) == nullptr) {
+      return -1;
+    }
+    std::int64_t next = guess + wanted - fields_as_utc(local, local.tm_sec);
+    bool in_dst = local.tm_isdst > 0;
+    bool alternating = probe >= 2 && guess == before_previous && guess != previous;
+    if (next == guess || alternating) {
+      if (alternating && previous_in_dst && !in_dst) {
+        guess = previous;
+      }
+      last_local_offset.store(wanted - guess, std::memory_order_relaxed);
+      return guess + (fields.tm_sec - second);
+    }
+    before_previous = previous;
+    previous = guess;
+    previous_in_dst = in_dst;
+    guess = next;
+  }
+  return -1;
+}
+
+namespace {
+
 // The access time left alone, the modification time `dos_date_time`; false for an invalid date.
 bool modification_times(std::uint32_t dos_date_time, timespec (&times)[2]) {
-  std::int64_t seconds = dos_date_time_to_local_seconds(dos_date_time);
+  std::int64_t seconds = local_seconds_of_dos_time(dos_date_time);
   if (seconds == -1) {
     return false;
   }

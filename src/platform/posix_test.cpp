@@ -6,11 +6,15 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "common/dos_time.hpp"
+#include "platform/posix_internal.hpp"
 
 #include "testing/scoped_temp_dir.hpp"
 
@@ -193,6 +197,87 @@ TEST(PosixPlatform, SetFileTimeReadsDosTimeAsLocalTime) {
   expected.tm_isdst = -1;
   std::time_t seconds = std::mktime(&expected);
   ASSERT_EQ(platform::run_shell("test \"$(stat -c %Y f)\" = " + std::to_string(seconds)), 0);
+}
+
+// The DOS date and time of the calendar fields given.
+std::uint32_t dos_time_of(int year, int month, int day, int hour, int minute, int second) {
+  return (static_cast<std::uint32_t>(year - 1980) << 25) | (static_cast<std::uint32_t>(month) << 21) |
+         (static_cast<std::uint32_t>(day) << 16) | (static_cast<std::uint32_t>(hour) << 11) |
+         (static_cast<std::uint32_t>(minute) << 5) | static_cast<std::uint32_t>(second / 2);
+}
+
+// The conversion that sets extracted files' times gives what mktime gives, in zones with daylight
+// saving time (the repeated and the skipped hour, whichever offset came before) and in zones
+// whose offset jumps without it; fields out of range included. This process's TZ only.
+TEST(PosixPlatform, LocalSecondsOfDosTimeEqualMktime) {
+  struct Zone {
+    const char* name;
+    int first_year;  // two years from here, every 15 minutes
+  };
+  const Zone zones[] = {{"Europe/Berlin", 2023},  {"America/New_York", 2023},
+                        {"Europe/Dublin", 2024},  {"Australia/Lord_Howe", 2024},
+                        {"Europe/Moscow", 2010},  {"Pacific/Apia", 2011}};
+  const char* saved = std::getenv("TZ");
+  std::string saved_tz = saved != nullptr ? saved : "";
+  std::uint64_t random = 88172645463325252u;
+  for (const Zone& zone : zones) {
+    ASSERT_EQ(setenv("TZ", zone.name, 1), 0);
+    tzset();
+    int mismatches = 0;
+    auto check = [&](std::uint32_t dos) {
+      std::int64_t expected = dos_date_time_to_local_seconds(dos);
+      std::int64_t seconds = platform::local_seconds_of_dos_time(dos);
+      if (seconds != expected && ++mismatches <= 5) {
+        ADD_FAILURE() << zone.name << " " << std::hex << dos << std::dec << ": " << seconds
+                      << ", mktime " << expected;
+      }
+    };
+    std::vector<std::uint32_t> changing_days;
+    std::int64_t previous_offset = 0;
+    for (int year = zone.first_year; year < zone.first_year + 2; ++year) {
+      for (int month = 1; month <= 12; ++month) {
+        for (int day = 1; day <= 31; ++day) {
+          for (int quarter = 0; quarter < 96; ++quarter) {
+            std::uint32_t dos = dos_time_of(year, month, day, quarter / 4, quarter % 4 * 15, 0);
+            check(dos);
+            std::time_t time = static_cast<std::time_t>(dos_date_time_to_local_seconds(dos));
+            std::tm local{};
+            ASSERT_NE(localtime_r(&time, &local), nullptr);
+            if (local.tm_gmtoff != previous_offset && quarter > 0) {
+              changing_days.push_back(dos & 0xffff0000u);
+            }
+            previous_offset = local.tm_gmtoff;
+          }
+        }
+      }
+    }
+    EXPECT_GE(changing_days.size(), 2u) << zone.name;
+    // Every two seconds of each day whose offset changes, forwards and backwards, then every
+    // time of that day's date, invalid minutes, hours and seconds included.
+    for (std::uint32_t day : changing_days) {
+      for (std::uint32_t time = 0; time < 24u * 2048; ++time) {
+        if ((time & 0x7e0) < (60u << 5) && (time & 0x1f) < 30) {
+          check(day | time);
+        }
+      }
+      for (std::uint32_t time = 0x10000; time-- > 0;) {
+        check(day | time);
+      }
+    }
+    // Any 32 bits in random order, months 0 and 13 to 15 and days 0 and 29 to 31 included.
+    for (int i = 0; i < 100000; ++i) {
+      random ^= random << 13;
+      random ^= random >> 7;
+      random ^= random << 17;
+      check(static_cast<std::uint32_t>(random));
+    }
+  }
+  if (saved != nullptr) {
+    setenv("TZ", saved_tz.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
 }
 
 TEST(PosixPlatform, FullPathTakesOutDotsByName) {
