@@ -21,7 +21,7 @@ inline constexpr std::uint64_t k_ring_entry_size = 2 * 1024 * 1024;
 class WriteRing {
  public:
   static constexpr std::size_t k_slots = 4;
-  static constexpr std::size_t k_slot_size = 64 * 1024;
+  static constexpr std::size_t k_slot_size = 128 * 1024;
 
   // A ring that was started must be finished before it goes.
   WriteRing() = default;
