@@ -67,7 +67,8 @@ int extract_archive_region(ArchiveRegion region, const std::string& target_dir,
   DiskSink sink;
   DiskSink second_sink;
   return extract_from(region, target_dir, target,
-                      ExtractionEngine{&sink, &second_sink, k_parallel_entries});
+                      ExtractionEngine{&sink, &second_sink, k_parallel_entries,
+                                       k_ring_entry_size});
 }
 
 int extract_archive(const platform::FileHandle& archive_file, const std::string& target_dir,

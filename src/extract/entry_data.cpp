@@ -25,8 +25,6 @@ bool EntryBuffers::allocated() const { return m_memory != nullptr; }
 
 namespace {
 
-static_assert(WriteRing::k_slot_size == EntryBuffers::k_output_size, "one piece fits either");
-
 // Where the copy puts its pieces: into the output buffer, written to the sink on this thread, or
 // into the ring's buffers, which the ring's thread writes.
 class Outlet {
@@ -34,8 +32,11 @@ class Outlet {
   Outlet(EntrySink& sink, unsigned char* buffer, WriteRing* ring)
       : m_sink(sink), m_buffer(buffer), m_ring(ring) {}
 
-  // Room for the next piece, k_output_size bytes; nullptr when the ring's thread has ended.
+  // Room for the next piece, capacity() bytes; nullptr when the ring's thread has ended.
   unsigned char* room() { return m_ring != nullptr ? m_ring->room() : m_buffer; }
+  std::size_t capacity() const {
+    return m_ring != nullptr ? WriteRing::k_slot_size : EntryBuffers::k_output_size;
+  }
   // The first `size` bytes of the room go out. Returns what the sink's write returned; the ring's
   // failures come out when it is finished.
   int put(std::size_t size) {
@@ -148,7 +149,7 @@ EntryCopy copy_pieces(const ArchiveReader& read_archive, const EntryDataSpan& sp
       return copy;
     }
     std::size_t room = static_cast<std::size_t>(
-        std::min<std::uint64_t>(EntryBuffers::k_output_size, span.size - copy.written));
+        std::min<std::uint64_t>(out.capacity(), span.size - copy.written));
     if (!span.deflated) {
       // Stored data is read straight into the piece and goes out as it is.
       std::size_t count =
@@ -166,44 +167,62 @@ EntryCopy copy_pieces(const ArchiveReader& read_archive, const EntryDataSpan& sp
       }
       continue;
     }
-    if (available == 0 && read < span.stored_size) {
-      std::size_t wanted = static_cast<std::size_t>(
-          std::min<std::uint64_t>(sizeof memory.input, span.stored_size - read));
-      if (!read_archive(span.offset + read, memory.input, wanted)) {
-        // A read fails with EINTR only once a request to end the process came.
-        copy.outcome = platform::termination_requested(signal_number)
-                           ? EntryCopyOutcome::Interrupted
-                           : EntryCopyOutcome::ReadFailed;
-        return copy;
+    // The piece is filled before it goes out, over as many reads and inflate calls as that
+    // takes: each piece costs a write, and on two threads a hand-over. What was inflated before
+    // the data ends or fails goes out first, as it would piece by piece.
+    std::size_t filled = 0;
+    bool ended = false;
+    EntryCopyOutcome failure = EntryCopyOutcome::Ended;
+    while (filled < room) {
+      if (available == 0 && read < span.stored_size) {
+        std::size_t wanted = static_cast<std::size_t>(
+            std::min<std::uint64_t>(sizeof memory.input, span.stored_size - read));
+        if (!read_archive(span.offset + read, memory.input, wanted)) {
+          // A read fails with EINTR only once a request to end the process came.
+          failure = platform::termination_requested(signal_number)
+                        ? EntryCopyOutcome::Interrupted
+                        : EntryCopyOutcome::ReadFailed;
+          break;
+        }
+        read += wanted;
+        available = wanted;
+        next = memory.input;
       }
-      read += wanted;
-      available = wanted;
-      next = memory.input;
+      if (inflater.block_state == ISAL_BLOCK_FINISH) {
+        ended = true;
+        break;
+      }
+      inflater.next_in = const_cast<unsigned char*>(next);
+      inflater.avail_in = static_cast<std::uint32_t>(available);
+      inflater.next_out = piece + filled;
+      inflater.avail_out = static_cast<std::uint32_t>(room - filled);
+      if (isal_inflate(&inflater) < 0) {
+        failure = EntryCopyOutcome::DamagedData;
+        break;
+      }
+      std::size_t consumed = available - inflater.avail_in;
+      std::size_t produced = room - filled - inflater.avail_out;
+      next += consumed;
+      available -= consumed;
+      filled += produced;
+      // All the stored data taken in and nothing more to come out: the data ended short.
+      if (produced == 0 && available == 0 && read == span.stored_size) {
+        ended = true;
+        break;
+      }
+      if (produced == 0 && consumed == 0 && available > 0) {
+        failure = EntryCopyOutcome::DamagedData;
+        break;
+      }
     }
-    if (inflater.block_state == ISAL_BLOCK_FINISH) {
+    if (!write_out(out, piece, filled, copy)) {
       return copy;
     }
-    inflater.next_in = const_cast<unsigned char*>(next);
-    inflater.avail_in = static_cast<std::uint32_t>(available);
-    inflater.next_out = piece;
-    inflater.avail_out = static_cast<std::uint32_t>(room);
-    if (isal_inflate(&inflater) < 0) {
-      copy.outcome = EntryCopyOutcome::DamagedData;
+    if (failure != EntryCopyOutcome::Ended) {
+      copy.outcome = failure;
       return copy;
     }
-    std::size_t consumed = available - inflater.avail_in;
-    std::size_t produced = room - inflater.avail_out;
-    next += consumed;
-    available -= consumed;
-    if (!write_out(out, piece, produced, copy)) {
-      return copy;
-    }
-    // All the stored data taken in and nothing more to come out: the data ended short.
-    if (produced == 0 && available == 0 && read == span.stored_size) {
-      return copy;
-    }
-    if (produced == 0 && consumed == 0 && available > 0) {
-      copy.outcome = EntryCopyOutcome::DamagedData;
+    if (ended) {
       return copy;
     }
   }
