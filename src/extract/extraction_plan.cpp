@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Zlib
 #include "extract/extraction_plan.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -47,6 +48,20 @@ void append_component(const std::string& text, std::size_t begin, std::size_t en
   }
 }
 
+// What a collision mark stands for, in its two lowest bits: a folder that an entry needs, a
+// directory entry, a file entry.
+constexpr std::uint64_t k_folder_mark = 0;
+constexpr std::uint64_t k_directory_mark = 1;
+constexpr std::uint64_t k_file_mark = 2;
+
+// Keys are hashed with 64-bit FNV-1a: every prefix's hash is met on the way to the key's.
+constexpr std::uint64_t k_fnv_offset = 14695981039346656037ULL;
+constexpr std::uint64_t k_fnv_prime = 1099511628211ULL;
+
+std::uint64_t mark(std::uint64_t hash, std::uint64_t kind) {
+  return (hash & ~std::uint64_t{3}) | kind;
+}
+
 }  // namespace
 
 bool collision_key(const std::string& name, std::string& key) {
@@ -68,29 +83,64 @@ bool collision_key(const std::string& name, std::string& key) {
 }
 
 bool CollisionCheck::add(const std::string& name, bool directory) {
-  std::string key;
-  if (!collision_key(name, key)) {
+  if (m_collides) {
     return true;
   }
-  if (key.empty()) {
-    // The extraction directory itself; a file cannot have that name.
-    return !directory;
+  if (!collision_key(name, m_key) || (m_key.empty() && !directory)) {
+    // No key, or a file in place of the extraction directory itself.
+    m_collides = true;
+    return true;
   }
-  bool collides = !m_names.insert(key).second;
-  if (!directory) {
-    collides = collides || m_folders.count(key) > 0;
-    m_files.insert(key);
+  if (m_key.empty()) {
+    return false;
   }
-  // The folders the entry needs, the longest first: once one is known, so are those above it,
-  // and they were checked against the files when they were added.
-  for (std::size_t end = key.rfind('/'); end != std::string::npos; end = key.rfind('/', end - 1)) {
-    std::string folder = key.substr(0, end);
-    collides = collides || m_files.count(folder) > 0;
-    if (!m_folders.insert(folder).second) {
-      break;
+  // The folders the entry needs end before each '/' of its key; those that the last entry needed
+  // too, the key's first `shared` bytes, are noted already.
+  std::size_t shared = 0;
+  while (shared < m_key.size() && shared < m_last.size() && m_key[shared] == m_last[shared]) {
+    ++shared;
+  }
+  std::uint64_t hash = k_fnv_offset;
+  for (std::size_t i = 0; i < m_key.size(); ++i) {
+    if (m_key[i] == '/' && i >= shared) {
+      note(mark(hash, k_folder_mark));
+    }
+    hash = (hash ^ static_cast<unsigned char>(m_key[i])) * k_fnv_prime;
+  }
+  note(mark(hash, directory ? k_directory_mark : k_file_mark));
+  m_last.swap(m_key);
+  return false;
+}
+
+bool CollisionCheck::collides() {
+  compact();
+  return m_collides;
+}
+
+void CollisionCheck::note(std::uint64_t value) {
+  // A folder that many entries need is noted again by each one that comes after an entry
+  // elsewhere: before the marks take more room, the repeated ones go.
+  if (m_marks.size() == m_marks.capacity() && !m_marks.empty()) {
+    compact();
+    if (m_marks.size() > m_marks.capacity() / 2) {
+      m_marks.reserve(2 * m_marks.capacity());
     }
   }
-  return collides;
+  m_marks.push_back(value);
+}
+
+void CollisionCheck::compact() {
+  // Sorted, each hash's marks stand together: folders, then directory entries, then files. Two
+  // neighbours of one hash collide unless both are folders or a folder precedes a directory entry.
+  std::sort(m_marks.begin(), m_marks.end());
+  for (std::size_t i = 1; i < m_marks.size() && !m_collides; ++i) {
+    std::uint64_t before = m_marks[i - 1];
+    std::uint64_t after = m_marks[i];
+    m_collides = (before >> 2) == (after >> 2) &&
+                 ((before & 3) != k_folder_mark || (after & 3) == k_file_mark);
+  }
+  // Equal marks are one folder noted twice, or entries found colliding already.
+  m_marks.erase(std::unique(m_marks.begin(), m_marks.end()), m_marks.end());
 }
 
 ExtractionPlan plan_extraction(ArchiveStream& stream, unzFile archive, TargetPlatform target,
@@ -145,6 +195,7 @@ ExtractionPlan plan_extraction(ArchiveStream& stream, unzFile archive, TargetPla
   if (global.number_entry > 0 && unzGoToFirstFile(archive) != UNZ_OK) {
     return plan;
   }
+  plan.collides = check.collides();
   plan.walked = true;
   ZipEndRecord record;
   plan.fill = read_zip_end_record(stream.reader(), stream.size(), record)

@@ -55,14 +55,39 @@ TEST(CollisionCheck, TellsEntriesThatMayLandOnOneFile) {
       {{"a/", "a/x", "a/y", "a/b/", "a/b/c"}, false},
       {{"p/q/r/", "p/", "p/q/s"}, false},
       {{"./", "a.txt", "a.txt.bak", "ab"}, false},
+      {{"./", "./"}, false},
+      // A folder that the entry before needed too is noted once, by the first.
+      {{"a/b/c", "a/b/d", "a/b"}, true},
+      {{"a/b/c", "a/x", "a/B"}, true},
+      {{"a/bc/x", "a/b/y", "a/b"}, true},
+      {{"a/b/c", "a/bc/d", "a/b"}, true},
+      {{"a/b/c", "a/b/d", "a/bc", "a/b/"}, false},
   };
   for (const Case& c : cases) {
     CollisionCheck check;
-    bool collides = false;
     for (const std::string& name : c.names) {
-      collides = check.add(name, name.back() == '/') || collides;
+      (void)check.add(name, name.back() == '/');
     }
-    EXPECT_EQ(collides, c.collides) << c.names.front() << " ... " << c.names.back();
+    EXPECT_EQ(check.collides(), c.collides) << c.names.front() << " ... " << c.names.back();
+  }
+}
+
+// Entries of many folders in turn: each folder is noted again and again, and the repeats are
+// dropped as the entries come; a late entry still meets an early one.
+TEST(CollisionCheck, TellsCollisionsAmongManyEntries) {
+  const char* last_names[] = {nullptr, "d3/s2", "D3/S2/f23", "d3/s2/f23/x", "d1/"};
+  for (const char* last : last_names) {
+    CollisionCheck check;
+    for (int i = 0; i < 5000; ++i) {
+      std::string name = "d" + std::to_string(i % 10) + "/s" + std::to_string(i % 7) + "/f" +
+                         std::to_string(i);
+      ASSERT_FALSE(check.add(name, false)) << name;
+    }
+    if (last != nullptr) {
+      (void)check.add(last, std::string(last).back() == '/');
+    }
+    EXPECT_EQ(check.collides(), last != nullptr && std::string(last) != "d1/")
+        << (last != nullptr ? last : "none");
   }
 }
 
