@@ -138,7 +138,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Run two = extract_into(two_threads, 1);
   Run one = extract_into(one_thread, UINT64_MAX);
   if (two.status != one.status) {
-    fuzzing::fail("the statuses differ:", std::to_string(two.status) + " " + std::to_string(one.status));
+    fuzzing::fail("the statuses differ:",
+                  std::to_string(two.status) + " " + std::to_string(one.status));
   }
   if (two.messages.size() != one.messages.size()) {
     fuzzing::fail("the messages differ in number");
