@@ -18,7 +18,6 @@
 #include "extract/entry_extraction.hpp"
 #include "extract/entry_sink.hpp"
 #include "platform/platform.hpp"
-#include "extraction_folders.hpp"
 #include "private_folder.hpp"
 
 namespace {

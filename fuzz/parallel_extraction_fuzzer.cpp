@@ -20,7 +20,6 @@
 #include "platform/platform.hpp"
 #include "testing/disk_pass_through.hpp"
 
-#include "extraction_folders.hpp"
 #include "private_folder.hpp"
 
 namespace {
