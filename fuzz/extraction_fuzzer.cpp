@@ -10,8 +10,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <utility>
 
@@ -26,24 +24,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Folders {
-  fuzzing::PrivateFolder root;
-  fs::path archive_path = root.path() / "archive.zip";
-  fs::path output_dir = root.path() / "out";
-  std::string expected_listing = "archive.zip/out/";
-};
-
-void fail(const char* what) {
-  std::fprintf(stderr, "fuzz: %s\n", what);
-  std::abort();
-}
-
-Folders& folders() {
-  static Folders* instance = [] {
-    Folders* made = new Folders;
-    fs::create_directory(made->output_dir);
+fuzzing::ExtractionFolders& folders() {
+  static fuzzing::ExtractionFolders* instance = [] {
+    auto* made = new fuzzing::ExtractionFolders({"out"});
     // The one change of directory: extraction writes relative to the current directory.
-    fs::current_path(made->output_dir);
+    fs::current_path(made->folder("out"));
     return made;
   }();
   return *instance;
@@ -57,13 +42,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  Folders& f = folders();
-  fuzzing::write_input(f.archive_path, data, size);
+  fuzzing::ExtractionFolders& f = folders();
+  f.write_archive(data, size);
   {
     platform::FileHandle file;
-    if (platform::open_file_for_reading(f.archive_path.string(), file) != 0) {
-      fail("cannot open archive.zip");
-    }
+    f.open_archive(file);
     ArchiveRegion region;
     region.read_file = file_reader(file);
     region.length = size;
@@ -74,17 +57,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       int status = extract_all_entries(
           ArchiveAccess{archive.get(), stream.reader(), this_platform()}, 022, sink);
       if (status != k_extract_ok && status != k_extract_incomplete) {
-        fail("unknown extraction status");
+        fuzzing::fail("unknown extraction status");
       }
     }
   }
   std::error_code error;
-  if (fs::current_path(error) != f.output_dir) {
-    fail("the extraction changed the current directory");
+  if (fs::current_path(error) != f.folder("out")) {
+    fuzzing::fail("the extraction changed the current directory");
   }
-  if (fuzzing::folder_listing(f.root.path()) != f.expected_listing) {
-    fail("something was created outside the extraction folder");
-  }
-  fuzzing::empty_folder(f.output_dir);
+  f.check_nothing_outside();
+  fuzzing::empty_folder(f.folder("out"));
   return 0;
 }

@@ -8,8 +8,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -18,63 +16,29 @@
 
 #include "console/messages.hpp"
 #include "extract/archive_extraction.hpp"
-#include "extract/entry_sink.hpp"
 #include "package/entry_rules.hpp"
 #include "platform/platform.hpp"
+#include "testing/disk_pass_through.hpp"
+
 #include "private_folder.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Folders {
-  fuzzing::PrivateFolder root;
-  fs::path archive_path = root.path() / "archive.zip";
-  fs::path two_threads = root.path() / "two";
-  fs::path one_thread = root.path() / "one";
-  std::string expected_listing = "archive.zip/one/two/";
-};
-
-void fail(const char* what, const std::string& detail = "") {
-  std::fprintf(stderr, "fuzz: %s %s\n", what, detail.c_str());
-  std::abort();
-}
-
-Folders& folders() {
-  static Folders* instance = [] {
-    Folders* made = new Folders;
-    fs::create_directory(made->two_threads);
-    fs::create_directory(made->one_thread);
-    return made;
-  }();
+fuzzing::ExtractionFolders& folders() {
+  static auto* instance = new fuzzing::ExtractionFolders({"one", "two"});
   return *instance;
 }
 
 // The disk, noting the files whose data was written, flushed, given its mode and closed.
-class RecordingSink final : public EntrySink {
+class RecordingSink final : public DiskPassThrough {
  public:
-  int make_directory(const std::string& path, unsigned mode) override {
-    return m_disk.make_directory(path, mode);
-  }
-  int query_path(const std::string& path, platform::PathKind& kind) override {
-    return m_disk.query_path(path, kind);
-  }
-  int set_directory_mode(const std::string& path, unsigned mode) override {
-    return m_disk.set_directory_mode(path, mode);
-  }
-  int make_link(const std::string& path, const std::string& target) override {
-    return m_disk.make_link(path, target);
-  }
   int open_file(const std::string& path) override {
     m_open = path;
     opened.push_back(path);
     return m_disk.open_file(path);
   }
-  int write(const void* data, std::size_t size) override { return m_disk.write(data, size); }
-  int flush() override { return m_disk.flush(); }
-  void set_file_time(std::uint32_t dos_date_time) override { m_disk.set_file_time(dos_date_time); }
-  int set_file_mode(unsigned mode) override { return m_disk.set_file_mode(mode); }
-  int remove_file(const std::string& path) override { return m_disk.remove_file(path); }
   int close_file() override {
     int error = m_disk.close_file();
     if (error == 0 && !m_open.empty()) {
@@ -88,7 +52,6 @@ class RecordingSink final : public EntrySink {
   std::vector<std::string> closed;
 
  private:
-  DiskSink m_disk;
   std::string m_open;
 };
 
@@ -102,9 +65,7 @@ struct Run {
 Run extract_into(const fs::path& target, std::uint64_t parallel_entries) {
   Run run;
   platform::FileHandle file;
-  if (platform::open_file_for_reading(folders().archive_path.string(), file) != 0) {
-    fail("cannot open archive.zip");
-  }
+  folders().open_archive(file);
   RecordingSink sink;
   RecordingSink second_sink;
   {
@@ -169,27 +130,30 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  Folders& f = folders();
-  fuzzing::write_input(f.archive_path, data, size);
-  Run two = extract_into(f.two_threads, 1);
-  Run one = extract_into(f.one_thread, UINT64_MAX);
+  fuzzing::ExtractionFolders& f = folders();
+  f.write_archive(data, size);
+  fs::path two_threads = f.folder("two");
+  fs::path one_thread = f.folder("one");
+  Run two = extract_into(two_threads, 1);
+  Run one = extract_into(one_thread, UINT64_MAX);
   if (two.status != one.status) {
-    fail("the statuses differ:", std::to_string(two.status) + " " + std::to_string(one.status));
+    fuzzing::fail("the statuses differ:",
+                  std::to_string(two.status) + " " + std::to_string(one.status));
   }
   if (two.messages.size() != one.messages.size()) {
-    fail("the messages differ in number");
+    fuzzing::fail("the messages differ in number");
   }
   for (std::size_t i = 0; i < one.messages.size(); ++i) {
     if (two.messages[i].to_error != one.messages[i].to_error ||
         two.messages[i].text != one.messages[i].text) {
-      fail("the messages differ:", two.messages[i].text + " | " + one.messages[i].text);
+      fuzzing::fail("the messages differ:", two.messages[i].text + " | " + one.messages[i].text);
     }
   }
-  std::map<std::string, Node> two_tree = tree_of(f.two_threads);
-  std::map<std::string, Node> one_tree = tree_of(f.one_thread);
+  std::map<std::string, Node> two_tree = tree_of(two_threads);
+  std::map<std::string, Node> one_tree = tree_of(one_thread);
   if (one.status == k_extract_ok) {
     if (two_tree != one_tree) {
-      fail("the trees differ after a complete extraction");
+      fuzzing::fail("the trees differ after a complete extraction");
     }
   } else {
     // The entry the one-thread run stopped at may be the last file it opened: that one and any
@@ -199,15 +163,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       complete.pop_back();
     }
     for (const std::string& name : complete) {
-      if (!(node_at(f.two_threads / name) == node_at(f.one_thread / name))) {
-        fail("an entry before the failing one differs:", name);
+      if (!(node_at(two_threads / name) == node_at(one_thread / name))) {
+        fuzzing::fail("an entry before the failing one differs:", name);
       }
     }
   }
-  if (fuzzing::folder_listing(f.root.path()) != f.expected_listing) {
-    fail("something was created outside the extraction folders");
-  }
-  fuzzing::empty_folder(f.two_threads);
-  fuzzing::empty_folder(f.one_thread);
+  f.check_nothing_outside();
+  fuzzing::empty_folder(two_threads);
+  fuzzing::empty_folder(one_thread);
   return 0;
 }

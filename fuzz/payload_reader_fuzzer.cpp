@@ -5,8 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -38,29 +36,16 @@ Folders& folders() {
   return *instance;
 }
 
-void write_file(const fs::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) {
-    std::fprintf(stderr, "fuzz: cannot write %s\n", path.c_str());
-    std::abort();
-  }
-}
-
 std::string read_file(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void fail(const char* what) {
-  std::fprintf(stderr, "fuzz: %s\n", what);
-  std::abort();
-}
-
 // Runs the reader over `package`; returns its status and leaves the result in `result`.
 int read_package(const std::string& package, PayloadResult& result) {
   Folders& f = folders();
-  write_file(f.self_path, package);
+  fuzzing::write_input(f.self_path, reinterpret_cast<const std::uint8_t*>(package.data()),
+                       package.size());
   result = PayloadResult();
   return read_payload(f.self_path.string(), f.work_dir.string(), this_platform(), result);
 }
@@ -69,11 +54,11 @@ int read_package(const std::string& package, PayloadResult& result) {
 void check_and_clean() {
   Folders& f = folders();
   if (fuzzing::folder_listing(f.root.path()) != f.expected_listing) {
-    fail("the reader left something beside the work folder");
+    fuzzing::fail("the reader left something beside the work folder");
   }
   std::string inside = fuzzing::folder_listing(f.work_dir);
   if (!inside.empty() && inside != "archive.zip/") {
-    fail("the reader wrote something else than archive.zip");
+    fuzzing::fail("the reader wrote something else than archive.zip");
   }
   fuzzing::empty_folder(f.work_dir);
 }
@@ -123,18 +108,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                k_extra_tool_pattern_length)) != std::string::npos;
   if (!ambiguous) {
     if (status != k_payload_ok) {
-      fail("a valid trailer was refused");
+      fuzzing::fail("a valid trailer was refused");
     }
     if (result.command_template != command) {
-      fail("the command differs from the trailer's");
+      fuzzing::fail("the command differs from the trailer's");
     }
     std::size_t expected_extra = extra_tool ? 1 : 0;
     if (result.extra_tool_commands.size() != expected_extra ||
         (extra_tool && result.extra_tool_commands[0] != *extra_command)) {
-      fail("the extra tool command differs from the trailer's");
+      fuzzing::fail("the extra tool command differs from the trailer's");
     }
     if (read_file(folders().work_dir / "archive.zip") != archive) {
-      fail("archive.zip differs from the archive in the package");
+      fuzzing::fail("archive.zip differs from the archive in the package");
     }
   }
   check_and_clean();

@@ -12,13 +12,22 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "platform/platform.hpp"
+
 namespace fuzzing {
 
 namespace fs = std::filesystem;
+
+// Ends the process after printing what went wrong.
+[[noreturn]] inline void fail(const char* what, const std::string& detail = "") {
+  std::fprintf(stderr, "fuzz: %s %s\n", what, detail.c_str());
+  std::abort();
+}
 
 // Gives the owner rwx on every folder below `path` (entries may carry modes such as 000), so
 // that the folder can be listed and emptied.
@@ -98,6 +107,41 @@ class PrivateFolder {
 
  private:
   fs::path m_path;
+};
+
+// The extraction targets' private folder: each input as archive.zip, beside the folders the
+// target extracts into.
+class ExtractionFolders {
+ public:
+  // Makes the extraction folders `folders`, given in name order.
+  explicit ExtractionFolders(std::initializer_list<const char*> folders) {
+    for (const char* name : folders) {
+      fs::create_directory(folder(name));
+      m_expected_listing += std::string(name) + "/";
+    }
+  }
+
+  fs::path folder(const char* name) const { return m_root.path() / name; }
+  void write_archive(const std::uint8_t* data, std::size_t size) const {
+    write_input(folder("archive.zip"), data, size);
+  }
+  // Opens archive.zip as the stub opens its archive.
+  void open_archive(platform::FileHandle& file) const {
+    if (platform::open_file_for_reading(folder("archive.zip").string(), file) != 0) {
+      fail("cannot open archive.zip");
+    }
+  }
+  // Ends the process when anything besides archive.zip and the extraction folders appeared (an
+  // entry that climbed out would show up there).
+  void check_nothing_outside() const {
+    if (folder_listing(m_root.path()) != m_expected_listing) {
+      fail("something was created outside the extraction folders");
+    }
+  }
+
+ private:
+  PrivateFolder m_root;
+  std::string m_expected_listing = "archive.zip/";
 };
 
 }  // namespace fuzzing

@@ -62,6 +62,20 @@ class PayloadReaderTest : public ::testing::Test {
     return status;
   }
 
+  // Runs `extract` (given the folder) into the new folder "target", capturing what it prints, and
+  // checks that it succeeded with who.txt from the archive "original.zip".
+  template <typename Extract>
+  void expect_original_extracted(Extract extract) {
+    std::string target = dir.file("target");
+    ASSERT_EQ(platform::make_directory(target, platform::DirectoryAccess::Shared), 0);
+    testing::internal::CaptureStdout();
+    int extracted = extract(target);
+    std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_EQ(platform::set_current_directory(dir.path()), 0);
+    EXPECT_EQ(extracted, k_extract_ok) << out;
+    EXPECT_EQ(read_file(target + "/who.txt"), "original");
+  }
+
   std::string package_path() const { return dir.file("package.exe"); }
   std::string archive_path() const { return dir.file("archive.zip"); }
 
@@ -341,14 +355,9 @@ TEST_F(PayloadReaderTest, ExtractionReadsTheFileWrittenNotTheName) {
   if (!is_windows()) {
     ASSERT_FALSE(failure) << failure.message();
   }
-  std::string target = dir.file("target");
-  ASSERT_EQ(platform::make_directory(target, platform::DirectoryAccess::Shared), 0);
-  testing::internal::CaptureStdout();
-  int extracted = extract_archive(result.archive, target, this_platform());
-  std::string out = testing::internal::GetCapturedStdout();
-  ASSERT_EQ(platform::set_current_directory(dir.path()), 0);
-  EXPECT_EQ(extracted, k_extract_ok) << out;
-  EXPECT_EQ(read_file(target + "/who.txt"), "original");
+  expect_original_extracted([&](const std::string& target) {
+    return extract_archive(result.archive, target, this_platform());
+  });
 }
 
 // The copy on a second thread while the extraction reads the archive inside the package: both
@@ -386,21 +395,17 @@ TEST_F(PayloadReaderTest, CopyAndExtractionBesideItReadTheOpenPackage) {
                 },
                 &copy, thread),
             0);
-  std::string target = dir.file("target");
-  ASSERT_EQ(platform::make_directory(target, platform::DirectoryAccess::Shared), 0);
-  ArchiveRegion region;
-  region.read_file = file_reader(result.package);
-  region.base = result.archive_offset;
-  region.length = result.archive_length;
-  testing::internal::CaptureStdout();
-  int extracted = extract_archive_region(std::move(region), target, this_platform());
-  std::string out = testing::internal::GetCapturedStdout();
-  platform::join_thread(thread);
-  ASSERT_EQ(platform::set_current_directory(dir.path()), 0);
+  expect_original_extracted([&](const std::string& target) {
+    ArchiveRegion region;
+    region.read_file = file_reader(result.package);
+    region.base = result.archive_offset;
+    region.length = result.archive_length;
+    int extracted = extract_archive_region(std::move(region), target, this_platform());
+    platform::join_thread(thread);
+    return extracted;
+  });
   EXPECT_EQ(copy.status, k_payload_ok);
-  EXPECT_EQ(extracted, k_extract_ok) << out;
-  EXPECT_EQ(read_file(target + "/who.txt"), "original");
-  EXPECT_EQ(read_file(target + "/big.bin"), filler(300000, 7));
+  EXPECT_EQ(read_file(dir.file("target/big.bin")), filler(300000, 7));
   EXPECT_EQ(read_file(archive_path()), archive);
 }
 

@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -217,11 +216,9 @@ TEST(PosixPlatform, LocalSecondsOfDosTimeEqualMktime) {
   const Zone zones[] = {{"Europe/Berlin", 2023},  {"America/New_York", 2023},
                         {"Europe/Dublin", 2024},  {"Australia/Lord_Howe", 2024},
                         {"Europe/Moscow", 2010},  {"Pacific/Apia", 2011}};
-  const char* saved = std::getenv("TZ");
-  std::string saved_tz = saved != nullptr ? saved : "";
   std::uint64_t random = 88172645463325252u;
   for (const Zone& zone : zones) {
-    ASSERT_EQ(setenv("TZ", zone.name, 1), 0);
+    ScopedEnvironment tz("TZ", zone.name);
     tzset();
     int mismatches = 0;
     auto check = [&](std::uint32_t dos) {
@@ -272,12 +269,7 @@ TEST(PosixPlatform, LocalSecondsOfDosTimeEqualMktime) {
       check(static_cast<std::uint32_t>(random));
     }
   }
-  if (saved != nullptr) {
-    setenv("TZ", saved_tz.c_str(), 1);
-  } else {
-    unsetenv("TZ");
-  }
-  tzset();
+  tzset();  // this process's own TZ again
 }
 
 TEST(PosixPlatform, FullPathTakesOutDotsByName) {

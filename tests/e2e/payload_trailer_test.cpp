@@ -68,15 +68,6 @@ std::string noise_of(std::size_t size) {
   return noise;
 }
 
-// What a given directory holds after a run that failed on the copy: nothing, or for an
-// extract-only run its fresh extraction directory.
-std::vector<std::string> left_after_failed_copy(bool extract_only) {
-  if (!extract_only) {
-    return {};
-  }
-  return {"fw_update-dir/", "fw_update-dir/device_info/", "fw_update-dir/device_info/json/"};
-}
-
 // A full disk while the archive is copied out, for real, in two ways: the stub runs under a
 // file-size limit of a few KiB (SIGXFSZ ignored, so writes fail with EFBIG; the archive's room is
 // set aside all the same, so the copy fails while the extraction reads the package beside it),
@@ -96,6 +87,9 @@ TEST_F(PayloadTrailer, FullDiskDuringTheCopyEndsTheRunAndRemovesTheArchive) {
   fs::create_directories(small);
   bool mounted = platform::run_shell("mount -t tmpfs -o size=128k sfxkit-test " +
                                      quote_for_shell(small) + " 2>/dev/null") == 0;
+  // What an extract-only run leaves in the given directory: its fresh extraction directory.
+  const std::vector<std::string> fresh = {"fw_update-dir/", "fw_update-dir/device_info/",
+                                          "fw_update-dir/device_info/json/"};
   enum Target { Given, Temporary, Small };
   struct Case {
     const char* label;
@@ -137,7 +131,7 @@ TEST_F(PayloadTrailer, FullDiskDuringTheCopyEndsTheRunAndRemovesTheArchive) {
       EXPECT_EQ(result.err.rfind("-E- Failed to write on file " + temp + "/sfxter_", 0), 0u)
           << result.err;
     }
-    EXPECT_EQ(tree_listing(target), left_after_failed_copy(c.extract_only));
+    EXPECT_EQ(tree_listing(target), c.extract_only ? fresh : std::vector<std::string>{});
     EXPECT_EQ(tree_listing(temp), std::vector<std::string>{});
     fs::remove_all(fs::path(target) / "fw_update-dir");
   }
