@@ -449,7 +449,7 @@ TEST_F(ArchiveExtractionTest, DamagedDataStopsTheExtraction) {
   // Many times the writer thread's buffers.
   ArchiveEntry large = plain;
   for (int i = 0; large.data.size() < (3 << 20); ++i) {
-    large.data += std::to_string(i * 7919);
+    large.data += std::to_string(i * 7919L);
   }
   ArchiveEntry large_stored = large;
   large_stored.method = ArchiveMethod::Stored;
