@@ -87,7 +87,7 @@ int make_work_directory_absolute(Run& run) {
 
 // Creates the extraction directory with its two data directories. Returns 0, or 252 after
 // printing why.
-int create_directories(Run& run) {
+int create_directories(const Run& run) {
   int error = make_fresh_directory(run.extraction_dir, run.platform);
   if (error != 0) {
     print_error("Failed to create directory %s: %s\n", run.extraction_dir.c_str(),
@@ -128,16 +128,10 @@ void copy_in_background(void* argument) {
 }
 
 // The extraction directory of an extract-only run stays: after a copy that failed while the
-// extraction ran it is left as fresh as the run made it.
+// extraction ran it is made again as fresh as the run made it.
 void refresh_extraction_directory(const Run& run) {
-  if (!run.options.extract_only) {
-    return;
-  }
-  std::string data_dir = run.extraction_dir;
-  (void)make_fresh_directory(data_dir, run.platform);
-  for (const char* name : {"device_info", "json"}) {
-    data_dir = join_path(data_dir, name, run.platform);
-    (void)make_fresh_directory(data_dir, run.platform);
+  if (run.options.extract_only) {
+    (void)create_directories(run);
   }
 }
 

@@ -215,12 +215,6 @@ int read_payload(const std::string& self_path, const std::string& work_dir, Targ
   return status != k_payload_ok ? status : copy_archive(result, self_path);
 }
 
-int read_own_payload(const std::string& self_path, const std::string& work_dir,
-                     TargetPlatform target, PayloadResult& result) {
-  int status = open_own_payload(self_path, work_dir, target, result);
-  return status != k_payload_ok ? status : copy_archive(result, self_path);
-}
-
 int copy_archive(PayloadResult& result, const std::string& self_path) {
   // The archive goes over in large pieces, copied by the system itself where it can; a request to
   // end the process is looked at between pieces. Every read names its position: the extraction

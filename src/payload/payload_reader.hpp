@@ -74,11 +74,9 @@ inline constexpr int k_payload_interrupted = -6;
                                TargetPlatform target, PayloadResult& result);
 [[nodiscard]] int copy_archive(PayloadResult& result, const std::string& self_path);
 
-// read_payload and open_payload for the running stub's own file, opened as
-// platform::open_own_executable opens it (on Linux the very file the system started, never
-// another file found under its name); `self_path` only names it in messages.
-[[nodiscard]] int read_own_payload(const std::string& self_path, const std::string& work_dir,
-                                   TargetPlatform target, PayloadResult& result);
+// open_payload for the running stub's own file, opened as platform::open_own_executable opens
+// it (on Linux the very file the system started, never another file found under its name);
+// `self_path` only names it in messages.
 [[nodiscard]] int open_own_payload(const std::string& self_path, const std::string& work_dir,
                                    TargetPlatform target, PayloadResult& result);
 

@@ -271,7 +271,7 @@ TEST_F(PayloadReaderTest, MissingStubAndMissingWorkDirectory) {
   // The running program's own file is opened, whatever the name says: this test program has no
   // payload (the trailer texts it holds forward make the search find a wrong one).
   testing::internal::CaptureStderr();
-  EXPECT_EQ(read_own_payload(missing, dir.path(), this_platform(), result), k_payload_file_error);
+  EXPECT_EQ(open_own_payload(missing, dir.path(), this_platform(), result), k_payload_file_error);
   std::string own = testing::internal::GetCapturedStderr();
   EXPECT_EQ(own.find("Failed to Extract file"), std::string::npos) << own;
 
