@@ -52,11 +52,20 @@ ProcessResult run_redirected(std::string command, const std::string& out_file,
     command = "\"" + command + "\"";
   }
   ProcessResult result;
-  result.status = platform::run_shell(command);
-  result.out = without_carriage_returns(read_file(out_file));
-  result.err = without_carriage_returns(read_file(err_file));
-  (void)platform::remove_file(out_file);
-  (void)platform::remove_file(err_file);
+  // Wine's cmd.exe now and then fails to find a program that is there (status 9009, "Can't
+  // recognize ... as an internal or external command") while other Wine processes start and end
+  // around it. Nothing has run then, so the line runs once more; a program that is really missing
+  // fails the same way again.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    result.status = platform::run_shell(command);
+    result.out = without_carriage_returns(read_file(out_file));
+    result.err = without_carriage_returns(read_file(err_file));
+    (void)platform::remove_file(out_file);
+    (void)platform::remove_file(err_file);
+    if (!is_windows() || result.status != 9009) {
+      break;
+    }
+  }
   return result;
 }
 
