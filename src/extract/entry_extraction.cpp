@@ -73,11 +73,15 @@ enum class Made { Directory, File, Link };
 // `made` says, and, when that fails for another reason than an existing name or a link on the
 // way, the folder it goes into with missing parents, each with `folder_mode`, and then tries once
 // more. Returns what the sink returned last.
+// `created` tells, for a file, whether it was made rather than found.
 int make_with_folders(EntrySink& sink, Made made, const std::string& path, unsigned mode,
-                      unsigned folder_mode, const std::string& target = std::string()) {
+                      unsigned folder_mode, const std::string& target = std::string(),
+                      bool* created = nullptr) {
+  bool unasked = false;
+  bool& file_created = created != nullptr ? *created : unasked;
   for (int attempt = 0;; ++attempt) {
     int error = made == Made::Directory ? sink.make_directory(path, mode)
-                : made == Made::File    ? sink.open_file(path)
+                : made == Made::File    ? sink.open_file(path, file_created)
                                         : sink.make_link(path, target);
     std::string parent = parent_folder(path);
     if (attempt > 0 || error == 0 || error == ELOOP || error == EEXIST || parent.empty()) {
@@ -320,9 +324,8 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
 
   // An entry that may be stopped half-way is removed then, if it made its file: whatever was
   // there before it is not this entry's to remove.
-  platform::PathKind found = platform::PathKind::Other;
-  bool creates_file = stop.can_stop() && sink.query_path(path, found) == ENOENT;
-  int opened = make_with_folders(sink, Made::File, path, 0, folder_mode);
+  bool created = false;
+  int opened = make_with_folders(sink, Made::File, path, 0, folder_mode, std::string(), &created);
   if (opened != 0) {
     (void)unzCloseCurrentFile(archive);
     // Printed always: a file that cannot be created leaves the payload incomplete.
@@ -333,7 +336,7 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
   result = copy_result(copy, span);
   if (result != 0) {
     (void)sink.close_file();
-    if (result == k_entry_stopped && creates_file) {
+    if (result == k_entry_stopped && created) {
       (void)sink.remove_file(path);
     }
     (void)unzCloseCurrentFile(archive);

@@ -42,9 +42,9 @@ class FailingSink final : public DiskPassThrough {
     return fails(Step::MakeDirectory, path == m_victim) ? m_error
                                                         : m_disk.make_directory(path, mode);
   }
-  int open_file(const std::string& path) override {
+  int open_file(const std::string& path, bool& created) override {
     m_victim_open = path == m_victim;
-    return fails(Step::OpenFile, m_victim_open) ? m_error : m_disk.open_file(path);
+    return fails(Step::OpenFile, m_victim_open) ? m_error : m_disk.open_file(path, created);
   }
   int write(const void* data, std::size_t size) override {
     return fails(Step::Write, m_victim_open) ? m_error : m_disk.write(data, size);
@@ -93,12 +93,12 @@ class RendezvousSink final : public DiskPassThrough {
  public:
   explicit RendezvousSink(Rendezvous& rendezvous) : m_rendezvous(rendezvous) {}
 
-  int open_file(const std::string& path) override {
+  int open_file(const std::string& path, bool& created) override {
     m_open = path;
     if (path == "damaged.bin") {
       m_rendezvous.wait_for(&Rendezvous::late_open);
     }
-    int opened = m_disk.open_file(path);
+    int opened = m_disk.open_file(path, created);
     if (path == "late.bin") {
       m_rendezvous.note(&Rendezvous::late_open);
     }
@@ -257,8 +257,8 @@ TEST_F(EntryExtractionTest, NullSinkChecksEveryEntryAndWritesNothing) {
   EXPECT_EQ(tree_listing(m_target), Names{});
 }
 
-// On two threads, an entry after the first failing one stops at its next piece and its file goes;
-// only the failure shows.
+// On two threads, an entry after the first failing one stops at its next piece and its file goes,
+// unless the file was there before; only the failure shows.
 TEST_F(EntryExtractionTest, LaterEntryStopsWhenAnEarlierOneFailsOnTwoThreads) {
   std::vector<ArchiveEntry> entries = {unix_file("damaged.bin", "some stored data"),
                                        unix_file("late.bin", std::string(4 << 20, 'l'))};
@@ -270,14 +270,20 @@ TEST_F(EntryExtractionTest, LaterEntryStopsWhenAnEarlierOneFailsOnTwoThreads) {
   std::string bytes = read_file(m_archive);
   bytes[bytes.find("some stored data")] = 'S';
   ASSERT_TRUE(write_file(m_archive, bytes));
-  Rendezvous rendezvous;
-  RendezvousSink own(rendezvous);
-  RendezvousSink second(rendezvous);
-  Extraction extraction = extract_written(own, &second);
-  EXPECT_EQ(extraction.result, k_extract_incomplete);
-  EXPECT_EQ(extraction.out,
-            "error " + std::to_string(UNZ_CRCERROR) + " with zipfile in unzCloseCurrentFile\n");
-  EXPECT_EQ(tree_listing(m_target), Names{"damaged.bin"});
+  for (bool planted : {false, true}) {
+    if (planted) {
+      ASSERT_TRUE(write_file(m_target + "/late.bin", "was there"));
+    }
+    Rendezvous rendezvous;
+    RendezvousSink own(rendezvous);
+    RendezvousSink second(rendezvous);
+    Extraction extraction = extract_written(own, &second);
+    EXPECT_EQ(extraction.result, k_extract_incomplete);
+    EXPECT_EQ(extraction.out,
+              "error " + std::to_string(UNZ_CRCERROR) + " with zipfile in unzCloseCurrentFile\n");
+    Names left = planted ? Names{"damaged.bin", "late.bin"} : Names{"damaged.bin"};
+    EXPECT_EQ(tree_listing(m_target), left);
+  }
 }
 
 TEST_F(EntryExtractionTest, MakesDirectoryPaths) {

@@ -63,10 +63,6 @@ int DiskSink::make_directory(const std::string& path, unsigned mode) {
   return platform::make_directory_beneath(path, mode);
 }
 
-int DiskSink::query_path(const std::string& path, platform::PathKind& kind) {
-  return platform::query_path(path, kind);
-}
-
 int DiskSink::set_directory_mode(const std::string& path, unsigned mode) {
   return platform::set_directory_mode_beneath(path, mode);
 }
@@ -75,9 +71,9 @@ int DiskSink::make_link(const std::string& path, const std::string& target) {
   return platform::make_symbolic_link_beneath(path, target);
 }
 
-int DiskSink::open_file(const std::string& path) {
+int DiskSink::open_file(const std::string& path, bool& created) {
   errno = 0;
-  m_file = StdioFile(platform::open_output_file(path));
+  m_file = StdioFile(platform::open_output_file(path, created));
   return m_file ? 0 : stdio_failure();
 }
 

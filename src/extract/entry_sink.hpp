@@ -27,8 +27,6 @@ class EntrySink {
   // Creates one directory (its parent must exist) with the permission bits `mode`. Returns 0 or an
   // errno value (EEXIST when the name exists already, ELOOP when a symbolic link is on its way).
   [[nodiscard]] virtual int make_directory(const std::string& path, unsigned mode) = 0;
-  // Tells what `path` names. Returns 0 and sets `kind`, or an errno value.
-  [[nodiscard]] virtual int query_path(const std::string& path, platform::PathKind& kind) = 0;
   // Gives the existing directory `path` the permission bits `mode`. Returns 0 or an errno value
   // (ENOTDIR when it is no directory, ELOOP when it or a folder on its way is a symbolic link).
   [[nodiscard]] virtual int set_directory_mode(const std::string& path, unsigned mode) = 0;
@@ -38,8 +36,8 @@ class EntrySink {
 
   // Opens the output file `path` for an entry's data, emptying a file of that name; a symbolic
   // link of that name is replaced, never followed. Returns 0 or an errno value (ELOOP when a
-  // symbolic link is on its way).
-  [[nodiscard]] virtual int open_file(const std::string& path) = 0;
+  // symbolic link is on its way). `created` tells whether the file was made rather than found.
+  [[nodiscard]] virtual int open_file(const std::string& path, bool& created) = 0;
   // Writes all `size` bytes of `data` to the open file. Returns 0, an errno value, or
   // k_sink_failed_without_reason.
   [[nodiscard]] virtual int write(const void* data, std::size_t size) = 0;
@@ -70,10 +68,9 @@ class EntrySink {
 class DiskSink final : public EntrySink {
  public:
   int make_directory(const std::string& path, unsigned mode) override;
-  int query_path(const std::string& path, platform::PathKind& kind) override;
   int set_directory_mode(const std::string& path, unsigned mode) override;
   int make_link(const std::string& path, const std::string& target) override;
-  int open_file(const std::string& path) override;
+  int open_file(const std::string& path, bool& created) override;
   int write(const void* data, std::size_t size) override;
   int flush() override;
   void set_file_time(std::uint32_t dos_date_time) override;
@@ -89,13 +86,12 @@ class DiskSink final : public EntrySink {
 class NullSink : public EntrySink {
  public:
   int make_directory(const std::string&, unsigned) override { return 0; }
-  int query_path(const std::string&, platform::PathKind& kind) override {
-    kind = platform::PathKind::Directory;
-    return 0;
-  }
   int set_directory_mode(const std::string&, unsigned) override { return 0; }
   int make_link(const std::string&, const std::string&) override { return 0; }
-  int open_file(const std::string&) override { return 0; }
+  int open_file(const std::string&, bool& created) override {
+    created = false;
+    return 0;
+  }
   int write(const void*, std::size_t) override { return 0; }
   int flush() override { return 0; }
   void set_file_time(std::uint32_t) override {}

@@ -148,9 +148,10 @@ enum class PathKind { Directory, Other };
 // to the system at once. On Windows this works for paths past 260 characters too. On Linux the
 // folders on the way are entered one at a time from the current directory (or the root), never
 // through a symbolic link (ELOOP then), and a symbolic link in the file's own place is removed,
-// never followed, and the file created anew, readable and writable by its owner alone. Returns
-// the stream, or null with errno set.
-std::FILE* open_output_file(const std::string& path);
+// never followed, and the file created anew, readable and writable by its owner alone. `created`
+// tells whether the file was made by this call rather than found. Returns the stream, or null
+// with errno set.
+std::FILE* open_output_file(const std::string& path, bool& created);
 
 // The folder operations of an extraction, on `path` relative to the current directory. On Linux
 // the folders on the way are entered as open_output_file enters them: a symbolic link among them,

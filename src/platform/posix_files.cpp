@@ -8,6 +8,11 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#if defined(__linux__)
+#include <linux/openat2.h>
+#include <sys/syscall.h>
+#endif
+
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -61,6 +66,36 @@ int open_folder_at(const FileHandle& parent, const char* name, FileHandle& folde
   return error;
 }
 
+#if defined(SYS_openat2)
+// Cleared the first time the kernel (or a seccomp filter) turns openat2 away.
+std::atomic<bool> g_openat2_usable{true};
+#endif
+
+// Opens `path` in one call, the kernel refusing a symbolic link anywhere on the way (openat2 with
+// RESOLVE_NO_SYMLINKS, Linux 5.6 on): -1 when that fails for any reason, a link included. The
+// caller then walks the path one folder at a time, which tells the failures apart, so this only
+// spares the walk's calls to a path that has no link.
+int open_without_links(const std::string& path, int flags, mode_t mode) {
+#if defined(SYS_openat2)
+  if (g_openat2_usable.load(std::memory_order_relaxed)) {
+    struct open_how how {};
+    how.flags = static_cast<std::uint64_t>(flags);
+    how.mode = (flags & O_CREAT) != 0 ? mode : 0;
+    how.resolve = RESOLVE_NO_SYMLINKS;
+    long descriptor = syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how);
+    if (descriptor < 0 && (errno == ENOSYS || errno == EPERM)) {
+      g_openat2_usable.store(false, std::memory_order_relaxed);
+    }
+    return static_cast<int>(descriptor);
+  }
+#else
+  (void)path;
+  (void)flags;
+  (void)mode;
+#endif
+  return -1;
+}
+
 // Opens into `parent` the folder that holds the last component of `path`, one component at a
 // time from the current directory (the root for an absolute path), never through a symbolic link,
 // with two descriptors at most, whatever the depth; `parent` stays closed for the current
@@ -74,6 +109,12 @@ int open_parent_folder(const std::string& path, FileHandle& parent, std::string&
   std::size_t start = slash == std::string::npos ? 0 : slash + 1;
   name = path.substr(start, end + 1 - start);
   if (slash == std::string::npos) {
+    return 0;
+  }
+  int descriptor = open_without_links(path.substr(0, slash == 0 ? 1 : slash),
+                                      O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+  if (descriptor >= 0) {
+    parent.reset(descriptor);
     return 0;
   }
   std::size_t begin = 0;
@@ -100,9 +141,33 @@ int open_parent_folder(const std::string& path, FileHandle& parent, std::string&
   return 0;
 }
 
+// An unbuffered stream over `descriptor`, which it owns from then on (closed if none is made).
+std::FILE* stream_of(int descriptor) {
+  std::FILE* file = fdopen(descriptor, "wb");
+  if (file == nullptr) {
+    int error = errno;
+    close(descriptor);
+    errno = error;
+    return nullptr;
+  }
+  std::setvbuf(file, nullptr, _IONBF, 0);
+  return file;
+}
+
 }  // namespace
 
-std::FILE* open_output_file(const std::string& path) {
+std::FILE* open_output_file(const std::string& path, bool& created) {
+  // Owner-only until the caller gives the file its own bits: nobody else can open it meanwhile.
+  // Made exclusively first, so that the caller learns whether the file was there before.
+  constexpr int k_flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
+  int descriptor = open_without_links(path, k_flags | O_EXCL, 0600);
+  created = descriptor >= 0;
+  if (descriptor < 0 && errno == EEXIST) {
+    descriptor = open_without_links(path, k_flags | O_TRUNC, 0600);
+  }
+  if (descriptor >= 0) {
+    return stream_of(descriptor);
+  }
   FileHandle parent;
   std::string name;
   int error = open_parent_folder(path, parent, name);
@@ -110,27 +175,19 @@ std::FILE* open_output_file(const std::string& path) {
     errno = error;
     return nullptr;
   }
-  // Owner-only until the caller gives the file its own bits: nobody else can open it meanwhile.
-  constexpr int k_flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
-  int descriptor = openat(at(parent), name.c_str(), k_flags | O_TRUNC, 0600);
+  descriptor = openat(at(parent), name.c_str(), k_flags | O_EXCL, 0600);
+  created = descriptor >= 0;
+  if (descriptor < 0 && errno == EEXIST) {
+    descriptor = openat(at(parent), name.c_str(), k_flags | O_TRUNC, 0600);
+  }
   if (descriptor < 0 && errno == ELOOP) {
     // A symbolic link in the file's place: it goes, and the file is made anew.
     if (unlinkat(at(parent), name.c_str(), 0) == 0 || errno == ENOENT) {
       descriptor = openat(at(parent), name.c_str(), k_flags | O_EXCL, 0600);
+      created = descriptor >= 0;
     }
   }
-  if (descriptor < 0) {
-    return nullptr;
-  }
-  std::FILE* file = fdopen(descriptor, "wb");
-  if (file == nullptr) {
-    error = errno;
-    close(descriptor);
-    errno = error;
-    return nullptr;
-  }
-  std::setvbuf(file, nullptr, _IONBF, 0);
-  return file;
+  return descriptor < 0 ? nullptr : stream_of(descriptor);
 }
 
 int make_directory_beneath(const std::string& path, unsigned mode) {
@@ -147,8 +204,9 @@ int set_directory_mode_beneath(const std::string& path, unsigned mode) {
   FileHandle parent;
   FileHandle folder;
   std::string name;
-  int error = open_parent_folder(path, parent, name);
-  if (error == 0) {
+  folder.reset(open_without_links(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+  int error = folder.is_open() ? 0 : open_parent_folder(path, parent, name);
+  if (error == 0 && !folder.is_open()) {
     error = open_folder_at(parent, name.c_str(), folder);
   }
   if (error != 0) {

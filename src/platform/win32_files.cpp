@@ -76,7 +76,8 @@ int make_directory(const std::string& path, DirectoryAccess) {
   return CreateDirectoryW(wide.c_str(), nullptr) ? 0 : last_errno();
 }
 
-std::FILE* open_output_file(const std::string& path) {
+std::FILE* open_output_file(const std::string& path, bool& created) {
+  created = false;
   std::wstring wide;
   int error = extended_length_path(path, wide);
   if (error != 0) {
@@ -90,6 +91,8 @@ std::FILE* open_output_file(const std::string& path) {
     errno = last_errno();
     return nullptr;
   }
+  // CREATE_ALWAYS succeeds over an existing file and says so.
+  created = GetLastError() != ERROR_ALREADY_EXISTS;
   int descriptor = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_WRONLY | _O_BINARY);
   if (descriptor == -1) {
     error = errno;

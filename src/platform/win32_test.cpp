@@ -119,8 +119,10 @@ TEST(Win32Platform, DeepPathsAreCreatedTimedAndRemoved) {
   }
   ASSERT_GT(path.size(), 300u);
   std::string file = path + "\\\xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB.txt";
-  std::FILE* out = platform::open_output_file(file);
+  bool created = false;
+  std::FILE* out = platform::open_output_file(file, created);
   ASSERT_NE(out, nullptr);
+  EXPECT_TRUE(created);
   EXPECT_EQ(std::fwrite("deep", 1, 4, out), 4u);
   EXPECT_EQ(std::fclose(out), 0);
   EXPECT_EQ(read_file(file), "deep");

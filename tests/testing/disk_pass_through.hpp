@@ -16,16 +16,15 @@ class DiskPassThrough : public EntrySink {
   int make_directory(const std::string& path, unsigned mode) override {
     return m_disk.make_directory(path, mode);
   }
-  int query_path(const std::string& path, platform::PathKind& kind) override {
-    return m_disk.query_path(path, kind);
-  }
   int set_directory_mode(const std::string& path, unsigned mode) override {
     return m_disk.set_directory_mode(path, mode);
   }
   int make_link(const std::string& path, const std::string& target) override {
     return m_disk.make_link(path, target);
   }
-  int open_file(const std::string& path) override { return m_disk.open_file(path); }
+  int open_file(const std::string& path, bool& created) override {
+    return m_disk.open_file(path, created);
+  }
   int write(const void* data, std::size_t size) override { return m_disk.write(data, size); }
   int flush() override { return m_disk.flush(); }
   void set_file_time(std::uint32_t dos_date_time) override { m_disk.set_file_time(dos_date_time); }
