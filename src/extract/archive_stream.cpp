@@ -43,18 +43,8 @@ std::size_t ArchiveStream::read_region(std::uint64_t offset, void* buffer, std::
   return wanted;
 }
 
-std::size_t ArchiveStream::read_at(std::uint64_t offset, void* buffer, std::size_t size) {
-  // minizip reads a header's fields one to eight bytes at a time, millions of them for a large
-  // directory: those the last window holds are copied here, without a call.
-  const Window& last = m_windows[m_last_used];
-  if (size <= 8 && last.length != 0 && last.covers(offset, size)) {
-    const char* from = last.bytes.get() + (offset - last.offset);
-    char* to = static_cast<char*>(buffer);
-    for (std::size_t i = 0; i < size; ++i) {
-      to[i] = from[i];
-    }
-    return size;
-  }
+std::size_t ArchiveStream::read_through_windows(std::uint64_t offset, void* buffer,
+                                                std::size_t size) {
   if (size >= k_window_size / 4 || m_windows[0].bytes == nullptr || m_windows[1].bytes == nullptr) {
     return read_region(offset, buffer, size);
   }

@@ -47,7 +47,20 @@ class ArchiveStream {
   // Reads up to `size` bytes at `offset` of the archive, through a window when they are few.
   // Returns how many came: fewer only at the region's end or after a failed read, which is noted
   // for minizip's error function.
-  std::size_t read_at(std::uint64_t offset, void* buffer, std::size_t size);
+  std::size_t read_at(std::uint64_t offset, void* buffer, std::size_t size) {
+    // minizip reads a header's fields one to eight bytes at a time, millions of them for a large
+    // directory: those the last window holds are copied here, without a call.
+    const Window& last = m_windows[m_last_used];
+    if (size <= 8 && last.length != 0 && last.covers(offset, size)) {
+      const char* from = last.bytes.get() + (offset - last.offset);
+      char* to = static_cast<char*>(buffer);
+      for (std::size_t i = 0; i < size; ++i) {
+        to[i] = from[i];
+      }
+      return size;
+    }
+    return read_through_windows(offset, buffer, size);
+  }
 
   // A reader of the archive for the package format's checks and the entries' data; it must not
   // outlive the stream.
@@ -71,6 +84,8 @@ class ArchiveStream {
     }
   };
 
+  // read_at for what the last window does not hold.
+  std::size_t read_through_windows(std::uint64_t offset, void* buffer, std::size_t size);
   // Reads straight from the file, the region's end kept.
   std::size_t read_region(std::uint64_t offset, void* buffer, std::size_t size);
 

@@ -103,7 +103,7 @@ bool CollisionCheck::add(const std::string& name, bool directory) {
   std::uint64_t hash = k_fnv_offset;
   for (std::size_t i = 0; i < m_key.size(); ++i) {
     if (m_key[i] == '/' && i >= shared) {
-      note(mark(hash, k_folder_mark));
+      note_folder(mark(hash, k_folder_mark));
     }
     hash = (hash ^ static_cast<unsigned char>(m_key[i])) * k_fnv_prime;
   }
@@ -115,6 +115,21 @@ bool CollisionCheck::add(const std::string& name, bool directory) {
 bool CollisionCheck::collides() {
   compact();
   return m_collides;
+}
+
+void CollisionCheck::note_folder(std::uint64_t value) {
+  // The folders noted lately, one per slot of their hash: entries that come in no folder's order
+  // need the same few folders again and again, and each note would cost a place in the marks and
+  // a share of the sorts that drop it again. A mark never has all bits set: an empty slot.
+  constexpr std::size_t k_slots = 4096;
+  if (m_recent_folders.empty()) {
+    m_recent_folders.assign(k_slots, UINT64_MAX);
+  }
+  std::uint64_t& slot = m_recent_folders[(value >> 2) % k_slots];
+  if (slot != value) {
+    slot = value;
+    note(value);
+  }
 }
 
 void CollisionCheck::note(std::uint64_t value) {

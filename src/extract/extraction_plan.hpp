@@ -45,11 +45,14 @@ class CollisionCheck {
  private:
   // Adds `value`, first dropping repeated marks when they would make the marks take more room.
   void note(std::uint64_t value);
+  // note() for a folder's mark, unless that folder was noted lately.
+  void note_folder(std::uint64_t value);
   // Sorts the marks, notes whether two collide and drops repeated ones.
   void compact();
 
   // A hash with its two lowest bits replaced by the kind of what it stands for.
   std::vector<std::uint64_t> m_marks;
+  std::vector<std::uint64_t> m_recent_folders;
   // Reused between entries: the key of the entry being added, and the key of the last one, whose
   // folders are noted already (entries of one folder tend to come together).
   std::string m_key;
