@@ -114,6 +114,9 @@ enum class Next { RunCommand, End };
 struct BackgroundCopy {
   PayloadResult& payload;
   const std::string& self_path;
+  // Posted once the extraction may write: the room for the archive is set aside, or, where it
+  // cannot be, the copy has ended; or the copy failed.
+  std::uintptr_t may_write = 0;
   int status = k_payload_ok;
   // Set once the copy has failed: the extraction beside it stops at its next read.
   std::atomic<bool> failed{false};
@@ -121,9 +124,20 @@ struct BackgroundCopy {
 
 void copy_in_background(void* argument) {
   BackgroundCopy& copy = *static_cast<BackgroundCopy*>(argument);
-  copy.status = copy_archive(copy.payload, copy.self_path);
+  copy.status = reserve_archive_space(copy.payload);
+  bool told = false;
+  if (copy.status == k_payload_ok && copy.payload.reserved) {
+    platform::post_semaphore(copy.may_write);
+    told = true;
+  }
+  if (copy.status == k_payload_ok) {
+    copy.status = copy_archive(copy.payload, copy.self_path);
+  }
   if (copy.status != k_payload_ok) {
     copy.failed = true;
+  }
+  if (!told) {
+    platform::post_semaphore(copy.may_write);
   }
 }
 
@@ -151,13 +165,19 @@ void take_extract_request(Run& run) {
 
 // Extracts the archive from the package's own open file while a second thread writes archive.zip.
 // What the extraction prints is held until the copy has succeeded and then comes out as after a
-// copy made first; a failed copy prints its message alone. Returns false, having done nothing,
+// copy made first; a failed copy prints its message alone. The extraction writes nothing until
+// the room for archive.zip is set aside, or, on a file system that cannot, the copy has ended:
+// its space check sees the space as the copy leaves it. Returns false, having done nothing,
 // when no second thread can start; otherwise sets the copy's `copy_status` and the extraction's
 // `result`, both threads having ended.
 bool extract_beside_copy(Run& run, int& copy_status, int& result) {
   BackgroundCopy copy{run.payload, run.options.self_path};
+  if (platform::create_semaphore(0, copy.may_write) != 0) {
+    return false;
+  }
   std::uintptr_t thread = 0;
   if (platform::start_thread(copy_in_background, &copy, thread) != 0) {
+    platform::close_semaphore(copy.may_write);
     return false;
   }
   std::vector<HeldMessages::Line> held;
@@ -170,10 +190,15 @@ bool extract_beside_copy(Run& run, int& copy_status, int& result) {
     };
     region.base = run.payload.archive_offset;
     region.length = run.payload.archive_length;
-    result = extract_archive_region(std::move(region), run.extraction_dir, run.platform);
+    // The plan reads while the room is set aside; the space check and the first write wait.
+    result = extract_archive_region(std::move(region), run.extraction_dir, run.platform, [&copy] {
+      platform::wait_semaphore(copy.may_write);
+      return !copy.failed;
+    });
     held = holder.take();
   }
   platform::join_thread(thread);
+  platform::close_semaphore(copy.may_write);
   copy_status = copy.status;
   if (copy_status != k_payload_ok) {
     refresh_extraction_directory(run);
@@ -189,8 +214,9 @@ bool extract_beside_copy(Run& run, int& copy_status, int& result) {
 
 // Reads the payload and unpacks it. Returns the run's status: 0 to go on with the command (`next`
 // is RunCommand), or the status of a run that ends here (0 after an extract-only run, 252 on
-// failure). Where archive.zip's room could be set aside the extraction reads the package itself
-// while the copy runs; otherwise the copy comes first.
+// failure). On Linux the extraction reads the package itself while a second thread sets
+// archive.zip's room aside and copies; where the room cannot be set aside the extraction writes
+// only after the copy. On Windows, or without a second thread, the copy comes first.
 int unpack_payload(Run& run, Next& next) {
   next = Next::End;
   if (open_own_payload(run.options.self_path, run.work_dir, run.platform, run.payload) < 0) {
@@ -198,8 +224,7 @@ int unpack_payload(Run& run, Next& next) {
   }
   int result = k_extract_ok;
   int copy_status = k_payload_ok;
-  if (!(platform::k_reserves_file_space && run.payload.reserved &&
-        extract_beside_copy(run, copy_status, result))) {
+  if (!(platform::k_reserves_file_space && extract_beside_copy(run, copy_status, result))) {
     copy_status = copy_archive(run.payload, run.options.self_path);
     if (copy_status == k_payload_ok) {
       take_extract_request(run);

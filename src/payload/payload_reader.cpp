@@ -183,15 +183,6 @@ int open_opened_payload(const StdioFile& stub, const std::string& self_path,
     return k_payload_archive_error;
   }
   result.archive_written = true;
-  // Room that is not there fails the copy before it starts; a file system that cannot set room
-  // aside leaves the copy to find out as it goes.
-  if (platform::k_reserves_file_space) {
-    error = platform::reserve_file_space(result.archive, archive_length);
-    result.reserved = error == 0;
-    if (error != 0 && error != EOPNOTSUPP && error != ENOSYS) {
-      return out_of_space(result);
-    }
-  }
   return k_payload_ok;
 }
 
@@ -213,6 +204,17 @@ int read_payload(const std::string& self_path, const std::string& work_dir, Targ
                  PayloadResult& result) {
   int status = open_payload(self_path, work_dir, target, result);
   return status != k_payload_ok ? status : copy_archive(result, self_path);
+}
+
+int reserve_archive_space(PayloadResult& result) {
+  // Room that is not there fails the copy before it starts; a file system that cannot set room
+  // aside leaves the copy to find out as it goes.
+  int error = platform::reserve_file_space(result.archive, result.archive_length);
+  result.reserved = error == 0;
+  if (error != 0 && error != EOPNOTSUPP && error != ENOSYS) {
+    return out_of_space(result);
+  }
+  return k_payload_ok;
 }
 
 int copy_archive(PayloadResult& result, const std::string& self_path) {

@@ -64,15 +64,18 @@ inline constexpr int k_payload_interrupted = -6;
 [[nodiscard]] int read_payload(const std::string& self_path, const std::string& work_dir,
                                TargetPlatform target, PayloadResult& result);
 
-// read_payload in two halves. The first does everything but the copy: it finds the trailer,
-// creates the archive file and sets its whole length aside where the file system can (a
-// reservation that fails, a full disk, prints the copy's "might be out of space" message and
-// fails with k_payload_archive_error; one the file system cannot make leaves `reserved` false).
-// The second copies the archive from `result.package` into `result.archive`, with read_payload's
-// messages and codes; it prints nothing else and may run on another thread than the first.
+// read_payload in two halves. The first does everything but the copy: it finds the trailer and
+// creates the archive file. The second copies the archive from `result.package` into
+// `result.archive`, with read_payload's messages and codes; it prints nothing else and may run on
+// another thread than the first.
 [[nodiscard]] int open_payload(const std::string& self_path, const std::string& work_dir,
                                TargetPlatform target, PayloadResult& result);
 [[nodiscard]] int copy_archive(PayloadResult& result, const std::string& self_path);
+
+// Sets the archive file's whole length aside where the file system can, before copy_archive: a
+// reservation that fails (a full disk) prints the copy's "might be out of space" message and
+// fails with k_payload_archive_error; one the file system cannot make leaves `reserved` false.
+[[nodiscard]] int reserve_archive_space(PayloadResult& result);
 
 // open_payload for the running stub's own file, opened as platform::open_own_executable opens
 // it (on Linux the very file the system started, never another file found under its name);

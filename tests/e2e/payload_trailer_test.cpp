@@ -136,6 +136,15 @@ TEST_F(PayloadTrailer, FullDiskDuringTheCopyEndsTheRunAndRemovesTheArchive) {
     fs::remove_all(fs::path(target) / "fw_update-dir");
   }
   if (mounted) {
+    // Room for the archive, not for it and the entries too: the space check comes after the
+    // archive's room is set aside, as if the copy had come first.
+    ASSERT_EQ(platform::run_shell("mount -o remount,size=600k " + quote_for_shell(small)), 0);
+    ProcessResult result = run_process(package, {"--sfx-extract-dir", small, "--sfx-no-pause"},
+                                       dir.path());
+    EXPECT_EQ(result.status, 252);
+    EXPECT_EQ(result.err, "-E- Not enough space in " + join_path(small, "fw_update-dir") +
+                              ": 1 MB needed, 0 MB free\n");
+    EXPECT_EQ(tree_listing(small), std::vector<std::string>{});
     EXPECT_EQ(platform::run_shell("umount " + quote_for_shell(small)), 0);
   } else {
     GTEST_SKIP() << "the small file system needs root to mount a tmpfs";
