@@ -16,9 +16,6 @@ struct FreeMemory {
   void operator()(void* memory) const { std::free(memory); }
 };
 
-// errno as a failed stdio call left it, which may be none.
-int stdio_failure() { return errno != 0 ? errno : k_sink_failed_without_reason; }
-
 }  // namespace
 
 int EntrySink::make_directory_path(const std::string& path, unsigned mode) {
@@ -72,48 +69,37 @@ int DiskSink::make_link(const std::string& path, const std::string& target) {
 }
 
 int DiskSink::open_file(const std::string& path, bool& created) {
-  errno = 0;
-  m_file = StdioFile(platform::open_output_file(path, created));
-  return m_file ? 0 : stdio_failure();
+  return platform::open_output_file(path, created, m_file);
 }
 
 int DiskSink::write(const void* data, std::size_t size) {
-  // The stream has no buffer: what fwrite counts went to the file. A write that a signal
-  // interrupted goes on with the rest, unless the signal asked the process to end.
+  // Each piece goes to the system at once. A write that a signal interrupted goes on with the
+  // rest, unless the signal asked the process to end (write_file then fails with EINTR).
   const char* next = static_cast<const char*>(data);
-  for (;;) {
-    errno = 0;
-    std::size_t written = std::fwrite(next, 1, size, m_file.get());
-    if (written == size) {
-      return 0;
-    }
-    int error = stdio_failure();
-    int signal_number = 0;
-    if (error != EINTR || platform::termination_requested(signal_number)) {
+  while (size > 0) {
+    std::size_t written = 0;
+    int error = platform::write_file(m_file, next, size, written);
+    if (error != 0) {
       return error;
     }
-    std::clearerr(m_file.get());
+    if (written == 0) {
+      return k_sink_failed_without_reason;
+    }
     next += written;
     size -= written;
   }
+  return 0;
 }
 
-int DiskSink::flush() {
-  errno = 0;
-  return std::fflush(m_file.get()) == 0 ? 0 : stdio_failure();
-}
+// Nothing is held back: what write took is with the system.
+int DiskSink::flush() { return 0; }
 
 void DiskSink::set_file_time(std::uint32_t dos_date_time) {
-  platform::set_open_file_time(m_file.get(), dos_date_time);
+  platform::set_open_file_time(m_file, dos_date_time);
 }
 
-int DiskSink::set_file_mode(unsigned mode) {
-  return platform::set_open_file_mode(m_file.get(), mode);
-}
+int DiskSink::set_file_mode(unsigned mode) { return platform::set_open_file_mode(m_file, mode); }
 
-int DiskSink::close_file() {
-  errno = 0;
-  return m_file.close() == 0 ? 0 : stdio_failure();
-}
+int DiskSink::close_file() { return m_file.close(); }
 
 int DiskSink::remove_file(const std::string& path) { return platform::remove_file(path); }

@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <string>
 
-#include "common/stdio_file.hpp"
 #include "platform/platform.hpp"
 
 // What write, flush and close_file return when a write failed and the system gave no reason.
@@ -79,7 +78,7 @@ class DiskSink final : public EntrySink {
   int remove_file(const std::string& path) override;
 
  private:
-  StdioFile m_file;
+  platform::FileHandle m_file;
 };
 
 // Nowhere: every step succeeds, nothing is written, and every path is a directory.

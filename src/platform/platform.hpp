@@ -143,15 +143,17 @@ enum class DirectoryAccess { Shared, Private };
 
 enum class PathKind { Directory, Other };
 
-// Opens the file `path` for writing in binary mode, creating it or emptying an existing one, like
-// fopen's "wb", but without a stdio buffer: the caller writes in large pieces, each of which goes
-// to the system at once. On Windows this works for paths past 260 characters too. On Linux the
-// folders on the way are entered one at a time from the current directory (or the root), never
-// through a symbolic link (ELOOP then), and a symbolic link in the file's own place is removed,
-// never followed, and the file created anew, readable and writable by its owner alone. `created`
-// tells whether the file was made by this call rather than found. Returns the stream, or null
-// with errno set.
-std::FILE* open_output_file(const std::string& path, bool& created);
+class FileHandle;
+
+// Opens the file `path` into `file` for writing, creating it or emptying an existing one, like
+// fopen's "wb", but with no stream: the caller writes in large pieces with write_file, each of
+// which goes to the system at once. On Windows this works for paths past 260 characters too. On
+// Linux the folders on the way are entered one at a time from the current directory (or the
+// root), never through a symbolic link (ELOOP then), and a symbolic link in the file's own place
+// is removed, never followed, and the file created anew, readable and writable by its owner alone.
+// `created` tells whether the file was made by this call rather than found. Returns 0 or an errno
+// value.
+[[nodiscard]] int open_output_file(const std::string& path, bool& created, FileHandle& file);
 
 // The folder operations of an extraction, on `path` relative to the current directory. On Linux
 // the folders on the way are entered as open_output_file enters them: a symbolic link among them,
@@ -358,7 +360,8 @@ void set_file_time(const std::string& path, std::uint32_t dos_date_time);
 
 // The same two for the file open in `file`, whose written data has been flushed: nothing is looked
 // up by name again.
-void set_open_file_time(std::FILE* file, std::uint32_t dos_date_time);
+void set_open_file_time(const FileHandle& file, std::uint32_t dos_date_time);
+[[nodiscard]] int set_open_file_mode(const FileHandle& file, unsigned mode);
 [[nodiscard]] int set_open_file_mode(std::FILE* file, unsigned mode);
 
 // Runs `command` through the platform's command interpreter (`system` on Windows, /bin/sh -c on

@@ -141,22 +141,9 @@ int open_parent_folder(const std::string& path, FileHandle& parent, std::string&
   return 0;
 }
 
-// An unbuffered stream over `descriptor`, which it owns from then on (closed if none is made).
-std::FILE* stream_of(int descriptor) {
-  std::FILE* file = fdopen(descriptor, "wb");
-  if (file == nullptr) {
-    int error = errno;
-    close(descriptor);
-    errno = error;
-    return nullptr;
-  }
-  std::setvbuf(file, nullptr, _IONBF, 0);
-  return file;
-}
-
 }  // namespace
 
-std::FILE* open_output_file(const std::string& path, bool& created) {
+int open_output_file(const std::string& path, bool& created, FileHandle& file) {
   // Owner-only until the caller gives the file its own bits: nobody else can open it meanwhile.
   // Made exclusively first, so that the caller learns whether the file was there before.
   constexpr int k_flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
@@ -166,14 +153,14 @@ std::FILE* open_output_file(const std::string& path, bool& created) {
     descriptor = open_without_links(path, k_flags | O_TRUNC, 0600);
   }
   if (descriptor >= 0) {
-    return stream_of(descriptor);
+    file.reset(descriptor);
+    return 0;
   }
   FileHandle parent;
   std::string name;
   int error = open_parent_folder(path, parent, name);
   if (error != 0) {
-    errno = error;
-    return nullptr;
+    return error;
   }
   descriptor = openat(at(parent), name.c_str(), k_flags | O_EXCL, 0600);
   created = descriptor >= 0;
@@ -187,7 +174,11 @@ std::FILE* open_output_file(const std::string& path, bool& created) {
       created = descriptor >= 0;
     }
   }
-  return descriptor < 0 ? nullptr : stream_of(descriptor);
+  if (descriptor < 0) {
+    return errno;
+  }
+  file.reset(descriptor);
+  return 0;
 }
 
 int make_directory_beneath(const std::string& path, unsigned mode) {
@@ -506,11 +497,15 @@ void set_file_time(const std::string& path, std::uint32_t dos_date_time) {
   }
 }
 
-void set_open_file_time(std::FILE* file, std::uint32_t dos_date_time) {
+void set_open_file_time(const FileHandle& file, std::uint32_t dos_date_time) {
   timespec times[2];
   if (modification_times(dos_date_time, times)) {
-    futimens(fileno(file), times);
+    futimens(descriptor_of(file), times);
   }
+}
+
+int set_open_file_mode(const FileHandle& file, unsigned mode) {
+  return fchmod(descriptor_of(file), static_cast<mode_t>(mode & 0777)) == 0 ? 0 : errno;
 }
 
 int set_open_file_mode(std::FILE* file, unsigned mode) {

@@ -76,39 +76,23 @@ int make_directory(const std::string& path, DirectoryAccess) {
   return CreateDirectoryW(wide.c_str(), nullptr) ? 0 : last_errno();
 }
 
-std::FILE* open_output_file(const std::string& path, bool& created) {
+int open_output_file(const std::string& path, bool& created, FileHandle& file) {
   created = false;
   std::wstring wide;
   int error = extended_length_path(path, wide);
   if (error != 0) {
-    errno = error;
-    return nullptr;
+    return error;
   }
   // The sharing and creation fopen's "wb" uses.
   HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    errno = last_errno();
-    return nullptr;
+    return last_errno();
   }
   // CREATE_ALWAYS succeeds over an existing file and says so.
   created = GetLastError() != ERROR_ALREADY_EXISTS;
-  int descriptor = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_WRONLY | _O_BINARY);
-  if (descriptor == -1) {
-    error = errno;
-    CloseHandle(handle);
-    errno = error;
-    return nullptr;
-  }
-  std::FILE* file = _fdopen(descriptor, "wb");
-  if (file == nullptr) {
-    error = errno;
-    _close(descriptor);
-    errno = error;
-    return nullptr;
-  }
-  std::setvbuf(file, nullptr, _IONBF, 0);
-  return file;
+  file.reset(reinterpret_cast<std::intptr_t>(handle));
+  return 0;
 }
 
 int make_directory_beneath(const std::string& path, unsigned) {
@@ -410,9 +394,11 @@ void set_file_time(const std::string& path, std::uint32_t dos_date_time) {
   CloseHandle(file);
 }
 
-void set_open_file_time(std::FILE* file, std::uint32_t dos_date_time) {
-  set_handle_time(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), dos_date_time);
+void set_open_file_time(const FileHandle& file, std::uint32_t dos_date_time) {
+  set_handle_time(reinterpret_cast<HANDLE>(file.native()), dos_date_time);
 }
+
+int set_open_file_mode(const FileHandle&, unsigned) { return 0; }
 
 int set_open_file_mode(std::FILE*, unsigned) { return 0; }
 

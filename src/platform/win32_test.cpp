@@ -120,11 +120,18 @@ TEST(Win32Platform, DeepPathsAreCreatedTimedAndRemoved) {
   ASSERT_GT(path.size(), 300u);
   std::string file = path + "\\\xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB.txt";
   bool created = false;
-  std::FILE* out = platform::open_output_file(file, created);
-  ASSERT_NE(out, nullptr);
+  platform::FileHandle out;
+  ASSERT_EQ(platform::open_output_file(file, created, out), 0);
   EXPECT_TRUE(created);
-  EXPECT_EQ(std::fwrite("deep", 1, 4, out), 4u);
-  EXPECT_EQ(std::fclose(out), 0);
+  std::size_t written = 0;
+  EXPECT_EQ(platform::write_file(out, "deep", 4, written), 0);
+  EXPECT_EQ(written, 4u);
+  EXPECT_EQ(out.close(), 0);
+  // Opened again, the file is found, and emptied.
+  ASSERT_EQ(platform::open_output_file(file, created, out), 0);
+  EXPECT_FALSE(created);
+  EXPECT_EQ(platform::write_file(out, "deep", 4, written), 0);
+  EXPECT_EQ(out.close(), 0);
   EXPECT_EQ(read_file(file), "deep");
   platform::PathKind kind = platform::PathKind::Directory;
   EXPECT_EQ(platform::query_path(file, kind), 0);
