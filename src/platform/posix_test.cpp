@@ -59,11 +59,15 @@ TEST(PosixPlatform, RemoveTreeTakesAnyShapeWithFewDescriptors) {
     int branches;  // folders side by side in the tree's top folder
     int depth;     // each a chain of this many folders
     const char* kept;  // emptied with empty_private_directory, keeping this name; else remove_tree
+    int large;  // 2 MiB files (sparse) in the top folder and in each chain's first folder
   } cases[] = {
-      {"one chain 100 deep", 1, 100, nullptr},
-      {"40 chains 3 deep", 40, 3, nullptr},
-      {"20 chains 12 deep", 20, 12, nullptr},
-      {"a leftover of 16 chains 10 deep", 16, 10, ".sfx-lock"},
+      {"one chain 100 deep", 1, 100, nullptr, 0},
+      {"40 chains 3 deep", 40, 3, nullptr, 0},
+      {"20 chains 12 deep", 20, 12, nullptr, 0},
+      {"a leftover of 16 chains 10 deep", 16, 10, ".sfx-lock", 0},
+      {"one large file and a chain", 1, 3, nullptr, 1},
+      {"more large files than the threads take", 3, 12, nullptr, 2},
+      {"a leftover with large files", 2, 3, ".sfx-lock", 1},
   };
   for (const Case& c : cases) {
     std::string tree = dir.file("tree");
@@ -71,12 +75,23 @@ TEST(PosixPlatform, RemoveTreeTakesAnyShapeWithFewDescriptors) {
     if (c.kept != nullptr) {
       ASSERT_TRUE(write_file(tree + "/" + c.kept, "")) << c.what;
     }
+    auto add_large_files = [&](const std::string& folder) {
+      for (int i = 0; i < c.large; ++i) {
+        std::string file = folder + "/large" + std::to_string(i);
+        ASSERT_TRUE(write_file(file, "x")) << c.what;
+        std::filesystem::resize_file(file, 2 << 20);
+      }
+    };
+    add_large_files(tree);
     std::vector<std::string> locked;
     for (int branch = 0; branch < c.branches; ++branch) {
       std::string folder = tree + "/b" + std::to_string(branch);
       for (int level = 0; level < c.depth; ++level, folder += "/d") {
         ASSERT_EQ(platform::make_directory(folder, platform::DirectoryAccess::Shared), 0) << c.what;
         ASSERT_TRUE(write_file(folder + "/f", "x")) << c.what;
+        if (level == 0) {
+          add_large_files(folder);
+        }
         if (level % 10 == 3) {
           std::filesystem::create_directory_symlink(dir.file("outside"), folder + "/link");
           std::filesystem::create_symlink(dir.file("outside/precious"), folder + "/file-link");

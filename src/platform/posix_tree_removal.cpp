@@ -34,6 +34,13 @@ constexpr std::size_t k_open_levels = 8;
 constexpr std::size_t k_shared_folders = 16;
 constexpr int k_shared_levels = 4;
 
+// A file this large takes long to remove, its pages or blocks freed one by one: two of them in the
+// first levels are shared by the two threads too. Only the first files met there are weighed, and
+// a few large ones kept for the threads, each with a descriptor of its folder.
+constexpr off_t k_large_file = off_t{1} << 20;
+constexpr std::size_t k_weighed_files = 64;
+constexpr std::size_t k_kept_large_files = 4;
+
 void note(int& first_error, int error) {
   if (first_error == 0) {
     first_error = error;
@@ -233,14 +240,43 @@ int remove_below(int dir_fd, const std::string& name) {
   return first_error;
 }
 
+// The large files of the first levels that the two threads remove, each with its own descriptor
+// of the folder that holds it, and how many files were weighed.
+struct LargeFiles {
+  std::vector<std::pair<FileHandle, std::string>> files;
+  std::size_t weighed = 0;
+
+  // Whether the file `name` in `dir_fd` is kept here rather than removed at once.
+  bool keep(int dir_fd, std::string& name) {
+    if (weighed >= k_weighed_files || files.size() >= k_kept_large_files) {
+      return false;
+    }
+    ++weighed;
+    struct stat info {};
+    if (fstatat(dir_fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(info.st_mode) || info.st_size < k_large_file) {
+      return false;
+    }
+    FileHandle folder(fcntl(dir_fd, F_DUPFD_CLOEXEC, 0));
+    if (!folder.is_open()) {
+      return false;
+    }
+    files.emplace_back(std::move(folder), std::move(name));
+    return true;
+  }
+};
+
 // Removes the entries of the open folder `dir_fd` but `kept_name` (none when null). With
 // `folders`, only what the folder says is no folder goes, and the rest is listed there; without,
-// everything goes. Returns the first errno value met, or 0.
-int clear_folder(int dir_fd, const char* kept_name, std::vector<std::string>* folders) {
+// everything goes. With `large`, large files may be kept there instead. Returns the first errno
+// value met, or 0.
+int clear_folder(int dir_fd, const char* kept_name, std::vector<std::string>* folders,
+                 LargeFiles* large = nullptr) {
   std::vector<Entry> entries;
   int first_error = read_entries(dir_fd, kept_name, entries);
   for (Entry& entry : entries) {
-    if (!may_be_folder(entry) && unlink_at(dir_fd, entry.name.c_str(), 0) == 0) {
+    if (!may_be_folder(entry) && ((large != nullptr && large->keep(dir_fd, entry.name)) ||
+                                  unlink_at(dir_fd, entry.name.c_str(), 0) == 0)) {
       continue;
     }
     if (folders != nullptr) {
@@ -259,28 +295,37 @@ struct Branches {
   std::vector<std::string> names;
 };
 
-// The subfolders that the two threads share out, each removed by one of them.
+// The large files and the subfolders that the two threads share out, each removed by one of them:
+// the files first.
 struct SharedBranches {
+  std::vector<std::pair<int, const std::string*>> files;
   std::vector<std::pair<int, const std::string*>> branches;
   std::atomic<std::size_t> next{0};
 };
 
 void remove_shared_branches(void* opaque) {
   SharedBranches& shared = *static_cast<SharedBranches*>(opaque);
-  for (std::size_t at = shared.next++; at < shared.branches.size(); at = shared.next++) {
-    (void)remove_below(shared.branches[at].first, *shared.branches[at].second);
+  std::size_t files = shared.files.size();
+  for (std::size_t at = shared.next++; at < files + shared.branches.size(); at = shared.next++) {
+    if (at < files) {
+      (void)unlink_at(shared.files[at].first, shared.files[at].second->c_str(), 0);
+    } else {
+      (void)remove_below(shared.branches[at - files].first, *shared.branches[at - files].second);
+    }
   }
 }
 
 // Removes every entry of the open folder `dir_fd` but `kept_name` (none when null). Goes down the
 // first levels, removing their files, while they hold few folders side by side; when it finds
-// many, two threads remove those (the calling thread alone when no second one can start). A last
-// pass then removes the rest: the first levels' folders, empty by now, and whatever could not be
-// removed, whose errors it returns (the first one, or 0).
+// many, or two large files, two threads remove those large files and the folders of the last
+// level it reached (the calling thread alone when no second one can start). A last pass then
+// removes the rest: the first levels' folders, empty by now, and whatever could not be removed,
+// whose errors it returns (the first one, or 0).
 int remove_entries(int dir_fd, const char* kept_name) {
+  LargeFiles large;
   std::vector<Branches> level(1);
   level[0].folder = dir_fd;
-  (void)clear_folder(dir_fd, kept_name, &level[0].names);
+  (void)clear_folder(dir_fd, kept_name, &level[0].names, &large);
   std::size_t count = level[0].names.size();
   for (int depth = 1; depth < k_shared_levels && count > 0 && count < k_shared_folders; ++depth) {
     // Fewer than k_shared_folders descriptors are open at a time: one per folder of `below`.
@@ -293,7 +338,7 @@ int remove_entries(int dir_fd, const char* kept_name) {
         branches.owned.reset(open_folder(parent.folder, name.c_str(), identity));
         if (branches.owned.is_open()) {
           branches.folder = descriptor_of(branches.owned);
-          (void)clear_folder(branches.folder, nullptr, &branches.names);
+          (void)clear_folder(branches.folder, nullptr, &branches.names, &large);
           count += branches.names.size();
           below.push_back(std::move(branches));
         }
@@ -302,8 +347,11 @@ int remove_entries(int dir_fd, const char* kept_name) {
     }
     level = std::move(below);
   }
-  if (count >= k_shared_folders) {
+  if (count >= k_shared_folders || large.files.size() >= 2) {
     SharedBranches shared;
+    for (const auto& file : large.files) {
+      shared.files.emplace_back(descriptor_of(file.first), &file.second);
+    }
     for (const Branches& branches : level) {
       for (const std::string& name : branches.names) {
         shared.branches.emplace_back(branches.folder, &name);
@@ -315,7 +363,12 @@ int remove_entries(int dir_fd, const char* kept_name) {
     if (started) {
       join_thread(second);
     }
+  } else {
+    for (const auto& file : large.files) {
+      (void)unlink_at(descriptor_of(file.first), file.second.c_str(), 0);
+    }
   }
+  large.files.clear();
   level.clear();
   return clear_folder(dir_fd, kept_name, nullptr);
 }
