@@ -67,7 +67,8 @@ int open_folder_at(const FileHandle& parent, const char* name, FileHandle& folde
 }
 
 #if defined(SYS_openat2)
-// Cleared the first time the kernel (or a seccomp filter) turns openat2 away.
+// Cleared the first time the kernel (or a seccomp filter) turns openat2 away: a kernel before 5.6,
+// or one that knows a shorter `open_how`.
 std::atomic<bool> g_openat2_usable{true};
 #endif
 
@@ -83,7 +84,7 @@ int open_without_links(const std::string& path, int flags, mode_t mode) {
     how.mode = (flags & O_CREAT) != 0 ? mode : 0;
     how.resolve = RESOLVE_NO_SYMLINKS;
     long descriptor = syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how);
-    if (descriptor < 0 && (errno == ENOSYS || errno == EPERM)) {
+    if (descriptor < 0 && (errno == ENOSYS || errno == EPERM || errno == E2BIG)) {
       g_openat2_usable.store(false, std::memory_order_relaxed);
     }
     return static_cast<int>(descriptor);
