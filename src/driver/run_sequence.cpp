@@ -107,6 +107,10 @@ int create_directories(const Run& run) {
   return k_exit_success;
 }
 
+// From this archive size on the copy runs beside the extraction: a smaller one is copied sooner
+// than a thread starts.
+constexpr std::uint32_t k_copy_beside_from = 1024 * 1024;
+
 // Whether the run goes on to the payload's command or to its ending.
 enum class Next { RunCommand, End };
 
@@ -224,7 +228,8 @@ int unpack_payload(Run& run, Next& next) {
   }
   int result = k_extract_ok;
   int copy_status = k_payload_ok;
-  if (!(platform::k_reserves_file_space && extract_beside_copy(run, copy_status, result))) {
+  if (!(platform::k_reserves_file_space && run.payload.archive_length >= k_copy_beside_from &&
+        extract_beside_copy(run, copy_status, result))) {
     copy_status = copy_archive(run.payload, run.options.self_path);
     if (copy_status == k_payload_ok) {
       take_extract_request(run);

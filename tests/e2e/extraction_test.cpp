@@ -162,6 +162,16 @@ std::string marker_script(const std::string& mark) {
   return "#!/bin/sh\ntouch " + quote_for_shell(mark) + "\n";
 }
 
+// Bytes that deflate cannot shrink.
+std::string noise(std::size_t size) {
+  std::string bytes;
+  for (unsigned state = 7; bytes.size() < size;) {
+    state = state * 1103515245u + 12345u;
+    bytes += static_cast<char>(state >> 24);
+  }
+  return bytes;
+}
+
 std::vector<FailingPayload> failing_payloads(const std::string& marker) {
   std::vector<FailingPayload> payloads = {
       {"climbs out",
@@ -195,6 +205,15 @@ std::vector<FailingPayload> failing_payloads(const std::string& marker) {
        "error -105 with zipfile in unzCloseCurrentFile\n",
        {"fw_update-dir/", "fw_update-dir/data.bin", "fw_update-dir/device_info/",
         "fw_update-dir/device_info/json/", "fw_update-dir/marker"}},
+      // An archive large enough to be copied beside the extraction (Linux): the message waits
+      // for the copy.
+      {"damaged data in a large archive",
+       {entry("noise.bin", noise(1200000), ArchiveMethod::Stored), entry("marker", marker),
+        entry("data.bin", "payload data", ArchiveMethod::Stored), entry("after.txt", "a")},
+       break_stored_data,
+       "error -105 with zipfile in unzCloseCurrentFile\n",
+       {"fw_update-dir/", "fw_update-dir/data.bin", "fw_update-dir/device_info/",
+        "fw_update-dir/device_info/json/", "fw_update-dir/marker", "fw_update-dir/noise.bin"}},
       // The run makes device_info itself; a file of that name cannot be written.
       {"file in the way",
        {entry("marker", "m"), entry("device_info", "not a folder"), entry("after.txt", "a")},

@@ -79,7 +79,7 @@ TEST_F(PayloadTrailer, FullDiskDuringTheCopyEndsTheRunAndRemovesTheArchive) {
   if (platform::platform_kind() == platform::PlatformKind::Windows) {
     GTEST_SKIP() << "needs a POSIX shell's ulimit";
   }
-  ASSERT_TRUE(write_file(payload + "/noise.bin", noise_of(400000)));
+  ASSERT_TRUE(write_file(payload + "/noise.bin", noise_of(1200000)));
   ASSERT_TRUE(build_package(stub_artifact(), payload, "bin/tool.txt", std::nullopt, package));
   std::string temp = dir.file("temp");
   fs::create_directories(temp);
@@ -138,12 +138,12 @@ TEST_F(PayloadTrailer, FullDiskDuringTheCopyEndsTheRunAndRemovesTheArchive) {
   if (mounted) {
     // Room for the archive, not for it and the entries too: the space check comes after the
     // archive's room is set aside, as if the copy had come first.
-    ASSERT_EQ(platform::run_shell("mount -o remount,size=600k " + quote_for_shell(small)), 0);
+    ASSERT_EQ(platform::run_shell("mount -o remount,size=1800k " + quote_for_shell(small)), 0);
     ProcessResult result = run_process(package, {"--sfx-extract-dir", small, "--sfx-no-pause"},
                                        dir.path());
     EXPECT_EQ(result.status, 252);
     EXPECT_EQ(result.err, "-E- Not enough space in " + join_path(small, "fw_update-dir") +
-                              ": 1 MB needed, 0 MB free\n");
+                              ": 2 MB needed, 0 MB free\n");
     EXPECT_EQ(tree_listing(small), std::vector<std::string>{});
     EXPECT_EQ(platform::run_shell("umount " + quote_for_shell(small)), 0);
   } else {

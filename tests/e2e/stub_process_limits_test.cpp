@@ -72,7 +72,13 @@ TEST_F(StubProcessLimits, NoSecondThreadCopiesFirst) {
   std::string given = m_dir.file("given");
   ASSERT_EQ(platform::make_directory(payload, platform::DirectoryAccess::Shared), 0);
   ASSERT_EQ(platform::make_directory(given, platform::DirectoryAccess::Shared), 0);
-  ASSERT_TRUE(write_file(payload + "/data.txt", std::string(300000, 'd')));
+  // Bytes deflate cannot shrink: an archive large enough to be copied beside the extraction.
+  std::string data;
+  for (unsigned state = 1; data.size() < 1200000;) {
+    state = state * 1103515245u + 12345u;
+    data += static_cast<char>(state >> 24);
+  }
+  ASSERT_TRUE(write_file(payload + "/data.txt", data));
   std::string package = m_dir.file("pkg");
   ASSERT_TRUE(build_package(stub_artifact(), payload, "data.txt", std::nullopt, package));
   ASSERT_EQ(platform::set_file_mode(given, 0777), 0);
@@ -84,7 +90,7 @@ TEST_F(StubProcessLimits, NoSecondThreadCopiesFirst) {
                                quote_for_shell(given) + " --sfx-extract-only");
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, "Extracting to " + given + "/pkg-dir ... Done\n");
-  EXPECT_EQ(read_file(given + "/pkg-dir/data.txt"), std::string(300000, 'd'));
+  EXPECT_EQ(read_file(given + "/pkg-dir/data.txt"), data);
   EXPECT_FALSE(path_exists(given + "/archive.zip"));
 }
 
