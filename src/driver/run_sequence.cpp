@@ -218,9 +218,9 @@ bool extract_beside_copy(Run& run, int& copy_status, int& result) {
 
 // Reads the payload and unpacks it. Returns the run's status: 0 to go on with the command (`next`
 // is RunCommand), or the status of a run that ends here (0 after an extract-only run, 252 on
-// failure). On Linux the extraction reads the package itself while a second thread sets
-// archive.zip's room aside and copies; where the room cannot be set aside the extraction writes
-// only after the copy. On Windows, or without a second thread, the copy comes first.
+// failure). On Linux the extraction of an archive of 1 MiB or more reads the package itself while
+// a second thread sets archive.zip's room aside and copies; where the room cannot be set aside
+// the extraction writes only after the copy. Otherwise the copy comes first.
 int unpack_payload(Run& run, Next& next) {
   next = Next::End;
   if (open_own_payload(run.options.self_path, run.work_dir, run.platform, run.payload) < 0) {
