@@ -70,8 +70,9 @@ Run extract_into(const fs::path& target, std::uint64_t parallel_entries) {
   RecordingSink second_sink;
   {
     HeldMessages held;
-    run.status = extract_archive(file, target.string(), this_platform(),
-                                 ExtractionEngine{&sink, &second_sink, parallel_entries});
+    run.status = extract_archive(
+        file, target.string(), this_platform(),
+        ExtractionEngine{&sink, &second_sink, parallel_entries, UINT64_MAX, nullptr});
     run.messages = held.take();
   }
   run.opened = sink.opened;
