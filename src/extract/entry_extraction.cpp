@@ -72,8 +72,8 @@ enum class Made { Directory, File, Link };
 // Makes at `path` the folder with the bits `mode`, the output file, or the link to `target`, as
 // `made` says, and, when that fails for another reason than an existing name or a link on the
 // way, the folder it goes into with missing parents, each with `folder_mode`, and then tries once
-// more. Returns what the sink returned last.
-// `created` tells, for a file, whether it was made rather than found.
+// more. Returns what the sink returned last; `created`, when given, tells for a file whether it
+// was made rather than found.
 int make_with_folders(EntrySink& sink, Made made, const std::string& path, unsigned mode,
                       unsigned folder_mode, const std::string& target = std::string(),
                       bool* created = nullptr) {
