@@ -105,8 +105,9 @@ TEST(PosixPlatform, RemoveTreeTakesAnyShapeWithFewDescriptors) {
       {"40 chains 3 deep", 40, 3, nullptr, 0},
       {"20 chains 12 deep", 20, 12, nullptr, 0},
       {"a leftover of 16 chains 10 deep", 16, 10, ".sfx-lock", 0},
-      {"one large file and a chain", 1, 3, nullptr, 1},
-      {"more large files than the threads take", 3, 12, nullptr, 2},
+      {"one large file alone", 0, 0, nullptr, 1},
+      {"a large file beside a chain", 1, 3, nullptr, 1},
+      {"large files in more folders than are kept", 6, 12, nullptr, 2},
       {"a leftover with large files", 2, 3, ".sfx-lock", 1},
   };
   for (const Case& c : cases) {

@@ -36,10 +36,11 @@ constexpr int k_shared_levels = 4;
 
 // A file this large takes long to remove, its pages or blocks freed one by one: two of them in the
 // first levels are shared by the two threads too. Only the first files met there are weighed, and
-// a few large ones kept for the threads, each with a descriptor of its folder.
-constexpr off_t k_large_file = off_t{1} << 20;
-constexpr std::size_t k_weighed_files = 64;
-constexpr std::size_t k_kept_large_files = 4;
+// the large ones of a few folders kept for the threads, with a descriptor of each folder.
+constexpr off_t k_large_file = off_t{256} << 10;
+constexpr std::size_t k_weighed_files = 256;
+constexpr std::size_t k_kept_large_files = 64;
+constexpr std::size_t k_kept_folders = 4;
 
 void note(int& first_error, int error) {
   if (first_error == 0) {
@@ -240,15 +241,23 @@ int remove_below(int dir_fd, const std::string& name) {
   return first_error;
 }
 
-// The large files of the first levels that the two threads remove, each with its own descriptor
-// of the folder that holds it, and how many files were weighed.
+// The large files of the first levels that the two threads remove, with a descriptor of their
+// folders of their own, and how many files were weighed.
 struct LargeFiles {
-  std::vector<std::pair<FileHandle, std::string>> files;
+  std::vector<FileHandle> folders;
+  std::vector<std::pair<std::size_t, std::string>> files;  // the folder's place in `folders`
   std::size_t weighed = 0;
+  // Whether `folders` ends with the folder being read now.
+  bool holds_current = false;
 
-  // Whether the file `name` in `dir_fd` is kept here rather than removed at once.
+  // Called as each folder is read, before keep().
+  void begin_folder() { holds_current = false; }
+
+  // Whether the file `name` in the folder `dir_fd` being read is kept here rather than removed at
+  // once.
   bool keep(int dir_fd, std::string& name) {
-    if (weighed >= k_weighed_files || files.size() >= k_kept_large_files) {
+    if (weighed >= k_weighed_files || files.size() >= k_kept_large_files ||
+        (!holds_current && folders.size() >= k_kept_folders)) {
       return false;
     }
     ++weighed;
@@ -257,12 +266,20 @@ struct LargeFiles {
         !S_ISREG(info.st_mode) || info.st_size < k_large_file) {
       return false;
     }
-    FileHandle folder(fcntl(dir_fd, F_DUPFD_CLOEXEC, 0));
-    if (!folder.is_open()) {
-      return false;
+    if (!holds_current) {
+      FileHandle folder(fcntl(dir_fd, F_DUPFD_CLOEXEC, 0));
+      if (!folder.is_open()) {
+        return false;
+      }
+      folders.push_back(std::move(folder));
+      holds_current = true;
     }
-    files.emplace_back(std::move(folder), std::move(name));
+    files.emplace_back(folders.size() - 1, std::move(name));
     return true;
+  }
+
+  int folder_of(const std::pair<std::size_t, std::string>& file) const {
+    return descriptor_of(folders[file.first]);
   }
 };
 
@@ -274,6 +291,9 @@ int clear_folder(int dir_fd, const char* kept_name, std::vector<std::string>* fo
                  LargeFiles* large = nullptr) {
   std::vector<Entry> entries;
   int first_error = read_entries(dir_fd, kept_name, entries);
+  if (large != nullptr) {
+    large->begin_folder();
+  }
   for (Entry& entry : entries) {
     if (!may_be_folder(entry) && ((large != nullptr && large->keep(dir_fd, entry.name)) ||
                                   unlink_at(dir_fd, entry.name.c_str(), 0) == 0)) {
@@ -350,7 +370,7 @@ int remove_entries(int dir_fd, const char* kept_name) {
   if (count >= k_shared_folders || large.files.size() >= 2) {
     SharedBranches shared;
     for (const auto& file : large.files) {
-      shared.files.emplace_back(descriptor_of(file.first), &file.second);
+      shared.files.emplace_back(large.folder_of(file), &file.second);
     }
     for (const Branches& branches : level) {
       for (const std::string& name : branches.names) {
@@ -365,10 +385,11 @@ int remove_entries(int dir_fd, const char* kept_name) {
     }
   } else {
     for (const auto& file : large.files) {
-      (void)unlink_at(descriptor_of(file.first), file.second.c_str(), 0);
+      (void)unlink_at(large.folder_of(file), file.second.c_str(), 0);
     }
   }
   large.files.clear();
+  large.folders.clear();
   level.clear();
   return clear_folder(dir_fd, kept_name, nullptr);
 }
