@@ -72,7 +72,7 @@ Run extract_into(const fs::path& target, std::uint64_t parallel_entries) {
     HeldMessages held;
     run.status = extract_archive(
         file, target.string(), this_platform(),
-        ExtractionEngine{&sink, &second_sink, parallel_entries, UINT64_MAX, nullptr});
+        ExtractionEngine{&sink, &second_sink, parallel_entries, UINT64_MAX, UINT64_MAX});
     run.messages = held.take();
   }
   run.opened = sink.opened;

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: Zlib
 #include "driver/run_sequence.hpp"
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -118,9 +120,6 @@ enum class Next { RunCommand, End };
 struct BackgroundCopy {
   PayloadResult& payload;
   const std::string& self_path;
-  // Posted once the extraction may write: the room for the archive is set aside, or, where it
-  // cannot be, the copy has ended; or the copy failed.
-  std::uintptr_t may_write = 0;
   int status = k_payload_ok;
   // Set once the copy has failed: the extraction beside it stops at its next read.
   std::atomic<bool> failed{false};
@@ -129,19 +128,11 @@ struct BackgroundCopy {
 void copy_in_background(void* argument) {
   BackgroundCopy& copy = *static_cast<BackgroundCopy*>(argument);
   copy.status = reserve_archive_space(copy.payload);
-  bool told = false;
-  if (copy.status == k_payload_ok && copy.payload.reserved) {
-    platform::post_semaphore(copy.may_write);
-    told = true;
-  }
   if (copy.status == k_payload_ok) {
     copy.status = copy_archive(copy.payload, copy.self_path);
   }
   if (copy.status != k_payload_ok) {
     copy.failed = true;
-  }
-  if (!told) {
-    platform::post_semaphore(copy.may_write);
   }
 }
 
@@ -169,19 +160,28 @@ void take_extract_request(Run& run) {
 
 // Extracts the archive from the package's own open file while a second thread writes archive.zip.
 // What the extraction prints is held until the copy has succeeded and then comes out as after a
-// copy made first; a failed copy prints its message alone. The extraction writes nothing until
-// the room for archive.zip is set aside, or, on a file system that cannot, the copy has ended:
-// its space check sees the space as the copy leaves it. Returns false, having done nothing,
-// when no second thread can start; otherwise sets the copy's `copy_status` and the extraction's
+// copy made first; a failed copy prints its message alone, the extraction's work undone. The
+// copy thread sets archive.zip's room aside first; the extraction does not wait for that: its
+// space check counts the free space measured before the copy started, less the archive. Returns
+// false, having done nothing, on a file system that cannot set room aside (the copy must come
+// first there, or the extraction could take the room it needs) and when no second thread can
+// start; otherwise sets the copy's `copy_status` and the extraction's
 // `result`, both threads having ended.
 bool extract_beside_copy(Run& run, int& copy_status, int& result) {
-  BackgroundCopy copy{run.payload, run.options.self_path};
-  if (platform::create_semaphore(0, copy.may_write) != 0) {
+  // One byte's room tells at once whether the file system can set any aside.
+  int probe = platform::reserve_file_space(run.payload.archive, 1);
+  if (probe == EOPNOTSUPP || probe == ENOSYS) {
     return false;
   }
+  std::uint64_t free_bytes = UINT64_MAX;
+  platform::FileSystemInfo space;
+  if (platform::file_system_info(run.extraction_dir, space) == 0) {
+    free_bytes = space.free_bytes - std::min<std::uint64_t>(space.free_bytes,
+                                                             run.payload.archive_length);
+  }
+  BackgroundCopy copy{run.payload, run.options.self_path};
   std::uintptr_t thread = 0;
   if (platform::start_thread(copy_in_background, &copy, thread) != 0) {
-    platform::close_semaphore(copy.may_write);
     return false;
   }
   std::vector<HeldMessages::Line> held;
@@ -194,15 +194,11 @@ bool extract_beside_copy(Run& run, int& copy_status, int& result) {
     };
     region.base = run.payload.archive_offset;
     region.length = run.payload.archive_length;
-    // The plan reads while the room is set aside; the space check and the first write wait.
-    result = extract_archive_region(std::move(region), run.extraction_dir, run.platform, [&copy] {
-      platform::wait_semaphore(copy.may_write);
-      return !copy.failed;
-    });
+    result =
+        extract_archive_region(std::move(region), run.extraction_dir, run.platform, free_bytes);
     held = holder.take();
   }
   platform::join_thread(thread);
-  platform::close_semaphore(copy.may_write);
   copy_status = copy.status;
   if (copy_status != k_payload_ok) {
     refresh_extraction_directory(run);
@@ -219,8 +215,8 @@ bool extract_beside_copy(Run& run, int& copy_status, int& result) {
 // Reads the payload and unpacks it. Returns the run's status: 0 to go on with the command (`next`
 // is RunCommand), or the status of a run that ends here (0 after an extract-only run, 252 on
 // failure). On Linux the extraction of an archive of 1 MiB or more reads the package itself while
-// a second thread sets archive.zip's room aside and copies; where the room cannot be set aside
-// the extraction writes only after the copy. Otherwise the copy comes first.
+// a second thread sets archive.zip's room aside and copies, where the file system can set room
+// aside. Otherwise the copy comes first.
 int unpack_payload(Run& run, Next& next) {
   next = Next::End;
   if (open_own_payload(run.options.self_path, run.work_dir, run.platform, run.payload) < 0) {

@@ -20,7 +20,7 @@ int extract_archive(const platform::FileHandle& archive_file, const std::string&
   DiskSink second_sink;
   return extract_archive(archive_file, target_dir, target,
                          ExtractionEngine{&sink, &second_sink, k_parallel_entries,
-                                          k_ring_entry_size, nullptr});
+                                          k_ring_entry_size, k_ask_free_space});
 }
 
 namespace {
@@ -42,15 +42,12 @@ int extract_from(ArchiveRegion& region, const std::string& target_dir, TargetPla
   }
   // A directory minizip cannot walk is left to the extraction, which finds out for itself.
   ExtractionPlan plan = plan_extraction(stream, archive.get(), target);
-  if (engine.may_write && !engine.may_write()) {
-    return k_extract_incomplete;
-  }
   if (plan.walked) {
     if (plan.fill != DirectoryFill::Exact) {
       print_plain("%s\n", directory_fill_problem(plan.fill));
       return k_extract_incomplete;
     }
-    if (!fits(plan.needed, target_dir)) {
+    if (!fits(plan.needed, target_dir, engine.free_bytes)) {
       return k_extract_no_space;
     }
     if (plan.walk.entries >= engine.parallel_entries && !plan.collides && !plan.links) {
@@ -66,12 +63,12 @@ int extract_from(ArchiveRegion& region, const std::string& target_dir, TargetPla
 }  // namespace
 
 int extract_archive_region(ArchiveRegion region, const std::string& target_dir,
-                           TargetPlatform target, const std::function<bool()>& may_write) {
+                           TargetPlatform target, std::uint64_t free_bytes) {
   DiskSink sink;
   DiskSink second_sink;
   return extract_from(region, target_dir, target,
                       ExtractionEngine{&sink, &second_sink, k_parallel_entries,
-                                       k_ring_entry_size, may_write});
+                                       k_ring_entry_size, free_bytes});
 }
 
 int extract_archive(const platform::FileHandle& archive_file, const std::string& target_dir,

@@ -4,7 +4,6 @@
 // Unpacks the payload's ZIP archive into the extraction directory.
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "common/target_platform.hpp"
@@ -48,12 +47,10 @@ struct ArchiveRegion;
 // extract_archive for the archive in `region` (extract/archive_stream.hpp), such as the one inside
 // the package itself, with the stub's disk sinks; when `target_dir` cannot be entered it prints
 // the same message but returns k_extract_cannot_enter, leaving the process's end to the caller.
-// `may_write` is asked once, after the entries are walked and before the space check and the
-// first write: false ends the extraction there, having written nothing (k_extract_incomplete,
-// without a message).
+// `free_bytes` is the room the caller measured for the entries (UINT64_MAX: the space check asks
+// the file system itself).
 [[nodiscard]] int extract_archive_region(ArchiveRegion region, const std::string& target_dir,
-                                         TargetPlatform target,
-                                         const std::function<bool()>& may_write);
+                                         TargetPlatform target, std::uint64_t free_bytes);
 
 // How an extraction goes about its work: where each of its two threads writes, from how many
 // entries on it starts the second, and, on one thread, from which entry size on a second thread
@@ -65,8 +62,8 @@ struct ExtractionEngine {
   EntrySink* second_sink = nullptr;
   std::uint64_t parallel_entries = 0;
   std::uint64_t ring_entry_size = UINT64_MAX;
-  // Asked before the space check and the first write, when set: false ends the extraction there.
-  std::function<bool()> may_write;
+  // The room for the entries as the caller measured it; UINT64_MAX: the space check asks.
+  std::uint64_t free_bytes = UINT64_MAX;
 };
 
 // extract_archive with `engine`'s sinks and threshold.

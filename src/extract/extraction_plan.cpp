@@ -219,10 +219,15 @@ ExtractionPlan plan_extraction(ArchiveStream& stream, unzFile archive, TargetPla
   return plan;
 }
 
-bool fits(std::uint64_t needed, const std::string& target_dir) {
+bool fits(std::uint64_t needed, const std::string& target_dir, std::uint64_t free_bytes) {
   constexpr std::uint64_t k_megabyte = 1024 * 1024;
   platform::FileSystemInfo info;
-  if (platform::file_system_info(target_dir, info) != 0 || needed <= info.free_bytes) {
+  if (free_bytes != k_ask_free_space) {
+    info.free_bytes = free_bytes;
+  } else if (platform::file_system_info(target_dir, info) != 0) {
+    return true;
+  }
+  if (needed <= info.free_bytes) {
     return true;
   }
   std::uint64_t available = info.free_bytes;

@@ -90,5 +90,8 @@ using PlanVisitor = std::function<void(unzFile, const unz_file_info64&, const ch
 // Whether `needed` bytes fit where the archive unpacks to, `target_dir`. Filling the disk half-way
 // would leave a broken payload and a full disk; a clear refusal up front leaves neither. Prints
 // "-E- Not enough space in DIR: N MB needed, M MB free" when they do not; a file system that
-// cannot be asked counts as roomy enough.
-[[nodiscard]] bool fits(std::uint64_t needed, const std::string& target_dir);
+// cannot be asked counts as roomy enough. `free_bytes`, unless k_ask_free_space, is the room the
+// caller measured for it.
+inline constexpr std::uint64_t k_ask_free_space = UINT64_MAX;
+[[nodiscard]] bool fits(std::uint64_t needed, const std::string& target_dir,
+                        std::uint64_t free_bytes = k_ask_free_space);

@@ -400,7 +400,7 @@ TEST_F(PayloadReaderTest, CopyAndExtractionBesideItReadTheOpenPackage) {
     region.read_file = file_reader(result.package);
     region.base = result.archive_offset;
     region.length = result.archive_length;
-    int extracted = extract_archive_region(std::move(region), target, this_platform(), nullptr);
+    int extracted = extract_archive_region(std::move(region), target, this_platform(), UINT64_MAX);
     platform::join_thread(thread);
     return extracted;
   });

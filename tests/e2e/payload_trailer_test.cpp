@@ -136,8 +136,8 @@ TEST_F(PayloadTrailer, FullDiskDuringTheCopyEndsTheRunAndRemovesTheArchive) {
     fs::remove_all(fs::path(target) / "fw_update-dir");
   }
   if (mounted) {
-    // Room for the archive, not for it and the entries too: the space check comes after the
-    // archive's room is set aside, as if the copy had come first.
+    // Room for the archive, not for it and the entries too: the space check counts the archive's
+    // room as taken, as if the copy had come first.
     ASSERT_EQ(platform::run_shell("mount -o remount,size=1800k " + quote_for_shell(small)), 0);
     ProcessResult result = run_process(package, {"--sfx-extract-dir", small, "--sfx-no-pause"},
                                        dir.path());

@@ -200,7 +200,7 @@ int extract_archive_file(const std::string& archive_path, const std::string& tar
   DiskSink second_sink;
   return extract_archive(
       file, target_dir, this_platform(),
-      ExtractionEngine{&sink, &second_sink, k_parallel_entries, ring_entry_size, nullptr});
+      ExtractionEngine{&sink, &second_sink, k_parallel_entries, ring_entry_size, UINT64_MAX});
 }
 
 bool write_archive(const std::string& path, const std::vector<ArchiveEntry>& entries) {
