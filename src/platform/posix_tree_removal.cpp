@@ -241,8 +241,8 @@ int remove_below(int dir_fd, const std::string& name) {
   return first_error;
 }
 
-// The large files of the first levels that the two threads remove, with a descriptor of their
-// folders of their own, and how many files were weighed.
+// The large files of the first levels that the two threads remove, a descriptor of its own for
+// each folder that holds some, and how many files were weighed.
 struct LargeFiles {
   std::vector<FileHandle> folders;
   std::vector<std::pair<std::size_t, std::string>> files;  // the folder's place in `folders`
