@@ -210,7 +210,6 @@ int reserve_archive_space(PayloadResult& result) {
   // Room that is not there fails the copy before it starts; a file system that cannot set room
   // aside leaves the copy to find out as it goes.
   int error = platform::reserve_file_space(result.archive, result.archive_length);
-  result.reserved = error == 0;
   if (error != 0 && error != EOPNOTSUPP && error != ENOSYS) {
     return out_of_space(result);
   }

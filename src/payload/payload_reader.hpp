@@ -28,9 +28,6 @@ struct PayloadResult {
   // Where the archive lies in `package`.
   std::uint64_t archive_offset = 0;
   std::uint32_t archive_length = 0;
-  // The archive file's whole length is set aside on its file system: the copy cannot run out of
-  // space any more, and may run beside the extraction.
-  bool reserved = false;
   // The command section's text up to its first NUL.
   std::string command_template;
   // The extra tool section's command, when the package has one: zero entries or one.
@@ -74,7 +71,7 @@ inline constexpr int k_payload_interrupted = -6;
 
 // Sets the archive file's whole length aside where the file system can, before copy_archive: a
 // reservation that fails (a full disk) prints the copy's "might be out of space" message and
-// fails with k_payload_archive_error; one the file system cannot make leaves `reserved` false.
+// fails with k_payload_archive_error; one the file system cannot make is no failure.
 [[nodiscard]] int reserve_archive_space(PayloadResult& result);
 
 // open_payload for the running stub's own file, opened as platform::open_own_executable opens

@@ -15,6 +15,7 @@
 #include "common/dos_time.hpp"
 #include "platform/posix_internal.hpp"
 
+#include "testing/archive_builder.hpp"
 #include "testing/scoped_temp_dir.hpp"
 
 namespace {
@@ -254,13 +255,6 @@ TEST(PosixPlatform, SetFileTimeReadsDosTimeAsLocalTime) {
   ASSERT_EQ(platform::run_shell("test \"$(stat -c %Y f)\" = " + std::to_string(seconds)), 0);
 }
 
-// The DOS date and time of the calendar fields given.
-std::uint32_t dos_time_of(int year, int month, int day, int hour, int minute, int second) {
-  return (static_cast<std::uint32_t>(year - 1980) << 25) | (static_cast<std::uint32_t>(month) << 21) |
-         (static_cast<std::uint32_t>(day) << 16) | (static_cast<std::uint32_t>(hour) << 11) |
-         (static_cast<std::uint32_t>(minute) << 5) | static_cast<std::uint32_t>(second / 2);
-}
-
 // The conversion that sets extracted files' times gives what mktime gives, in zones with daylight
 // saving time (the repeated and the skipped hour, whichever offset came before) and in zones
 // whose offset jumps without it; fields out of range included. This process's TZ only.
@@ -291,7 +285,7 @@ TEST(PosixPlatform, LocalSecondsOfDosTimeEqualMktime) {
       for (int month = 1; month <= 12; ++month) {
         for (int day = 1; day <= 31; ++day) {
           for (int quarter = 0; quarter < 96; ++quarter) {
-            std::uint32_t dos = dos_time_of(year, month, day, quarter / 4, quarter % 4 * 15, 0);
+            std::uint32_t dos = dos_date_time(year, month, day, quarter / 4, quarter % 4 * 15, 0);
             check(dos);
             std::time_t time = static_cast<std::time_t>(dos_date_time_to_local_seconds(dos));
             std::tm local{};

@@ -162,16 +162,6 @@ std::string marker_script(const std::string& mark) {
   return "#!/bin/sh\ntouch " + quote_for_shell(mark) + "\n";
 }
 
-// Bytes that deflate cannot shrink.
-std::string noise(std::size_t size) {
-  std::string bytes;
-  for (unsigned state = 7; bytes.size() < size;) {
-    state = state * 1103515245u + 12345u;
-    bytes += static_cast<char>(state >> 24);
-  }
-  return bytes;
-}
-
 std::vector<FailingPayload> failing_payloads(const std::string& marker) {
   std::vector<FailingPayload> payloads = {
       {"climbs out",

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/platform.hpp"
+#include "testing/archive_builder.hpp"
 #include "testing/artifacts.hpp"
 #include "testing/package_builder.hpp"
 #include "testing/process_runner.hpp"
@@ -57,17 +58,6 @@ TEST_F(PayloadTrailer, LayoutVersionMismatchEndsTheRun) {
   }
 }
 
-// Random bytes that deflate cannot shrink.
-std::string noise_of(std::size_t size) {
-  std::string noise;
-  unsigned state = 12345;
-  for (std::size_t i = 0; i < size; ++i) {
-    state = state * 1103515245u + 12345u;
-    noise += static_cast<char>(state >> 24);
-  }
-  return noise;
-}
-
 // A full disk while the archive is copied out, for real, in two ways: the stub runs under a
 // file-size limit of a few KiB (SIGXFSZ ignored, so writes fail with EFBIG; the archive's room is
 // set aside all the same, so the copy fails while the extraction reads the package beside it),
@@ -79,7 +69,7 @@ TEST_F(PayloadTrailer, FullDiskDuringTheCopyEndsTheRunAndRemovesTheArchive) {
   if (platform::platform_kind() == platform::PlatformKind::Windows) {
     GTEST_SKIP() << "needs a POSIX shell's ulimit";
   }
-  ASSERT_TRUE(write_file(payload + "/noise.bin", noise_of(1200000)));
+  ASSERT_TRUE(write_file(payload + "/noise.bin", noise(1200000)));
   ASSERT_TRUE(build_package(stub_artifact(), payload, "bin/tool.txt", std::nullopt, package));
   std::string temp = dir.file("temp");
   fs::create_directories(temp);
@@ -157,7 +147,7 @@ TEST_F(PayloadTrailer, InterruptDuringCopyAndExtractionLeavesNothingBehind) {
   if (platform::platform_kind() == platform::PlatformKind::Windows) {
     GTEST_SKIP() << "signals are a Linux matter";
   }
-  ASSERT_TRUE(write_file(payload + "/noise.bin", noise_of(48 * 1024 * 1024)));
+  ASSERT_TRUE(write_file(payload + "/noise.bin", noise(48 * 1024 * 1024)));
   ASSERT_TRUE(build_package(stub_artifact(), payload, "bin/tool.txt", std::nullopt, package));
   for (bool extract_only : {false, true}) {
     SCOPED_TRACE(extract_only);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/platform.hpp"
+#include "testing/archive_builder.hpp"
 #include "testing/artifacts.hpp"
 #include "testing/package_builder.hpp"
 #include "testing/process_runner.hpp"
@@ -72,12 +73,8 @@ TEST_F(StubProcessLimits, NoSecondThreadCopiesFirst) {
   std::string given = m_dir.file("given");
   ASSERT_EQ(platform::make_directory(payload, platform::DirectoryAccess::Shared), 0);
   ASSERT_EQ(platform::make_directory(given, platform::DirectoryAccess::Shared), 0);
-  // Bytes deflate cannot shrink: an archive large enough to be copied beside the extraction.
-  std::string data;
-  for (unsigned state = 1; data.size() < 1200000;) {
-    state = state * 1103515245u + 12345u;
-    data += static_cast<char>(state >> 24);
-  }
+  // An archive large enough to be copied beside the extraction.
+  std::string data = noise(1200000);
   ASSERT_TRUE(write_file(payload + "/data.txt", data));
   std::string package = m_dir.file("pkg");
   ASSERT_TRUE(build_package(stub_artifact(), payload, "data.txt", std::nullopt, package));

@@ -90,6 +90,16 @@ std::uint32_t dos_date_time(int year, int month, int day, int hour, int minute, 
   return (date << 16) | time;
 }
 
+std::string noise(std::size_t size) {
+  std::string bytes;
+  unsigned state = 12345;
+  while (bytes.size() < size) {
+    state = state * 1103515245u + 12345u;
+    bytes += static_cast<char>(state >> 24);
+  }
+  return bytes;
+}
+
 std::string extra_field_record(unsigned id, const std::string& data) {
   std::string record;
   record += static_cast<char>(id & 0xFF);

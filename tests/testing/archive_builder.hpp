@@ -14,6 +14,9 @@ enum class ArchiveMethod { Stored, Deflated };
 // in the low 16 bits.
 std::uint32_t dos_date_time(int year, int month, int day, int hour, int minute, int second);
 
+// `size` bytes that deflate cannot shrink, the same on every call.
+std::string noise(std::size_t size);
+
 struct ArchiveEntry {
   // Stored byte for byte. A name ending in '/' or '\' is a directory entry.
   std::string name;
