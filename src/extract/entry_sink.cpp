@@ -65,11 +65,13 @@ int DiskSink::set_directory_mode(const std::string& path, unsigned mode) {
 }
 
 int DiskSink::make_link(const std::string& path, const std::string& target) {
+  // The link may take the place of a folder the kept one stands for.
+  m_folder.forget();
   return platform::make_symbolic_link_beneath(path, target);
 }
 
 int DiskSink::open_file(const std::string& path, bool& created) {
-  return platform::open_output_file(path, created, m_file);
+  return platform::open_output_file(path, created, m_file, &m_folder);
 }
 
 int DiskSink::write(const void* data, std::size_t size) {

@@ -144,6 +144,7 @@ enum class DirectoryAccess { Shared, Private };
 enum class PathKind { Directory, Other };
 
 class FileHandle;
+struct OutputFolder;
 
 // Opens the file `path` into `file` for writing, creating it or emptying an existing one, like
 // fopen's "wb", but with no stream: the caller writes in large pieces with write_file, each of
@@ -152,8 +153,10 @@ class FileHandle;
 // root), never through a symbolic link (ELOOP then), and a symbolic link in the file's own place
 // is removed, never followed, and the file created anew, readable and writable by its owner alone.
 // `created` tells whether the file was made by this call rather than found. Returns 0 or an errno
-// value.
-[[nodiscard]] int open_output_file(const std::string& path, bool& created, FileHandle& file);
+// value. With `folder`, the folder that holds the file is kept open there, and the next file in
+// the same folder is opened by its name alone in it (Linux; Windows goes by the whole path).
+[[nodiscard]] int open_output_file(const std::string& path, bool& created, FileHandle& file,
+                                   OutputFolder* folder = nullptr);
 
 // The folder operations of an extraction, on `path` relative to the current directory. On Linux
 // the folders on the way are entered as open_output_file enters them: a symbolic link among them,
@@ -231,6 +234,19 @@ class FileHandle {
   // -1 is no descriptor, and no HANDLE either (INVALID_HANDLE_VALUE).
   static constexpr std::intptr_t k_closed = -1;
   std::intptr_t m_native = k_closed;
+};
+
+// The folder of the last file that open_output_file opened, for the next one: files of one folder
+// usually come together, and from the second one on the folder is kept open and each file opened
+// by its name alone in it. Forget it whenever a folder on the way may have been replaced.
+struct OutputFolder {
+  bool known = false;  // `handle` is open for `path` (or stays closed for the current directory)
+  std::string path;    // the folder's path as the files' paths spell it; empty for the current one
+  FileHandle handle;
+  void forget() {
+    known = false;
+    (void)handle.close();
+  }
 };
 
 // Creates the file `path`, which must not exist yet, for reading and writing, readable and

@@ -97,54 +97,118 @@ int open_without_links(const std::string& path, int flags, mode_t mode) {
   return -1;
 }
 
-// Opens into `parent` the folder that holds the last component of `path`, one component at a
-// time from the current directory (the root for an absolute path), never through a symbolic link,
-// with two descriptors at most, whatever the depth; `parent` stays closed for the current
-// directory itself. `name` gets the last component, without trailing separators.
-int open_parent_folder(const std::string& path, FileHandle& parent, std::string& name) {
+// Splits `path` into the path of the folder that holds its last component (empty for the
+// current directory, "/" for the root) and that component, without trailing separators. False
+// for a path of separators alone.
+bool split_folder_path(const std::string& path, std::string& folder, std::string& name) {
   std::size_t end = path.find_last_not_of('/');
   if (end == std::string::npos) {
-    return EINVAL;
+    return false;
   }
   std::size_t slash = path.rfind('/', end);
   std::size_t start = slash == std::string::npos ? 0 : slash + 1;
   name = path.substr(start, end + 1 - start);
-  if (slash == std::string::npos) {
+  folder = slash == std::string::npos ? std::string() : path.substr(0, slash == 0 ? 1 : slash);
+  return true;
+}
+
+// Opens into `parent` the folder `folder` (split_folder_path's), one component at a time from the
+// current directory (the root for an absolute path), never through a symbolic link, with two
+// descriptors at most, whatever the depth; `parent` stays closed for the current directory itself.
+int open_folder_path(const std::string& folder, FileHandle& parent) {
+  if (folder.empty()) {
     return 0;
   }
-  int descriptor = open_without_links(path.substr(0, slash == 0 ? 1 : slash),
-                                      O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+  int descriptor = open_without_links(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
   if (descriptor >= 0) {
     parent.reset(descriptor);
     return 0;
   }
   std::size_t begin = 0;
-  if (path[0] == '/') {
+  if (folder[0] == '/') {
     parent.reset(open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!parent.is_open()) {
       return errno;
     }
     begin = 1;
   }
-  while (begin < slash) {
-    std::size_t next = path.find('/', begin);
-    std::string component = path.substr(begin, next - begin);
+  while (begin < folder.size()) {
+    std::size_t next = folder.find('/', begin);
+    if (next == std::string::npos) {
+      next = folder.size();
+    }
+    std::string component = folder.substr(begin, next - begin);
     if (!component.empty() && component != ".") {
-      FileHandle folder;
-      int error = open_folder_at(parent, component.c_str(), folder);
+      FileHandle opened;
+      int error = open_folder_at(parent, component.c_str(), opened);
       if (error != 0) {
         return error;
       }
-      parent = std::move(folder);
+      parent = std::move(opened);
     }
     begin = next + 1;
   }
   return 0;
 }
 
+// Opens into `parent` the folder that holds the last component of `path`, as open_folder_path
+// does; `name` gets that component.
+int open_parent_folder(const std::string& path, FileHandle& parent, std::string& name) {
+  std::string folder;
+  if (!split_folder_path(path, folder, name)) {
+    return EINVAL;
+  }
+  return open_folder_path(folder, parent);
+}
+
+// Opens the file `name` in the open folder `parent` as open_output_file describes.
+int open_output_file_in(const FileHandle& parent, const std::string& name, bool& created,
+                        FileHandle& file) {
+  constexpr int k_flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
+  int descriptor = openat(at(parent), name.c_str(), k_flags | O_EXCL, 0600);
+  created = descriptor >= 0;
+  if (descriptor < 0 && errno == EEXIST) {
+    descriptor = openat(at(parent), name.c_str(), k_flags | O_TRUNC, 0600);
+  }
+  if (descriptor < 0 && errno == ELOOP) {
+    // A symbolic link in the file's place: it goes, and the file is made anew.
+    if (unlinkat(at(parent), name.c_str(), 0) == 0 || errno == ENOENT) {
+      descriptor = openat(at(parent), name.c_str(), k_flags | O_EXCL, 0600);
+      created = descriptor >= 0;
+    }
+  }
+  if (descriptor < 0) {
+    return errno;
+  }
+  file.reset(descriptor);
+  return 0;
+}
+
 }  // namespace
 
-int open_output_file(const std::string& path, bool& created, FileHandle& file) {
+int open_output_file(const std::string& path, bool& created, FileHandle& file,
+                     OutputFolder* folder) {
+  if (folder != nullptr) {
+    // A second file in the folder of the last one: the folder is kept open, and this file and
+    // the next ones there are looked up by their name alone instead of their whole path.
+    std::string folder_path;
+    std::string name;
+    if (!split_folder_path(path, folder_path, name)) {
+      return EINVAL;
+    }
+    if (folder_path == folder->path) {
+      if (!folder->known) {
+        int error = open_folder_path(folder_path, folder->handle);
+        if (error != 0) {
+          return error;
+        }
+        folder->known = true;
+      }
+      return open_output_file_in(folder->handle, name, created, file);
+    }
+    folder->forget();
+    folder->path = folder_path;
+  }
   // Owner-only until the caller gives the file its own bits: nobody else can open it meanwhile.
   // Made exclusively first, so that the caller learns whether the file was there before.
   constexpr int k_flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
@@ -163,23 +227,7 @@ int open_output_file(const std::string& path, bool& created, FileHandle& file) {
   if (error != 0) {
     return error;
   }
-  descriptor = openat(at(parent), name.c_str(), k_flags | O_EXCL, 0600);
-  created = descriptor >= 0;
-  if (descriptor < 0 && errno == EEXIST) {
-    descriptor = openat(at(parent), name.c_str(), k_flags | O_TRUNC, 0600);
-  }
-  if (descriptor < 0 && errno == ELOOP) {
-    // A symbolic link in the file's place: it goes, and the file is made anew.
-    if (unlinkat(at(parent), name.c_str(), 0) == 0 || errno == ENOENT) {
-      descriptor = openat(at(parent), name.c_str(), k_flags | O_EXCL, 0600);
-      created = descriptor >= 0;
-    }
-  }
-  if (descriptor < 0) {
-    return errno;
-  }
-  file.reset(descriptor);
-  return 0;
+  return open_output_file_in(parent, name, created, file);
 }
 
 int make_directory_beneath(const std::string& path, unsigned mode) {

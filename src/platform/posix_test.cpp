@@ -38,43 +38,53 @@ TEST(PosixPlatform, RemoveTreeNeverFollowsLinks) {
   EXPECT_EQ(platform::remove_tree(""), ENOENT);
 }
 
-// An output file is opened in one call where no link is on its way, and by walking the path where
-// one is: either way a link is never written through, and the caller learns whether the file was
-// made.
+// An output file is opened in one call where no link is on its way, by walking the path where
+// one is, and by its name alone in a kept folder: either way a link is never written through, and
+// the caller learns whether the file was made.
 TEST(PosixPlatform, OutputFilesAreNeverOpenedThroughALink) {
   ScopedTempDir dir;
   std::string start = platform::current_directory();
-  ASSERT_EQ(platform::set_current_directory(dir.path()), 0);
-  ASSERT_EQ(platform::make_directory("outside", platform::DirectoryAccess::Shared), 0);
-  ASSERT_TRUE(write_file("outside/precious", "keep"));
-  ASSERT_EQ(platform::make_directory("d", platform::DirectoryAccess::Shared), 0);
-  ASSERT_TRUE(write_file("d/old", "old"));
-  ASSERT_EQ(platform::run_shell("ln -s ../outside d/out && ln -s ../outside/precious d/over"), 0);
-  struct Case {
-    const char* path;
-    int error;
-    bool created;
-    const char* left;  // what reading `path` then gives, when it opened
-  } cases[] = {
-      {"d/new", 0, true, "written"},
-      {"d/old", 0, false, "written"},
-      {"d/over", 0, true, "written"},
-      {"d/out/precious", ELOOP, false, nullptr},
-      {"d/missing/new", ENOENT, false, nullptr},
-  };
-  for (const Case& c : cases) {
-    bool created = !c.created;
-    platform::FileHandle file;
-    EXPECT_EQ(platform::open_output_file(c.path, created, file), c.error) << c.path;
-    if (c.left != nullptr) {
-      std::size_t written = 0;
-      EXPECT_EQ(platform::write_file(file, "written", 7, written), 0) << c.path;
-      EXPECT_EQ(file.close(), 0) << c.path;
-      EXPECT_EQ(created, c.created) << c.path;
-      EXPECT_EQ(read_file(c.path), c.left) << c.path;
+  for (bool keep_folder : {false, true}) {
+    std::string pass = dir.file(keep_folder ? "kept" : "whole");
+    ASSERT_EQ(platform::make_directory(pass, platform::DirectoryAccess::Shared), 0);
+    ASSERT_EQ(platform::set_current_directory(pass), 0);
+    ASSERT_EQ(platform::make_directory("outside", platform::DirectoryAccess::Shared), 0);
+    ASSERT_TRUE(write_file("outside/precious", "keep"));
+    ASSERT_EQ(platform::make_directory("d", platform::DirectoryAccess::Shared), 0);
+    ASSERT_TRUE(write_file("d/old", "old"));
+    ASSERT_EQ(platform::run_shell("ln -s ../outside d/out && ln -s ../outside/precious d/over"),
+              0);
+    struct Case {
+      const char* path;
+      int error;
+      bool created;
+      const char* left;  // what reading `path` then gives, when it opened
+    } cases[] = {
+        {"d/new", 0, true, "written"},
+        {"d/old", 0, false, "written"},
+        {"d/over", 0, true, "written"},
+        {"d/out/precious", ELOOP, false, nullptr},
+        {"d/out/again", ELOOP, false, nullptr},
+        {"d/missing/new", ENOENT, false, nullptr},
+        {"top", 0, true, "written"},
+    };
+    platform::OutputFolder folder;
+    for (const Case& c : cases) {
+      bool created = !c.created;
+      platform::FileHandle file;
+      EXPECT_EQ(platform::open_output_file(c.path, created, file, keep_folder ? &folder : nullptr),
+                c.error)
+          << c.path;
+      if (c.left != nullptr) {
+        std::size_t written = 0;
+        EXPECT_EQ(platform::write_file(file, "written", 7, written), 0) << c.path;
+        EXPECT_EQ(file.close(), 0) << c.path;
+        EXPECT_EQ(created, c.created) << c.path;
+        EXPECT_EQ(read_file(c.path), c.left) << c.path;
+      }
     }
+    EXPECT_EQ(read_file("outside/precious"), "keep");
   }
-  EXPECT_EQ(read_file("outside/precious"), "keep");
   EXPECT_EQ(platform::set_current_directory(start), 0);
 }
 

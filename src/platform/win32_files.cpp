@@ -76,7 +76,8 @@ int make_directory(const std::string& path, DirectoryAccess) {
   return CreateDirectoryW(wide.c_str(), nullptr) ? 0 : last_errno();
 }
 
-int open_output_file(const std::string& path, bool& created, FileHandle& file) {
+int open_output_file(const std::string& path, bool& created, FileHandle& file,
+                     OutputFolder* /*folder: Windows opens by the whole path*/) {
   created = false;
   std::wstring wide;
   int error = extended_length_path(path, wide);
