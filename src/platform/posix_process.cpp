@@ -7,7 +7,6 @@
 #include <pthread.h>
 #include <semaphore.h>
 #include <signal.h>
-#include <spawn.h>
 #if defined(__linux__)
 #include <sys/prctl.h>
 #endif
@@ -165,11 +164,54 @@ int wait_for_command(pid_t child, const sigset_t& awaited) {
   return status;
 }
 
+// Starts the program `path` with `arguments` and `environment` in a new process `child`, as
+// posix_spawn would with the signals `defaults` set to their default and the mask `mask`; returns
+// 0, or the errno value of the start or of execve (the child has then ended and is reaped).
+// glibc's posix_spawn gives each of the 64 signals its disposition again in the child, two calls
+// apiece, while this process waits; only the signals this process handles need it. Until it runs
+// the program the child shares this process's memory (vfork): it makes system calls only, and
+// every signal stays held until its handler, if it has one, is gone, so no handler of ours ever
+// runs in it.
+int start_program(const char* path, char* const arguments[], char* const environment[],
+                  const sigset_t& defaults, const sigset_t& mask, pid_t& child) {
+  sigset_t all, held;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &held);
+  volatile int exec_error = 0;
+  pid_t started = vfork();
+  if (started == 0) {
+    constexpr int k_reset[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ};
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    for (int signal_number : k_reset) {
+      struct sigaction current {};
+      if (sigismember(&defaults, signal_number) == 1 ||
+          (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler != SIG_IGN &&
+           current.sa_handler != SIG_DFL)) {
+        sigaction(signal_number, &default_action, nullptr);
+      }
+    }
+    sigprocmask(SIG_SETMASK, &mask, nullptr);
+    execve(path, arguments, environment);
+    exec_error = errno;
+    _exit(127);
+  }
+  int error = started < 0 ? errno : exec_error;
+  if (started > 0 && error != 0) {
+    int ignored = 0;
+    while (waitpid(started, &ignored, 0) < 0 && errno == EINTR) {
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &held, nullptr);
+  child = started;
+  return error;
+}
+
 // Starts `path` with `arguments` and `environment` (null-terminated arrays, built beforehand) and
 // waits for it, as run_program and run_shell describe. Nothing of ours runs in the new process
-// before the program: posix_spawn sets its signals from the attributes. Returns 0 with `status`
-// set, ECANCELED when a request to end this process had come (nothing starts), or the errno value
-// of posix_spawn (the program could not be started).
+// before the program: start_program sets its signals. Returns 0 with `status` set, ECANCELED
+// when a request to end this process had come (nothing starts), or the errno value of the start
+// (the program could not be started).
 int spawn_and_wait(const char* path, char* const arguments[], char* const environment[],
                    int& status) {
   status = -1;
@@ -220,22 +262,14 @@ int spawn_and_wait(const char* path, char* const arguments[], char* const enviro
   if (g_file_size_signal_ignored_here) {
     sigaddset(&defaults, SIGXFSZ);
   }
-  posix_spawnattr_t attributes;
-  int error = posix_spawnattr_init(&attributes);
+  // A request that came just before is the stub's: the command does not start. From here on
+  // SIGINT and SIGQUIT are ignored and the others are held for sigwaitinfo.
+  pid_t child = -1;
+  int error = g_termination_signal == 0
+                  ? start_program(path, arguments, environment, defaults, saved_mask, child)
+                  : ECANCELED;
   if (error == 0) {
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setsigmask(&attributes, &saved_mask);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    // A request that came just before is the stub's: the command does not start. From here on
-    // SIGINT and SIGQUIT are ignored and the others are held for sigwaitinfo.
-    pid_t child = -1;
-    error = g_termination_signal == 0
-                ? posix_spawn(&child, path, nullptr, &attributes, arguments, environment)
-                : ECANCELED;
-    posix_spawnattr_destroy(&attributes);
-    if (error == 0) {
-      status = wait_for_command(child, awaited);
-    }
+    status = wait_for_command(child, awaited);
   }
   // A request that came after the command had ended has nobody left to go to.
   timespec no_wait{};
