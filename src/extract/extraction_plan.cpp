@@ -117,6 +117,12 @@ bool CollisionCheck::collides() {
   return m_collides;
 }
 
+void CollisionCheck::absorb(CollisionCheck& other) {
+  m_collides = m_collides || other.m_collides;
+  m_marks.insert(m_marks.end(), other.m_marks.begin(), other.m_marks.end());
+  other.m_marks.clear();
+}
+
 void CollisionCheck::note_folder(std::uint64_t value) {
   // The folders noted lately, one per slot of their hash: entries that come in no folder's order
   // need the same few folders again and again, and each note would cost a place in the marks and
@@ -158,6 +164,137 @@ void CollisionCheck::compact() {
   m_marks.erase(std::unique(m_marks.begin(), m_marks.end()), m_marks.end());
 }
 
+namespace {
+
+// A ZIP name field holds at most 65,535 bytes; the last byte stays NUL. minizip ends every
+// shorter name with a NUL itself, so the rest is left unfilled: pages never touched cost nothing.
+constexpr std::size_t k_stored_size = 65536;
+
+// A directory of this many entries is walked on two threads, each from one end to its middle.
+constexpr std::uint64_t k_split_entries = 4096;
+
+// What the walk learns from a run of entries.
+struct WalkPart {
+  DirectoryWalk walk;
+  std::uint64_t needed = 0;
+  bool collides = false;  // certain already: the rest of the names need no key
+  bool links = false;
+  CollisionCheck check;
+};
+
+// Reads the entry at which `archive` stands into `part`; `stored` receives its stored name. False
+// when minizip cannot read it.
+bool take_entry(unzFile archive, TargetPlatform target, char* stored, WalkPart& part,
+                const PlanVisitor& visit) {
+  unz_file_info64 info;
+  std::memset(&info, 0, sizeof info);
+  if (unzGetCurrentFileInfo64(archive, &info, stored, static_cast<uLong>(k_stored_size - 1),
+                              nullptr, 0, nullptr, 0) != UNZ_OK) {
+    return false;
+  }
+  ++part.walk.entries;
+  part.walk.bytes += k_central_header_size + static_cast<std::uint64_t>(info.size_filename) +
+                     static_cast<std::uint64_t>(info.size_file_extra) +
+                     static_cast<std::uint64_t>(info.size_file_comment);
+  part.needed = saturating_add(part.needed, static_cast<std::uint64_t>(info.uncompressed_size));
+  if (!part.collides) {
+    // Bytes beyond ASCII collide anyway: the name need not be decoded.
+    std::string name = stored;
+    if (is_ascii(name)) {
+      name = written_entry_name(archive, info, stored, target);
+    }
+    part.collides = part.check.add(name, !name.empty() && is_separator(name.back()));
+  }
+  part.links = part.links || (target == TargetPlatform::Linux &&
+                              is_symbolic_link(static_cast<unsigned long>(info.version),
+                                               static_cast<unsigned long>(info.external_fa)));
+  if (visit) {
+    visit(archive, info, stored);
+  }
+  return true;
+}
+
+// The directory's second half, walked on a second thread with a minizip handle of its own: from
+// `start`, a central header's signature found past the middle, up to the directory's `end`.
+// `start` is a guess (a name may hold the signature too): the first thread walks from the first
+// entry, and only when it arrives exactly there does it take this half's part.
+struct SecondHalf {
+  const ArchiveRegion* region = nullptr;
+  TargetPlatform target = TargetPlatform::Linux;
+  std::uint64_t start = 0;
+  std::uint64_t end = 0;
+  WalkPart part;
+  bool complete = false;  // walked from `start` to exactly `end`
+};
+
+void walk_second_half(void* opaque) {
+  SecondHalf& half = *static_cast<SecondHalf*>(opaque);
+  ArchiveStream stream(*half.region);
+  UnzipHandle archive;
+  if (!open_archive(stream, archive) || archive.get() == nullptr) {
+    return;
+  }
+  unz64_file_pos position{half.start, 0};
+  if (unzGoToFilePos64(archive.get(), &position) != UNZ_OK) {
+    return;
+  }
+  std::unique_ptr<char[]> stored(new char[k_stored_size]);
+  stored[k_stored_size - 1] = '\0';
+  std::uint64_t at = half.start;
+  for (;;) {
+    std::uint64_t bytes = half.part.walk.bytes;
+    if (!take_entry(archive.get(), half.target, stored.get(), half.part, nullptr)) {
+      return;
+    }
+    at += half.part.walk.bytes - bytes;
+    if (at >= half.end) {
+      half.complete = at == half.end;
+      return;
+    }
+    if (unzGoToNextFile(archive.get()) != UNZ_OK) {
+      return;
+    }
+  }
+}
+
+// Starts the second half's walk when the directory is large enough and a thread can start; false
+// otherwise (the first thread walks alone).
+bool start_second_half(ArchiveStream& stream, const ZipEndRecord& record, SecondHalf& half,
+                       std::uintptr_t& thread) {
+  if (record.entry_count < k_split_entries) {
+    return false;
+  }
+  // Offsets as minizip counts them are the stream's when nothing precedes the archive; where
+  // something does, the guess misses and the first thread walks on alone.
+  std::uint64_t middle = record.directory_offset + record.directory_size / 2;
+  unsigned char bytes[4096];
+  std::size_t got = stream.read_at(middle, bytes, sizeof bytes);
+  for (std::size_t i = 0; i + 4 <= got; ++i) {
+    if (bytes[i] == 'P' && bytes[i + 1] == 'K' && bytes[i + 2] == 1 && bytes[i + 3] == 2) {
+      half.region = &stream.region();
+      half.start = middle + i;
+      half.end = record.directory_offset + record.directory_size;
+      return platform::start_thread(walk_second_half, &half, thread) == 0;
+    }
+  }
+  return false;
+}
+
+// Joins the second half's thread, once.
+struct SecondThread {
+  std::uintptr_t id = 0;
+  bool running = false;
+  void join() {
+    if (running) {
+      platform::join_thread(id);
+      running = false;
+    }
+  }
+  ~SecondThread() { join(); }
+};
+
+}  // namespace
+
 ExtractionPlan plan_extraction(ArchiveStream& stream, unzFile archive, TargetPlatform target,
                                const PlanVisitor& visit) {
   ExtractionPlan plan;
@@ -166,56 +303,54 @@ ExtractionPlan plan_extraction(ArchiveStream& stream, unzFile archive, TargetPla
   if (unzGetGlobalInfo64(archive, &global) != UNZ_OK) {
     return plan;
   }
-  // A ZIP name field holds at most 65,535 bytes; the last byte stays NUL. minizip ends every
-  // shorter name with a NUL itself, so the rest is left unfilled: pages never touched cost nothing.
-  constexpr std::size_t k_stored_size = 65536;
+  ZipEndRecord record;
+  bool recorded = read_zip_end_record(stream.reader(), stream.size(), record);
   std::unique_ptr<char[]> stored(new char[k_stored_size]);
   stored[k_stored_size - 1] = '\0';
-  CollisionCheck check;
+  WalkPart part;
+  SecondHalf half;
+  half.target = target;
+  SecondThread second;
+  // A visitor is told of the entries in their order: one thread.
+  second.running = !visit && recorded && global.number_entry >= k_split_entries &&
+                   start_second_half(stream, record, half, second.id);
   for (ZPOS64_T i = 0; i < global.number_entry; ++i) {
     if ((i == 0 ? unzGoToFirstFile(archive) : unzGoToNextFile(archive)) != UNZ_OK) {
       return plan;
     }
-    unz_file_info64 info;
-    std::memset(&info, 0, sizeof info);
-    if (unzGetCurrentFileInfo64(archive, &info, stored.get(),
-                                static_cast<uLong>(k_stored_size - 1), nullptr, 0, nullptr,
-                                0) != UNZ_OK) {
+    std::uint64_t offset = static_cast<std::uint64_t>(unzGetOffset64(archive));
+    if (i == 0) {
+      part.walk.first_offset = offset;
+    } else if (second.running && offset >= half.start) {
+      // The second half is this walk's rest when this walk arrives at its start, it reached the
+      // directory's end, and the two hold the entries the end record counts.
+      second.join();
+      if (offset == half.start && half.complete &&
+          i + half.part.walk.entries == global.number_entry) {
+        part.walk.entries += half.part.walk.entries;
+        part.walk.bytes += half.part.walk.bytes;
+        part.needed = saturating_add(part.needed, half.part.needed);
+        part.collides = part.collides || half.part.collides;
+        part.links = part.links || half.part.links;
+        part.check.absorb(half.part.check);
+        break;
+      }
+    }
+    if (!take_entry(archive, target, stored.get(), part, visit)) {
       return plan;
     }
-    if (i == 0) {
-      plan.walk.first_offset = static_cast<std::uint64_t>(unzGetOffset64(archive));
-    }
-    ++plan.walk.entries;
-    plan.walk.bytes += k_central_header_size + static_cast<std::uint64_t>(info.size_filename) +
-                       static_cast<std::uint64_t>(info.size_file_extra) +
-                       static_cast<std::uint64_t>(info.size_file_comment);
-    plan.needed = saturating_add(plan.needed, static_cast<std::uint64_t>(info.uncompressed_size));
-    if (!plan.collides) {
-      // Bytes beyond ASCII collide anyway: the name need not be decoded.
-      std::string name = stored.get();
-      if (is_ascii(name)) {
-        name = written_entry_name(archive, info, stored.get(), target);
-      }
-      plan.collides = check.add(name, !name.empty() && is_separator(name.back()));
-    }
-    plan.links = plan.links || (target == TargetPlatform::Linux &&
-                                is_symbolic_link(static_cast<unsigned long>(info.version),
-                                                 static_cast<unsigned long>(info.external_fa)));
-    if (visit) {
-      visit(archive, info, stored.get());
-    }
   }
+  second.join();
   // An archive whose end record counts no entry may still hold some: the fill decides.
   if (global.number_entry > 0 && unzGoToFirstFile(archive) != UNZ_OK) {
     return plan;
   }
-  plan.collides = check.collides();
+  plan.walk = part.walk;
+  plan.needed = part.needed;
+  plan.links = part.links;
+  plan.collides = part.check.collides();
   plan.walked = true;
-  ZipEndRecord record;
-  plan.fill = read_zip_end_record(stream.reader(), stream.size(), record)
-                  ? compare_directory_walk(record, plan.walk)
-                  : DirectoryFill::Mismatch;
+  plan.fill = recorded ? compare_directory_walk(record, plan.walk) : DirectoryFill::Mismatch;
   return plan;
 }
 

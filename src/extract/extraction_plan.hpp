@@ -42,6 +42,9 @@ class CollisionCheck {
   // still be added.
   [[nodiscard]] bool collides();
 
+  // Takes over the entries `other` noted, as if they had been added here.
+  void absorb(CollisionCheck& other);
+
  private:
   // Adds `value`, first dropping repeated marks when they would make the marks take more room.
   void note(std::uint64_t value);

@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.hpp"
+#include "testing/archive_builder.hpp"
+#include "testing/scoped_temp_dir.hpp"
+
 namespace {
 
 TEST(CollisionKey, FoldsEverySpellingOfOneDestination) {
@@ -88,6 +92,80 @@ TEST(CollisionCheck, TellsCollisionsAmongManyEntries) {
     }
     EXPECT_EQ(check.collides(), last != nullptr && std::string(last) != "d1/")
         << (last != nullptr ? last : "none");
+  }
+}
+
+// A large directory is walked on two threads, the second from a header it finds past the middle:
+// the plan must be the one the walk on one thread makes (a visitor keeps it on one), including
+// when the guess lands inside a name or the end record counts fewer entries than there are.
+TEST(ExtractionPlan, TwoThreadsPlanAsOneDoes) {
+  ScopedTempDir dir;
+  const std::string path = dir.file("large.zip");
+  struct Case {
+    const char* label;
+    // Entries in place of "f<i>", the name of entry i otherwise.
+    std::vector<std::pair<int, ArchiveEntry>> entries;
+    // Names full of a header's signature: the second thread's guess lands in one.
+    bool signatures;
+    int counted;  // the end record's count; -1 leaves it
+    bool collides;
+  } cases[] = {
+      {"plain", {}, false, -1, false},
+      {"a collision across the halves",
+       {{0, unix_file("a/x", "")}, {4499, unix_file("A/X", "")}}, false, -1, true},
+      {"a file where a late entry needs a folder",
+       {{1, unix_file("f", "")}, {4400, unix_file("f/x", "")}}, false, -1, true},
+      {"a link in the second half", {{4000, unix_link("l", "target")}}, false, -1, false},
+      {"the end record counts fewer", {}, false, 4200, false},
+      {"signatures in the names", {}, true, -1, false},
+  };
+  std::string signatures;
+  for (int i = 0; i < 40; ++i) {
+    signatures += "PK\x01\x02";
+  }
+  for (const Case& c : cases) {
+    std::vector<ArchiveEntry> entries;
+    for (int i = 0; i < 4500; ++i) {
+      std::string number = std::to_string(i);
+      entries.push_back(unix_file((c.signatures ? signatures : "f") + number, number));
+    }
+    for (const auto& entry : c.entries) {
+      entries[static_cast<std::size_t>(entry.first)] = entry.second;
+    }
+    ASSERT_TRUE(write_archive(path, entries)) << c.label;
+    if (c.counted >= 0) {
+      std::string bytes = read_file(path);
+      set_end_record_count(bytes, static_cast<std::uint64_t>(c.counted));
+      ASSERT_TRUE(write_file(path, bytes));
+    }
+    ExtractionPlan plans[2];
+    for (int one_thread = 0; one_thread < 2; ++one_thread) {
+      platform::FileHandle file;
+      ArchiveRegion region;
+      region.read_file = file_reader(file);
+      ASSERT_EQ(platform::open_file_for_reading(path, file), 0);
+      ASSERT_EQ(platform::file_size(file, region.length), 0);
+      ArchiveStream stream(std::move(region));
+      UnzipHandle archive;
+      ASSERT_TRUE(open_archive(stream, archive) && archive.get() != nullptr) << c.label;
+      plans[one_thread] =
+          one_thread != 0
+              ? plan_extraction(stream, archive.get(), TargetPlatform::Linux,
+                                [](unzFile, const unz_file_info64&, const char*) {})
+              : plan_extraction(stream, archive.get(), TargetPlatform::Linux);
+    }
+    const ExtractionPlan& two = plans[0];
+    const ExtractionPlan& one = plans[1];
+    EXPECT_TRUE(one.walked) << c.label;
+    EXPECT_EQ(two.walked, one.walked) << c.label;
+    EXPECT_EQ(two.walk.entries, one.walk.entries) << c.label;
+    EXPECT_EQ(two.walk.bytes, one.walk.bytes) << c.label;
+    EXPECT_EQ(two.walk.first_offset, one.walk.first_offset) << c.label;
+    EXPECT_EQ(two.fill, one.fill) << c.label;
+    EXPECT_EQ(two.needed, one.needed) << c.label;
+    EXPECT_EQ(two.collides, one.collides) << c.label;
+    EXPECT_EQ(two.links, one.links) << c.label;
+    EXPECT_EQ(one.collides, c.collides) << c.label;
   }
 }
 
