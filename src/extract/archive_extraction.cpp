@@ -51,7 +51,7 @@ int extract_from(ArchiveRegion& region, const std::string& target_dir, TargetPla
       return k_extract_no_space;
     }
     if (plan.walk.entries >= engine.parallel_entries && !plan.collides && !plan.links) {
-      return extract_in_parallel(stream, archive.get(), plan.walk.entries, target,
+      return extract_in_parallel(stream, archive.get(), plan.shares, plan.walk.entries, target,
                                  platform::file_creation_mask(), *engine.sink,
                                  *engine.second_sink);
     }

@@ -16,6 +16,7 @@
 
 #include "extract/archive_stream.hpp"
 #include "extract/entry_sink.hpp"
+#include "extract/extraction_plan.hpp"
 #include "extract/parallel_extraction.hpp"
 #include "platform/platform.hpp"
 #include "testing/archive_builder.hpp"
@@ -163,15 +164,15 @@ class EntryExtractionTest : public ::testing::Test {
       ADD_FAILURE() << "cannot open the archive " << m_archive;
       return extraction;
     }
+    ExtractionPlan plan = plan_extraction(stream, archive.get(), this_platform());
+    EXPECT_TRUE(plan.walked);
     ::testing::internal::CaptureStdout();
-    unz_global_info64 global{};
-    EXPECT_EQ(unzGetGlobalInfo64(archive.get(), &global), UNZ_OK);
     extraction.result =
         second_sink == nullptr
             ? extract_all_entries(ArchiveAccess{archive.get(), stream.reader(), this_platform()},
                                   022, sink, ring_entry_size)
-            : extract_in_parallel(stream, archive.get(), global.number_entry, this_platform(),
-                                  022, sink, *second_sink);
+            : extract_in_parallel(stream, archive.get(), plan.shares, plan.walk.entries,
+                                  this_platform(), 022, sink, *second_sink);
     extraction.out = ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(platform::set_current_directory(m_dir.path()), 0);
     return extraction;

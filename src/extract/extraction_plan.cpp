@@ -175,6 +175,8 @@ constexpr std::uint64_t k_split_entries = 4096;
 
 // What the walk learns from a run of entries.
 struct WalkPart {
+  std::uint64_t share = 1;  // share_size's
+  std::vector<unz64_file_pos> shares;  // numbered from the part's first entry
   DirectoryWalk walk;
   std::uint64_t needed = 0;
   bool collides = false;  // certain already: the rest of the names need no key
@@ -186,6 +188,12 @@ struct WalkPart {
 // when minizip cannot read it.
 bool take_entry(unzFile archive, TargetPlatform target, char* stored, WalkPart& part,
                 const PlanVisitor& visit) {
+  unz64_file_pos start{};
+  if (part.walk.entries % part.share == 0 && unzGetFilePos64(archive, &start) == UNZ_OK) {
+    // minizip numbers the entries from where its walk began: the second half's from its start.
+    start.num_of_file = part.walk.entries;
+    part.shares.push_back(start);
+  }
   unz_file_info64 info;
   std::memset(&info, 0, sizeof info);
   if (unzGetCurrentFileInfo64(archive, &info, stored, static_cast<uLong>(k_stored_size - 1),
@@ -295,6 +303,12 @@ struct SecondThread {
 
 }  // namespace
 
+std::uint64_t share_size(std::uint64_t count) {
+  constexpr std::uint64_t k_most_shares = 4096;
+  std::uint64_t size = std::min<std::uint64_t>(16, std::max<std::uint64_t>(1, count / 256));
+  return std::max(size, count / k_most_shares + (count % k_most_shares != 0 ? 1 : 0));
+}
+
 ExtractionPlan plan_extraction(ArchiveStream& stream, unzFile archive, TargetPlatform target,
                                const PlanVisitor& visit) {
   ExtractionPlan plan;
@@ -308,8 +322,10 @@ ExtractionPlan plan_extraction(ArchiveStream& stream, unzFile archive, TargetPla
   std::unique_ptr<char[]> stored(new char[k_stored_size]);
   stored[k_stored_size - 1] = '\0';
   WalkPart part;
+  part.share = share_size(global.number_entry);
   SecondHalf half;
   half.target = target;
+  half.part.share = part.share;
   SecondThread second;
   // A visitor is told of the entries in their order: one thread.
   second.running = !visit && recorded && global.number_entry >= k_split_entries &&
@@ -333,6 +349,10 @@ ExtractionPlan plan_extraction(ArchiveStream& stream, unzFile archive, TargetPla
         part.collides = part.collides || half.part.collides;
         part.links = part.links || half.part.links;
         part.check.absorb(half.part.check);
+        for (unz64_file_pos start : half.part.shares) {
+          start.num_of_file += i;
+          part.shares.push_back(start);
+        }
         break;
       }
     }
@@ -348,6 +368,7 @@ ExtractionPlan plan_extraction(ArchiveStream& stream, unzFile archive, TargetPla
   plan.walk = part.walk;
   plan.needed = part.needed;
   plan.links = part.links;
+  plan.shares = std::move(part.shares);
   plan.collides = part.check.collides();
   plan.walked = true;
   plan.fill = recorded ? compare_directory_walk(record, plan.walk) : DirectoryFill::Mismatch;

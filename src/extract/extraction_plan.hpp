@@ -77,7 +77,15 @@ struct ExtractionPlan {
   // A Linux stub makes symbolic links of some entries: whether a later entry may be written
   // depends on what was written before it, so the extraction runs on one thread too.
   bool links = false;
+  // Where the shares of entries begin that two extraction threads claim, in archive order: the
+  // header's place and the entry's number, for unzGoToFilePos64. A thread goes from one share to
+  // its next without walking past the other thread's entries.
+  std::vector<unz64_file_pos> shares;
 };
+
+// How many entries of a directory of `count` make one share of an extraction on two threads: one
+// for small archives, up to 16 for large ones, more beyond 65,536 entries (4,096 shares at most).
+[[nodiscard]] std::uint64_t share_size(std::uint64_t count);
 
 // Told of each entry the walk meets: minizip's handle standing at it, its record and its stored
 // name (up to its first NUL).

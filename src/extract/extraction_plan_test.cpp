@@ -153,6 +153,23 @@ TEST(ExtractionPlan, TwoThreadsPlanAsOneDoes) {
               ? plan_extraction(stream, archive.get(), TargetPlatform::Linux,
                                 [](unzFile, const unz_file_info64&, const char*) {})
               : plan_extraction(stream, archive.get(), TargetPlatform::Linux);
+      // Each share begins where its entry stands, in shares of at most share_size entries.
+      const std::vector<unz64_file_pos>& shares = plans[one_thread].shares;
+      ASSERT_FALSE(shares.empty()) << c.label;
+      EXPECT_EQ(shares.front().num_of_file, 0u) << c.label;
+      for (std::size_t i = 0; i < shares.size(); ++i) {
+        unz64_file_pos start = shares[i];
+        std::uint64_t end = i + 1 < shares.size() ? shares[i + 1].num_of_file
+                                                  : plans[one_thread].walk.entries;
+        EXPECT_LT(start.num_of_file, end) << c.label;
+        EXPECT_LE(end - start.num_of_file, share_size(4500)) << c.label;
+        char name[512] = {};
+        ASSERT_EQ(unzGoToFilePos64(archive.get(), &start), UNZ_OK) << c.label;
+        ASSERT_EQ(unzGetCurrentFileInfo64(archive.get(), nullptr, name, sizeof name - 1, nullptr,
+                                          0, nullptr, 0),
+                  UNZ_OK);
+        EXPECT_EQ(name, entries[start.num_of_file].name) << c.label;
+      }
     }
     const ExtractionPlan& two = plans[0];
     const ExtractionPlan& one = plans[1];
