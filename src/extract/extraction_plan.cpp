@@ -117,10 +117,28 @@ bool CollisionCheck::collides() {
   return m_collides;
 }
 
-void CollisionCheck::absorb(CollisionCheck& other) {
-  m_collides = m_collides || other.m_collides;
-  m_marks.insert(m_marks.end(), other.m_marks.begin(), other.m_marks.end());
-  other.m_marks.clear();
+bool CollisionCheck::collides_with(CollisionCheck& other) {
+  if (collides() || other.collides()) {
+    return true;
+  }
+  // Both sorted: their marks in one sorted row, without a copy of either, and the rule of
+  // compact() for each two neighbours.
+  std::size_t mine = 0;
+  std::size_t theirs = 0;
+  bool first = true;
+  std::uint64_t before = 0;
+  while (mine < m_marks.size() || theirs < other.m_marks.size()) {
+    bool take_mine = theirs == other.m_marks.size() ||
+                     (mine < m_marks.size() && m_marks[mine] <= other.m_marks[theirs]);
+    std::uint64_t after = take_mine ? m_marks[mine++] : other.m_marks[theirs++];
+    if (!first && (before >> 2) == (after >> 2) &&
+        ((before & 3) != k_folder_mark || (after & 3) == k_file_mark)) {
+      return true;
+    }
+    first = false;
+    before = after;
+  }
+  return false;
 }
 
 void CollisionCheck::note_folder(std::uint64_t value) {
@@ -327,6 +345,7 @@ ExtractionPlan plan_extraction(ArchiveStream& stream, unzFile archive, TargetPla
   half.target = target;
   half.part.share = part.share;
   SecondThread second;
+  bool merged = false;
   // A visitor is told of the entries in their order: one thread.
   second.running = !visit && recorded && global.number_entry >= k_split_entries &&
                    start_second_half(stream, record, half, second.id);
@@ -348,7 +367,7 @@ ExtractionPlan plan_extraction(ArchiveStream& stream, unzFile archive, TargetPla
         part.needed = saturating_add(part.needed, half.part.needed);
         part.collides = part.collides || half.part.collides;
         part.links = part.links || half.part.links;
-        part.check.absorb(half.part.check);
+        merged = true;
         for (unz64_file_pos start : half.part.shares) {
           start.num_of_file += i;
           part.shares.push_back(start);
@@ -369,7 +388,7 @@ ExtractionPlan plan_extraction(ArchiveStream& stream, unzFile archive, TargetPla
   plan.needed = part.needed;
   plan.links = part.links;
   plan.shares = std::move(part.shares);
-  plan.collides = part.check.collides();
+  plan.collides = merged ? part.check.collides_with(half.part.check) : part.check.collides();
   plan.walked = true;
   plan.fill = recorded ? compare_directory_walk(record, plan.walk) : DirectoryFill::Mismatch;
   return plan;

@@ -42,8 +42,8 @@ class CollisionCheck {
   // still be added.
   [[nodiscard]] bool collides();
 
-  // Takes over the entries `other` noted, as if they had been added here.
-  void absorb(CollisionCheck& other);
+  // collides() for the entries added here and to `other` together.
+  [[nodiscard]] bool collides_with(CollisionCheck& other);
 
  private:
   // Adds `value`, first dropping repeated marks when they would make the marks take more room.

@@ -73,6 +73,15 @@ TEST(CollisionCheck, TellsEntriesThatMayLandOnOneFile) {
       (void)check.add(name, name.back() == '/');
     }
     EXPECT_EQ(check.collides(), c.collides) << c.names.front() << " ... " << c.names.back();
+    // Split between two checks at every place, as the two threads of a large plan split them.
+    for (std::size_t split = 0; split <= c.names.size(); ++split) {
+      CollisionCheck halves[2];
+      for (std::size_t i = 0; i < c.names.size(); ++i) {
+        (void)halves[i < split ? 0 : 1].add(c.names[i], c.names[i].back() == '/');
+      }
+      EXPECT_EQ(halves[0].collides_with(halves[1]), c.collides)
+          << c.names.front() << " ... " << c.names.back() << ", split at " << split;
+    }
   }
 }
 
