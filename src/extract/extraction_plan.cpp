@@ -117,30 +117,6 @@ bool CollisionCheck::collides() {
   return m_collides;
 }
 
-bool CollisionCheck::collides_with(CollisionCheck& other) {
-  if (collides() || other.collides()) {
-    return true;
-  }
-  // Both sorted: their marks in one sorted row, without a copy of either, and the rule of
-  // compact() for each two neighbours.
-  std::size_t mine = 0;
-  std::size_t theirs = 0;
-  bool first = true;
-  std::uint64_t before = 0;
-  while (mine < m_marks.size() || theirs < other.m_marks.size()) {
-    bool take_mine = theirs == other.m_marks.size() ||
-                     (mine < m_marks.size() && m_marks[mine] <= other.m_marks[theirs]);
-    std::uint64_t after = take_mine ? m_marks[mine++] : other.m_marks[theirs++];
-    if (!first && (before >> 2) == (after >> 2) &&
-        ((before & 3) != k_folder_mark || (after & 3) == k_file_mark)) {
-      return true;
-    }
-    first = false;
-    before = after;
-  }
-  return false;
-}
-
 void CollisionCheck::note_folder(std::uint64_t value) {
   // The folders noted lately, one per slot of their hash: entries that come in no folder's order
   // need the same few folders again and again, and each note would cost a place in the marks and
@@ -188,13 +164,10 @@ namespace {
 // shorter name with a NUL itself, so the rest is left unfilled: pages never touched cost nothing.
 constexpr std::size_t k_stored_size = 65536;
 
-// A directory of this many entries is walked on two threads, each from one end to its middle.
-constexpr std::uint64_t k_split_entries = 4096;
-
-// What the walk learns from a run of entries.
+// What the walk learns from the entries.
 struct WalkPart {
   std::uint64_t share = 1;  // share_size's
-  std::vector<unz64_file_pos> shares;  // numbered from the part's first entry
+  std::vector<unz64_file_pos> shares;
   DirectoryWalk walk;
   std::uint64_t needed = 0;
   bool collides = false;  // certain already: the rest of the names need no key
@@ -208,8 +181,6 @@ bool take_entry(unzFile archive, TargetPlatform target, char* stored, WalkPart& 
                 const PlanVisitor& visit) {
   unz64_file_pos start{};
   if (part.walk.entries % part.share == 0 && unzGetFilePos64(archive, &start) == UNZ_OK) {
-    // minizip numbers the entries from where its walk began: the second half's from its start.
-    start.num_of_file = part.walk.entries;
     part.shares.push_back(start);
   }
   unz_file_info64 info;
@@ -240,85 +211,6 @@ bool take_entry(unzFile archive, TargetPlatform target, char* stored, WalkPart& 
   return true;
 }
 
-// The directory's second half, walked on a second thread with a minizip handle of its own: from
-// `start`, a central header's signature found past the middle, up to the directory's `end`.
-// `start` is a guess (a name may hold the signature too): the first thread walks from the first
-// entry, and only when it arrives exactly there does it take this half's part.
-struct SecondHalf {
-  const ArchiveRegion* region = nullptr;
-  TargetPlatform target = TargetPlatform::Linux;
-  std::uint64_t start = 0;
-  std::uint64_t end = 0;
-  WalkPart part;
-  bool complete = false;  // walked from `start` to exactly `end`
-};
-
-void walk_second_half(void* opaque) {
-  SecondHalf& half = *static_cast<SecondHalf*>(opaque);
-  ArchiveStream stream(*half.region);
-  UnzipHandle archive;
-  if (!open_archive(stream, archive) || archive.get() == nullptr) {
-    return;
-  }
-  unz64_file_pos position{half.start, 0};
-  if (unzGoToFilePos64(archive.get(), &position) != UNZ_OK) {
-    return;
-  }
-  std::unique_ptr<char[]> stored(new char[k_stored_size]);
-  stored[k_stored_size - 1] = '\0';
-  std::uint64_t at = half.start;
-  for (;;) {
-    std::uint64_t bytes = half.part.walk.bytes;
-    if (!take_entry(archive.get(), half.target, stored.get(), half.part, nullptr)) {
-      return;
-    }
-    at += half.part.walk.bytes - bytes;
-    if (at >= half.end) {
-      half.complete = at == half.end;
-      return;
-    }
-    if (unzGoToNextFile(archive.get()) != UNZ_OK) {
-      return;
-    }
-  }
-}
-
-// Starts the second half's walk when the directory is large enough and a thread can start; false
-// otherwise (the first thread walks alone).
-bool start_second_half(ArchiveStream& stream, const ZipEndRecord& record, SecondHalf& half,
-                       std::uintptr_t& thread) {
-  if (record.entry_count < k_split_entries) {
-    return false;
-  }
-  // Offsets as minizip counts them are the stream's when nothing precedes the archive; where
-  // something does, the guess misses and the first thread walks on alone.
-  std::uint64_t middle = record.directory_offset + record.directory_size / 2;
-  unsigned char bytes[4096];
-  std::size_t got = stream.read_at(middle, bytes, sizeof bytes);
-  for (std::size_t i = 0; i + 4 <= got; ++i) {
-    if (bytes[i] == 'P' && bytes[i + 1] == 'K' && bytes[i + 2] == 1 && bytes[i + 3] == 2) {
-      half.region = &stream.region();
-      half.start = middle + i;
-      half.end = record.directory_offset + record.directory_size;
-      return platform::start_thread(walk_second_half, &half, thread) == 0;
-    }
-  }
-  return false;
-}
-
-// Joins the second half's thread, once.
-struct SecondThread {
-  std::uintptr_t id = 0;
-  bool running = false;
-  void join() {
-    if (running) {
-      platform::join_thread(id);
-      running = false;
-    }
-  }
-  ~SecondThread() { join(); }
-};
-
 }  // namespace
 
 std::uint64_t share_size(std::uint64_t count) {
@@ -335,51 +227,21 @@ ExtractionPlan plan_extraction(ArchiveStream& stream, unzFile archive, TargetPla
   if (unzGetGlobalInfo64(archive, &global) != UNZ_OK) {
     return plan;
   }
-  ZipEndRecord record;
-  bool recorded = read_zip_end_record(stream.reader(), stream.size(), record);
   std::unique_ptr<char[]> stored(new char[k_stored_size]);
   stored[k_stored_size - 1] = '\0';
   WalkPart part;
   part.share = share_size(global.number_entry);
-  SecondHalf half;
-  half.target = target;
-  half.part.share = part.share;
-  SecondThread second;
-  bool merged = false;
-  // A visitor is told of the entries in their order: one thread.
-  second.running = !visit && recorded && global.number_entry >= k_split_entries &&
-                   start_second_half(stream, record, half, second.id);
   for (ZPOS64_T i = 0; i < global.number_entry; ++i) {
     if ((i == 0 ? unzGoToFirstFile(archive) : unzGoToNextFile(archive)) != UNZ_OK) {
       return plan;
     }
-    std::uint64_t offset = static_cast<std::uint64_t>(unzGetOffset64(archive));
     if (i == 0) {
-      part.walk.first_offset = offset;
-    } else if (second.running && offset >= half.start) {
-      // The second half is this walk's rest when this walk arrives at its start, it reached the
-      // directory's end, and the two hold the entries the end record counts.
-      second.join();
-      if (offset == half.start && half.complete &&
-          i + half.part.walk.entries == global.number_entry) {
-        part.walk.entries += half.part.walk.entries;
-        part.walk.bytes += half.part.walk.bytes;
-        part.needed = saturating_add(part.needed, half.part.needed);
-        part.collides = part.collides || half.part.collides;
-        part.links = part.links || half.part.links;
-        merged = true;
-        for (unz64_file_pos start : half.part.shares) {
-          start.num_of_file += i;
-          part.shares.push_back(start);
-        }
-        break;
-      }
+      part.walk.first_offset = static_cast<std::uint64_t>(unzGetOffset64(archive));
     }
     if (!take_entry(archive, target, stored.get(), part, visit)) {
       return plan;
     }
   }
-  second.join();
   // An archive whose end record counts no entry may still hold some: the fill decides.
   if (global.number_entry > 0 && unzGoToFirstFile(archive) != UNZ_OK) {
     return plan;
@@ -388,9 +250,12 @@ ExtractionPlan plan_extraction(ArchiveStream& stream, unzFile archive, TargetPla
   plan.needed = part.needed;
   plan.links = part.links;
   plan.shares = std::move(part.shares);
-  plan.collides = merged ? part.check.collides_with(half.part.check) : part.check.collides();
+  plan.collides = part.check.collides();
   plan.walked = true;
-  plan.fill = recorded ? compare_directory_walk(record, plan.walk) : DirectoryFill::Mismatch;
+  ZipEndRecord record;
+  plan.fill = read_zip_end_record(stream.reader(), stream.size(), record)
+                  ? compare_directory_walk(record, plan.walk)
+                  : DirectoryFill::Mismatch;
   return plan;
 }
 

@@ -42,9 +42,6 @@ class CollisionCheck {
   // still be added.
   [[nodiscard]] bool collides();
 
-  // collides() for the entries added here and to `other` together.
-  [[nodiscard]] bool collides_with(CollisionCheck& other);
-
  private:
   // Adds `value`, first dropping repeated marks when they would make the marks take more room.
   void note(std::uint64_t value);
