@@ -65,7 +65,7 @@ int DiskSink::set_directory_mode(const std::string& path, unsigned mode) {
 }
 
 int DiskSink::make_link(const std::string& path, const std::string& target) {
-  // The link may take the place of a folder the kept one stands for.
+  // A link changes what a path names: the next file's folder is looked up again.
   m_folder.forget();
   return platform::make_symbolic_link_beneath(path, target);
 }

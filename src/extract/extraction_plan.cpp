@@ -158,61 +158,6 @@ void CollisionCheck::compact() {
   m_marks.erase(std::unique(m_marks.begin(), m_marks.end()), m_marks.end());
 }
 
-namespace {
-
-// A ZIP name field holds at most 65,535 bytes; the last byte stays NUL. minizip ends every
-// shorter name with a NUL itself, so the rest is left unfilled: pages never touched cost nothing.
-constexpr std::size_t k_stored_size = 65536;
-
-// What the walk learns from the entries.
-struct WalkPart {
-  std::uint64_t share = 1;  // share_size's
-  std::vector<unz64_file_pos> shares;
-  DirectoryWalk walk;
-  std::uint64_t needed = 0;
-  bool collides = false;  // certain already: the rest of the names need no key
-  bool links = false;
-  CollisionCheck check;
-};
-
-// Reads the entry at which `archive` stands into `part`; `stored` receives its stored name. False
-// when minizip cannot read it.
-bool take_entry(unzFile archive, TargetPlatform target, char* stored, WalkPart& part,
-                const PlanVisitor& visit) {
-  unz64_file_pos start{};
-  if (part.walk.entries % part.share == 0 && unzGetFilePos64(archive, &start) == UNZ_OK) {
-    part.shares.push_back(start);
-  }
-  unz_file_info64 info;
-  std::memset(&info, 0, sizeof info);
-  if (unzGetCurrentFileInfo64(archive, &info, stored, static_cast<uLong>(k_stored_size - 1),
-                              nullptr, 0, nullptr, 0) != UNZ_OK) {
-    return false;
-  }
-  ++part.walk.entries;
-  part.walk.bytes += k_central_header_size + static_cast<std::uint64_t>(info.size_filename) +
-                     static_cast<std::uint64_t>(info.size_file_extra) +
-                     static_cast<std::uint64_t>(info.size_file_comment);
-  part.needed = saturating_add(part.needed, static_cast<std::uint64_t>(info.uncompressed_size));
-  if (!part.collides) {
-    // Bytes beyond ASCII collide anyway: the name need not be decoded.
-    std::string name = stored;
-    if (is_ascii(name)) {
-      name = written_entry_name(archive, info, stored, target);
-    }
-    part.collides = part.check.add(name, !name.empty() && is_separator(name.back()));
-  }
-  part.links = part.links || (target == TargetPlatform::Linux &&
-                              is_symbolic_link(static_cast<unsigned long>(info.version),
-                                               static_cast<unsigned long>(info.external_fa)));
-  if (visit) {
-    visit(archive, info, stored);
-  }
-  return true;
-}
-
-}  // namespace
-
 std::uint64_t share_size(std::uint64_t count) {
   constexpr std::uint64_t k_most_shares = 4096;
   std::uint64_t size = std::min<std::uint64_t>(16, std::max<std::uint64_t>(1, count / 256));
@@ -227,30 +172,60 @@ ExtractionPlan plan_extraction(ArchiveStream& stream, unzFile archive, TargetPla
   if (unzGetGlobalInfo64(archive, &global) != UNZ_OK) {
     return plan;
   }
+  // A ZIP name field holds at most 65,535 bytes; the last byte stays NUL. minizip ends every
+  // shorter name with a NUL itself, so the rest is left unfilled: pages never touched cost nothing.
+  constexpr std::size_t k_stored_size = 65536;
   std::unique_ptr<char[]> stored(new char[k_stored_size]);
   stored[k_stored_size - 1] = '\0';
-  WalkPart part;
-  part.share = share_size(global.number_entry);
+  CollisionCheck check;
+  std::uint64_t share = share_size(global.number_entry);
   for (ZPOS64_T i = 0; i < global.number_entry; ++i) {
     if ((i == 0 ? unzGoToFirstFile(archive) : unzGoToNextFile(archive)) != UNZ_OK) {
       return plan;
     }
-    if (i == 0) {
-      part.walk.first_offset = static_cast<std::uint64_t>(unzGetOffset64(archive));
+    if (i % share == 0) {
+      // Where a share of the extraction's two threads begins.
+      unz64_file_pos start{};
+      if (unzGetFilePos64(archive, &start) != UNZ_OK) {
+        return plan;
+      }
+      plan.shares.push_back(start);
     }
-    if (!take_entry(archive, target, stored.get(), part, visit)) {
+    unz_file_info64 info;
+    std::memset(&info, 0, sizeof info);
+    if (unzGetCurrentFileInfo64(archive, &info, stored.get(),
+                                static_cast<uLong>(k_stored_size - 1), nullptr, 0, nullptr,
+                                0) != UNZ_OK) {
       return plan;
+    }
+    if (i == 0) {
+      plan.walk.first_offset = static_cast<std::uint64_t>(unzGetOffset64(archive));
+    }
+    ++plan.walk.entries;
+    plan.walk.bytes += k_central_header_size + static_cast<std::uint64_t>(info.size_filename) +
+                       static_cast<std::uint64_t>(info.size_file_extra) +
+                       static_cast<std::uint64_t>(info.size_file_comment);
+    plan.needed = saturating_add(plan.needed, static_cast<std::uint64_t>(info.uncompressed_size));
+    if (!plan.collides) {
+      // Bytes beyond ASCII collide anyway: the name need not be decoded.
+      std::string name = stored.get();
+      if (is_ascii(name)) {
+        name = written_entry_name(archive, info, stored.get(), target);
+      }
+      plan.collides = check.add(name, !name.empty() && is_separator(name.back()));
+    }
+    plan.links = plan.links || (target == TargetPlatform::Linux &&
+                                is_symbolic_link(static_cast<unsigned long>(info.version),
+                                                 static_cast<unsigned long>(info.external_fa)));
+    if (visit) {
+      visit(archive, info, stored.get());
     }
   }
   // An archive whose end record counts no entry may still hold some: the fill decides.
   if (global.number_entry > 0 && unzGoToFirstFile(archive) != UNZ_OK) {
     return plan;
   }
-  plan.walk = part.walk;
-  plan.needed = part.needed;
-  plan.links = part.links;
-  plan.shares = std::move(part.shares);
-  plan.collides = part.check.collides();
+  plan.collides = check.collides();
   plan.walked = true;
   ZipEndRecord record;
   plan.fill = read_zip_end_record(stream.reader(), stream.size(), record)

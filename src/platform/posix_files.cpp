@@ -161,19 +161,23 @@ int open_parent_folder(const std::string& path, FileHandle& parent, std::string&
   return open_folder_path(folder, parent);
 }
 
+// How output files are opened. Owner-only until the caller gives the file its own bits: nobody
+// else can open it meanwhile. Made exclusively first (O_EXCL, then O_TRUNC), so that the caller
+// learns whether the file was there before.
+constexpr int k_output_flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
+
 // Opens the file `name` in the open folder `parent` as open_output_file describes.
 int open_output_file_in(const FileHandle& parent, const std::string& name, bool& created,
                         FileHandle& file) {
-  constexpr int k_flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
-  int descriptor = openat(at(parent), name.c_str(), k_flags | O_EXCL, 0600);
+  int descriptor = openat(at(parent), name.c_str(), k_output_flags | O_EXCL, 0600);
   created = descriptor >= 0;
   if (descriptor < 0 && errno == EEXIST) {
-    descriptor = openat(at(parent), name.c_str(), k_flags | O_TRUNC, 0600);
+    descriptor = openat(at(parent), name.c_str(), k_output_flags | O_TRUNC, 0600);
   }
   if (descriptor < 0 && errno == ELOOP) {
     // A symbolic link in the file's place: it goes, and the file is made anew.
     if (unlinkat(at(parent), name.c_str(), 0) == 0 || errno == ENOENT) {
-      descriptor = openat(at(parent), name.c_str(), k_flags | O_EXCL, 0600);
+      descriptor = openat(at(parent), name.c_str(), k_output_flags | O_EXCL, 0600);
       created = descriptor >= 0;
     }
   }
@@ -209,13 +213,11 @@ int open_output_file(const std::string& path, bool& created, FileHandle& file,
     folder->forget();
     folder->path = folder_path;
   }
-  // Owner-only until the caller gives the file its own bits: nobody else can open it meanwhile.
-  // Made exclusively first, so that the caller learns whether the file was there before.
-  constexpr int k_flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
-  int descriptor = open_without_links(path, k_flags | O_EXCL, 0600);
+  // The whole path in one call, where no link is on the way.
+  int descriptor = open_without_links(path, k_output_flags | O_EXCL, 0600);
   created = descriptor >= 0;
   if (descriptor < 0 && errno == EEXIST) {
-    descriptor = open_without_links(path, k_flags | O_TRUNC, 0600);
+    descriptor = open_without_links(path, k_output_flags | O_TRUNC, 0600);
   }
   if (descriptor >= 0) {
     file.reset(descriptor);
