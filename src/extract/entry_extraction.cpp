@@ -83,8 +83,11 @@ int make_with_folders(EntrySink& sink, Made made, const std::string& path, unsig
     int error = made == Made::Directory ? sink.make_directory(path, mode)
                 : made == Made::File    ? sink.open_file(path, file_created)
                                         : sink.make_link(path, target);
+    if (attempt > 0 || error == 0 || error == ELOOP || error == EEXIST) {
+      return error;
+    }
     std::string parent = parent_folder(path);
-    if (attempt > 0 || error == 0 || error == ELOOP || error == EEXIST || parent.empty()) {
+    if (parent.empty()) {
       return error;
     }
     // Allocation failure is reported there; the second attempt is made anyway.

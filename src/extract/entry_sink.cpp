@@ -97,7 +97,7 @@ int DiskSink::write(const void* data, std::size_t size) {
 int DiskSink::flush() { return 0; }
 
 void DiskSink::set_file_time(std::uint32_t dos_date_time) {
-  platform::set_open_file_time(m_file, dos_date_time);
+  platform::set_open_file_time(m_file, dos_date_time, &m_time);
 }
 
 int DiskSink::set_file_mode(unsigned mode) { return platform::set_open_file_mode(m_file, mode); }

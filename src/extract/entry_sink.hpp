@@ -80,6 +80,7 @@ class DiskSink final : public EntrySink {
  private:
   platform::FileHandle m_file;
   platform::OutputFolder m_folder;
+  platform::FileTimeMemo m_time;
 };
 
 // Nowhere: every step succeeds, nothing is written, and every path is a directory.

@@ -249,6 +249,14 @@ struct OutputFolder {
   }
 };
 
+// The last DOS time set_open_file_time converted, and the seconds it came to: the files of an
+// archive mostly share a few times. One per thread.
+struct FileTimeMemo {
+  bool known = false;
+  std::uint32_t dos_date_time = 0;
+  std::int64_t seconds = -1;  // -1 for a date that no time stands for
+};
+
 // Creates the file `path`, which must not exist yet, for reading and writing, readable and
 // writable by the current user only, and opens it into `file`. Whatever has that name already (a
 // file, a folder, a symbolic link, on Windows a reparse point) makes it fail with EEXIST; a link
@@ -375,8 +383,11 @@ void set_file_time(const std::string& path, std::uint32_t dos_date_time);
 [[nodiscard]] int set_file_mode(const std::string& path, unsigned mode);
 
 // The same two for the file open in `file`, whose written data has been flushed: nothing is looked
-// up by name again.
-void set_open_file_time(const FileHandle& file, std::uint32_t dos_date_time);
+// up by name again. With `memo`, a file whose time is the last one converted there gets the same
+// seconds without converting again (Linux, where each conversion asks the time zone up to eight
+// times; Windows converts anyway).
+void set_open_file_time(const FileHandle& file, std::uint32_t dos_date_time,
+                        FileTimeMemo* memo = nullptr);
 [[nodiscard]] int set_open_file_mode(const FileHandle& file, unsigned mode);
 [[nodiscard]] int set_open_file_mode(std::FILE* file, unsigned mode);
 

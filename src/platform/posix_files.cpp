@@ -526,9 +526,9 @@ std::int64_t local_seconds_of_dos_time(std::uint32_t dos_date_time) {
 
 namespace {
 
-// The access time left alone, the modification time `dos_date_time`; false for an invalid date.
-bool modification_times(std::uint32_t dos_date_time, timespec (&times)[2]) {
-  std::int64_t seconds = local_seconds_of_dos_time(dos_date_time);
+// The access time left alone, the modification time `seconds` (local_seconds_of_dos_time's); false
+// for an invalid date.
+bool modification_times(std::int64_t seconds, timespec (&times)[2]) {
   if (seconds == -1) {
     return false;
   }
@@ -543,14 +543,25 @@ bool modification_times(std::uint32_t dos_date_time, timespec (&times)[2]) {
 
 void set_file_time(const std::string& path, std::uint32_t dos_date_time) {
   timespec times[2];
-  if (modification_times(dos_date_time, times)) {
+  if (modification_times(local_seconds_of_dos_time(dos_date_time), times)) {
     utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
   }
 }
 
-void set_open_file_time(const FileHandle& file, std::uint32_t dos_date_time) {
+void set_open_file_time(const FileHandle& file, std::uint32_t dos_date_time, FileTimeMemo* memo) {
+  // The same time converted again right after comes to the same seconds: the search starts from
+  // the offset it ended with.
+  std::int64_t seconds = 0;
+  if (memo != nullptr && memo->known && memo->dos_date_time == dos_date_time) {
+    seconds = memo->seconds;
+  } else {
+    seconds = local_seconds_of_dos_time(dos_date_time);
+    if (memo != nullptr) {
+      *memo = FileTimeMemo{true, dos_date_time, seconds};
+    }
+  }
   timespec times[2];
-  if (modification_times(dos_date_time, times)) {
+  if (modification_times(seconds, times)) {
     futimens(descriptor_of(file), times);
   }
 }

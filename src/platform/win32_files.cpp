@@ -395,7 +395,7 @@ void set_file_time(const std::string& path, std::uint32_t dos_date_time) {
   CloseHandle(file);
 }
 
-void set_open_file_time(const FileHandle& file, std::uint32_t dos_date_time) {
+void set_open_file_time(const FileHandle& file, std::uint32_t dos_date_time, FileTimeMemo*) {
   set_handle_time(reinterpret_cast<HANDLE>(file.native()), dos_date_time);
 }
 
