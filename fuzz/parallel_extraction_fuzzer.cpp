@@ -34,10 +34,10 @@ fuzzing::ExtractionFolders& folders() {
 // The disk, noting the files whose data was written, flushed, given its mode and closed.
 class RecordingSink final : public DiskPassThrough {
  public:
-  int open_file(const std::string& path, bool& created) override {
+  int open_file(const std::string& path, unsigned mode, bool& created) override {
     m_open = path;
     opened.push_back(path);
-    return m_disk.open_file(path, created);
+    return m_disk.open_file(path, mode, created);
   }
   int close_file() override {
     int error = m_disk.close_file();

@@ -158,6 +158,15 @@ void take_extract_request(Run& run) {
   }
 }
 
+// Files extracted into the run's own work directory, which only its user can enter and which goes
+// with everything in it, get their bits as they are created, unless a default ACL there would hand
+// down others: a given directory's files are owner-only until their data is written.
+NewFileBits new_file_bits(const Run& run) {
+  return !run.options.extract_dir_given && platform::creates_with_given_bits(run.work_dir)
+             ? NewFileBits::AtCreation
+             : NewFileBits::AfterData;
+}
+
 // Extracts the archive from the package's own open file while a second thread writes archive.zip.
 // What the extraction prints is held until the copy has succeeded and then comes out as after a
 // copy made first; a failed copy prints its message alone, the extraction's work undone. The
@@ -194,8 +203,8 @@ bool extract_beside_copy(Run& run, int& copy_status, int& result) {
     };
     region.base = run.payload.archive_offset;
     region.length = run.payload.archive_length;
-    result =
-        extract_archive_region(std::move(region), run.extraction_dir, run.platform, free_bytes);
+    result = extract_archive_region(std::move(region), run.extraction_dir, run.platform,
+                                    free_bytes, new_file_bits(run));
     held = holder.take();
   }
   platform::join_thread(thread);
@@ -229,7 +238,8 @@ int unpack_payload(Run& run, Next& next) {
     copy_status = copy_archive(run.payload, run.options.self_path);
     if (copy_status == k_payload_ok) {
       take_extract_request(run);
-      result = extract_archive(run.payload.archive, run.extraction_dir, run.platform);
+      result = extract_archive(run.payload.archive, run.extraction_dir, run.platform,
+                               new_file_bits(run));
     }
   }
   if (copy_status != k_payload_ok) {

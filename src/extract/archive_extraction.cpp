@@ -15,9 +15,9 @@
 #include "platform/platform.hpp"
 
 int extract_archive(const platform::FileHandle& archive_file, const std::string& target_dir,
-                    TargetPlatform target) {
-  DiskSink sink;
-  DiskSink second_sink;
+                    TargetPlatform target, NewFileBits bits) {
+  DiskSink sink(bits);
+  DiskSink second_sink(bits);
   return extract_archive(archive_file, target_dir, target,
                          ExtractionEngine{&sink, &second_sink, k_parallel_entries,
                                           k_ring_entry_size, k_ask_free_space});
@@ -63,9 +63,9 @@ int extract_from(ArchiveRegion& region, const std::string& target_dir, TargetPla
 }  // namespace
 
 int extract_archive_region(ArchiveRegion region, const std::string& target_dir,
-                           TargetPlatform target, std::uint64_t free_bytes) {
-  DiskSink sink;
-  DiskSink second_sink;
+                           TargetPlatform target, std::uint64_t free_bytes, NewFileBits bits) {
+  DiskSink sink(bits);
+  DiskSink second_sink(bits);
   return extract_from(region, target_dir, target,
                       ExtractionEngine{&sink, &second_sink, k_parallel_entries,
                                        k_ring_entry_size, free_bytes});

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/target_platform.hpp"
+#include "extract/entry_sink.hpp"
 #include "platform/platform.hpp"
 
 inline constexpr int k_extract_ok = 0;
@@ -37,11 +38,12 @@ inline constexpr int k_extract_cannot_enter = 5;
 // entries on two threads extract, unless two entries may land on one file or the archive holds
 // link entries for a Linux stub (extract/extraction_plan.hpp): then one does, in archive order.
 // When `target_dir` cannot be entered it prints "Error changing into %s, aborting\n" and ends the
-// process with status -1.
+// process with status -1. `bits` says when a file the extraction creates gets its own
+// permission bits (extract/entry_sink.hpp).
 [[nodiscard]] int extract_archive(const platform::FileHandle& archive_file,
-                                  const std::string& target_dir, TargetPlatform target);
+                                  const std::string& target_dir, TargetPlatform target,
+                                  NewFileBits bits = NewFileBits::AfterData);
 
-class EntrySink;
 struct ArchiveRegion;
 
 // extract_archive for the archive in `region` (extract/archive_stream.hpp), such as the one inside
@@ -50,7 +52,8 @@ struct ArchiveRegion;
 // `free_bytes` is the room the caller measured for the entries (UINT64_MAX: the space check asks
 // the file system itself).
 [[nodiscard]] int extract_archive_region(ArchiveRegion region, const std::string& target_dir,
-                                         TargetPlatform target, std::uint64_t free_bytes);
+                                         TargetPlatform target, std::uint64_t free_bytes,
+                                         NewFileBits bits = NewFileBits::AfterData);
 
 // How an extraction goes about its work: where each of its two threads writes, from how many
 // entries on it starts the second, and, on one thread, from which entry size on a second thread

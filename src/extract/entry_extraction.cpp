@@ -69,8 +69,8 @@ std::string parent_folder(const std::string& path) {
 // What an entry makes at its path.
 enum class Made { Directory, File, Link };
 
-// Makes at `path` the folder with the bits `mode`, the output file, or the link to `target`, as
-// `made` says, and, when that fails for another reason than an existing name or a link on the
+// Makes at `path` the folder with the bits `mode`, the output file that is to get the bits `mode`,
+// or the link to `target`, as `made` says, and, when that fails for another reason than an existing name or a link on the
 // way, the folder it goes into with missing parents, each with `folder_mode`, and then tries once
 // more. Returns what the sink returned last; `created`, when given, tells for a file whether it
 // was made rather than found.
@@ -81,7 +81,7 @@ int make_with_folders(EntrySink& sink, Made made, const std::string& path, unsig
   bool& file_created = created != nullptr ? *created : unasked;
   for (int attempt = 0;; ++attempt) {
     int error = made == Made::Directory ? sink.make_directory(path, mode)
-                : made == Made::File    ? sink.open_file(path, file_created)
+                : made == Made::File    ? sink.open_file(path, mode, file_created)
                                         : sink.make_link(path, target);
     if (attempt > 0 || error == 0 || error == ELOOP || error == EEXIST) {
       return error;
@@ -328,7 +328,9 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
   // An entry that may be stopped half-way is removed then, if it made its file: whatever was
   // there before it is not this entry's to remove.
   bool created = false;
-  int opened = make_with_folders(sink, Made::File, path, 0, folder_mode, std::string(), &created);
+  unsigned mode = entry_mode(made_by, attributes, EntryKind::File, creation_mask);
+  int opened =
+      make_with_folders(sink, Made::File, path, mode, folder_mode, std::string(), &created);
   if (opened != 0) {
     (void)unzCloseCurrentFile(archive);
     // Printed always: a file that cannot be created leaves the payload incomplete.
@@ -355,7 +357,7 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
     return k_entry_write_failed;
   }
   sink.set_file_time(dos_date_of(info, 0));
-  error = sink.set_file_mode(entry_mode(made_by, attributes, EntryKind::File, creation_mask));
+  error = sink.set_file_mode(mode);
   if (error != 0) {
     print_plain("error setting the permissions of %s: %s\n", shown, std::strerror(error));
     (void)sink.close_file();

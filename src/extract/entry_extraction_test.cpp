@@ -43,9 +43,9 @@ class FailingSink final : public DiskPassThrough {
     return fails(Step::MakeDirectory, path == m_victim) ? m_error
                                                         : m_disk.make_directory(path, mode);
   }
-  int open_file(const std::string& path, bool& created) override {
+  int open_file(const std::string& path, unsigned mode, bool& created) override {
     m_victim_open = path == m_victim;
-    return fails(Step::OpenFile, m_victim_open) ? m_error : m_disk.open_file(path, created);
+    return fails(Step::OpenFile, m_victim_open) ? m_error : m_disk.open_file(path, mode, created);
   }
   int write(const void* data, std::size_t size) override {
     return fails(Step::Write, m_victim_open) ? m_error : m_disk.write(data, size);
@@ -94,12 +94,12 @@ class RendezvousSink final : public DiskPassThrough {
  public:
   explicit RendezvousSink(Rendezvous& rendezvous) : m_rendezvous(rendezvous) {}
 
-  int open_file(const std::string& path, bool& created) override {
+  int open_file(const std::string& path, unsigned mode, bool& created) override {
     m_open = path;
     if (path == "damaged.bin") {
       m_rendezvous.wait_for(&Rendezvous::late_open);
     }
-    int opened = m_disk.open_file(path, created);
+    int opened = m_disk.open_file(path, mode, created);
     if (path == "late.bin") {
       m_rendezvous.note(&Rendezvous::late_open);
     }

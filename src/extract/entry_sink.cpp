@@ -70,8 +70,12 @@ int DiskSink::make_link(const std::string& path, const std::string& target) {
   return platform::make_symbolic_link_beneath(path, target);
 }
 
-int DiskSink::open_file(const std::string& path, bool& created) {
-  return platform::open_output_file(path, created, m_file, &m_folder);
+int DiskSink::open_file(const std::string& path, unsigned mode, bool& created) {
+  unsigned bits = m_bits == NewFileBits::AtCreation ? mode & 0777 : platform::k_owner_only_bits;
+  int error = platform::open_output_file(path, created, m_file, &m_folder, bits);
+  m_created_with_bits = error == 0 && created && m_bits == NewFileBits::AtCreation;
+  m_creation_bits = bits;
+  return error;
 }
 
 int DiskSink::write(const void* data, std::size_t size) {
@@ -100,7 +104,12 @@ void DiskSink::set_file_time(std::uint32_t dos_date_time) {
   platform::set_open_file_time(m_file, dos_date_time, &m_time);
 }
 
-int DiskSink::set_file_mode(unsigned mode) { return platform::set_open_file_mode(m_file, mode); }
+int DiskSink::set_file_mode(unsigned mode) {
+  if (m_created_with_bits && (mode & 0777) == m_creation_bits) {
+    return 0;
+  }
+  return platform::set_open_file_mode(m_file, mode);
+}
 
 int DiskSink::close_file() { return m_file.close(); }
 

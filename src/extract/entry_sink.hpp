@@ -34,9 +34,11 @@ class EntrySink {
   [[nodiscard]] virtual int make_link(const std::string& path, const std::string& target) = 0;
 
   // Opens the output file `path` for an entry's data, emptying a file of that name; a symbolic
-  // link of that name is replaced, never followed. Returns 0 or an errno value (ELOOP when a
-  // symbolic link is on its way). `created` tells whether the file was made rather than found.
-  [[nodiscard]] virtual int open_file(const std::string& path, bool& created) = 0;
+  // link of that name is replaced, never followed. `mode` is the permission bits that
+  // set_file_mode gives the file after its data (the entry's, less the umask). Returns 0 or an
+  // errno value (ELOOP when a symbolic link is on its way). `created` tells whether the file was
+  // made rather than found.
+  [[nodiscard]] virtual int open_file(const std::string& path, unsigned mode, bool& created) = 0;
   // Writes all `size` bytes of `data` to the open file. Returns 0, an errno value, or
   // k_sink_failed_without_reason.
   [[nodiscard]] virtual int write(const void* data, std::size_t size) = 0;
@@ -62,14 +64,23 @@ class EntrySink {
   [[nodiscard]] int make_directory_path(const std::string& path, unsigned mode);
 };
 
+// When a file that an entry creates gets its own permission bits: after its data, created readable
+// and writable by its owner alone so that nobody else can open it meanwhile; or at its creation,
+// where nobody else can reach it anyway (the run's own work directory, which only its user can
+// enter, and from which no default ACL hands other bits down). A file found rather than created
+// gets them after its data either way.
+enum class NewFileBits { AfterData, AtCreation };
+
 // The disk, through the platform's file functions; paths are relative to the current directory, and
 // never lead through a symbolic link on Linux.
 class DiskSink final : public EntrySink {
  public:
+  explicit DiskSink(NewFileBits bits = NewFileBits::AfterData) : m_bits(bits) {}
+
   int make_directory(const std::string& path, unsigned mode) override;
   int set_directory_mode(const std::string& path, unsigned mode) override;
   int make_link(const std::string& path, const std::string& target) override;
-  int open_file(const std::string& path, bool& created) override;
+  int open_file(const std::string& path, unsigned mode, bool& created) override;
   int write(const void* data, std::size_t size) override;
   int flush() override;
   void set_file_time(std::uint32_t dos_date_time) override;
@@ -78,9 +89,13 @@ class DiskSink final : public EntrySink {
   int remove_file(const std::string& path) override;
 
  private:
+  NewFileBits m_bits;
   platform::FileHandle m_file;
   platform::OutputFolder m_folder;
   platform::FileTimeMemo m_time;
+  // The bits the open file was created with, when it got its own at creation.
+  bool m_created_with_bits = false;
+  unsigned m_creation_bits = 0;
 };
 
 // Nowhere: every step succeeds, nothing is written, and every path is a directory.
@@ -89,7 +104,7 @@ class NullSink : public EntrySink {
   int make_directory(const std::string&, unsigned) override { return 0; }
   int set_directory_mode(const std::string&, unsigned) override { return 0; }
   int make_link(const std::string&, const std::string&) override { return 0; }
-  int open_file(const std::string&, bool& created) override {
+  int open_file(const std::string&, unsigned, bool& created) override {
     created = false;
     return 0;
   }

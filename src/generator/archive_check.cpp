@@ -105,7 +105,7 @@ class LinkAwareNullSink final : public NullSink {
   int set_directory_mode(const std::string& path, unsigned) override {
     return through_link(path, true);
   }
-  int open_file(const std::string& path, bool& created) override {
+  int open_file(const std::string& path, unsigned, bool& created) override {
     created = false;
     int error = through_link(path, false);
     if (error == 0) {

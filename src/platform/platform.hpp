@@ -146,17 +146,28 @@ enum class PathKind { Directory, Other };
 class FileHandle;
 struct OutputFolder;
 
+// Readable and writable by the owner alone: the bits a new output file gets unless its creator
+// knows that nobody else can reach it.
+inline constexpr unsigned k_owner_only_bits = 0600;
+
 // Opens the file `path` into `file` for writing, creating it or emptying an existing one, like
 // fopen's "wb", but with no stream: the caller writes in large pieces with write_file, each of
 // which goes to the system at once. On Windows this works for paths past 260 characters too. On
 // Linux the folders on the way are entered one at a time from the current directory (or the
 // root), never through a symbolic link (ELOOP then), and a symbolic link in the file's own place
-// is removed, never followed, and the file created anew, readable and writable by its owner alone.
-// `created` tells whether the file was made by this call rather than found. Returns 0 or an errno
-// value. With `folder`, the folder that holds the file is kept open there, and the next file in
-// the same folder is opened by its name alone in it (Linux; Windows goes by the whole path).
+// is removed, never followed, and the file created anew. A file created gets the permission bits
+// `bits`, less the umask (Linux). `created` tells whether the file was made by this call rather
+// than found. Returns 0 or an errno value. With `folder`, the folder that holds the file is kept
+// open there, and the next file in the same folder is opened by its name alone in it (Linux;
+// Windows goes by the whole path).
 [[nodiscard]] int open_output_file(const std::string& path, bool& created, FileHandle& file,
-                                   OutputFolder* folder = nullptr);
+                                   OutputFolder* folder = nullptr,
+                                   unsigned bits = k_owner_only_bits);
+
+// Whether a file created below the folder `path` gets exactly the permission bits it is created
+// with, less the umask: no default ACL there hands other bits down. False where the file system
+// cannot tell, and on Windows.
+[[nodiscard]] bool creates_with_given_bits(const std::string& path);
 
 // The folder operations of an extraction, on `path` relative to the current directory. On Linux
 // the folders on the way are entered as open_output_file enters them: a symbolic link among them,

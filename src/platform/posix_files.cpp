@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/types.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #if defined(__linux__)
@@ -161,23 +162,23 @@ int open_parent_folder(const std::string& path, FileHandle& parent, std::string&
   return open_folder_path(folder, parent);
 }
 
-// How output files are opened. Owner-only until the caller gives the file its own bits: nobody
-// else can open it meanwhile. Made exclusively first (O_EXCL, then O_TRUNC), so that the caller
-// learns whether the file was there before.
+// How output files are opened. Made exclusively first (O_EXCL, then O_TRUNC), so that the caller
+// learns whether the file was there before; a file made gets the caller's bits (owner-only unless
+// the caller knows nobody else can reach it).
 constexpr int k_output_flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
 
 // Opens the file `name` in the open folder `parent` as open_output_file describes.
 int open_output_file_in(const FileHandle& parent, const std::string& name, bool& created,
-                        FileHandle& file) {
-  int descriptor = openat(at(parent), name.c_str(), k_output_flags | O_EXCL, 0600);
+                        FileHandle& file, mode_t bits) {
+  int descriptor = openat(at(parent), name.c_str(), k_output_flags | O_EXCL, bits);
   created = descriptor >= 0;
   if (descriptor < 0 && errno == EEXIST) {
-    descriptor = openat(at(parent), name.c_str(), k_output_flags | O_TRUNC, 0600);
+    descriptor = openat(at(parent), name.c_str(), k_output_flags | O_TRUNC, bits);
   }
   if (descriptor < 0 && errno == ELOOP) {
     // A symbolic link in the file's place: it goes, and the file is made anew.
     if (unlinkat(at(parent), name.c_str(), 0) == 0 || errno == ENOENT) {
-      descriptor = openat(at(parent), name.c_str(), k_output_flags | O_EXCL, 0600);
+      descriptor = openat(at(parent), name.c_str(), k_output_flags | O_EXCL, bits);
       created = descriptor >= 0;
     }
   }
@@ -191,7 +192,8 @@ int open_output_file_in(const FileHandle& parent, const std::string& name, bool&
 }  // namespace
 
 int open_output_file(const std::string& path, bool& created, FileHandle& file,
-                     OutputFolder* folder) {
+                     OutputFolder* folder, unsigned bits) {
+  mode_t creation_bits = static_cast<mode_t>(bits & 0777);
   if (folder != nullptr) {
     // A second file in the folder of the last one: the folder is kept open, and this file and
     // the next ones there are looked up by their name alone instead of their whole path.
@@ -208,16 +210,16 @@ int open_output_file(const std::string& path, bool& created, FileHandle& file,
         }
         folder->known = true;
       }
-      return open_output_file_in(folder->handle, name, created, file);
+      return open_output_file_in(folder->handle, name, created, file, creation_bits);
     }
     folder->forget();
     folder->path = folder_path;
   }
   // The whole path in one call, where no link is on the way.
-  int descriptor = open_without_links(path, k_output_flags | O_EXCL, 0600);
+  int descriptor = open_without_links(path, k_output_flags | O_EXCL, creation_bits);
   created = descriptor >= 0;
   if (descriptor < 0 && errno == EEXIST) {
-    descriptor = open_without_links(path, k_output_flags | O_TRUNC, 0600);
+    descriptor = open_without_links(path, k_output_flags | O_TRUNC, creation_bits);
   }
   if (descriptor >= 0) {
     file.reset(descriptor);
@@ -229,7 +231,13 @@ int open_output_file(const std::string& path, bool& created, FileHandle& file,
   if (error != 0) {
     return error;
   }
-  return open_output_file_in(parent, name, created, file);
+  return open_output_file_in(parent, name, created, file, creation_bits);
+}
+
+bool creates_with_given_bits(const std::string& path) {
+  // A folder without a default ACL says so with ENODATA; a file system without POSIX ACLs cannot
+  // say what it hands down.
+  return getxattr(path.c_str(), "system.posix_acl_default", nullptr, 0) < 0 && errno == ENODATA;
 }
 
 int make_directory_beneath(const std::string& path, unsigned mode) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -265,6 +266,21 @@ TEST(PosixPlatform, SetFileTimeReadsDosTimeAsLocalTime) {
   expected.tm_isdst = -1;
   std::time_t seconds = std::mktime(&expected);
   ASSERT_EQ(platform::run_shell("test \"$(stat -c %Y f)\" = " + std::to_string(seconds)), 0);
+}
+
+// A folder with a default ACL hands bits down to the files created in it; one without does not.
+TEST(PosixPlatform, CreatesWithGivenBitsUnlessADefaultAclHandsDownOthers) {
+  ScopedTempDir dir;
+  ASSERT_TRUE(platform::creates_with_given_bits(dir.path()));
+  // The smallest default ACL, in the kernel's form: a version, then owner rwx, group r-x, others
+  // r-x (tag, bits, id).
+  const std::uint32_t acl[] = {2, 0x01 | 7u << 16, UINT32_MAX, 0x04 | 5u << 16, UINT32_MAX,
+                               0x20 | 5u << 16, UINT32_MAX};
+  if (setxattr(dir.path().c_str(), "system.posix_acl_default", acl, sizeof acl, 0) != 0) {
+    GTEST_SKIP() << "no POSIX ACLs here: " << std::strerror(errno);
+  }
+  EXPECT_FALSE(platform::creates_with_given_bits(dir.path()));
+  EXPECT_FALSE(platform::creates_with_given_bits(dir.file("missing")));
 }
 
 // Files given their times one after another through one memo: each gets its own, as mktime reads

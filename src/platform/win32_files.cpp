@@ -77,7 +77,8 @@ int make_directory(const std::string& path, DirectoryAccess) {
 }
 
 int open_output_file(const std::string& path, bool& created, FileHandle& file,
-                     OutputFolder* /*folder: Windows opens by the whole path*/) {
+                     OutputFolder* /*folder: Windows opens by the whole path*/,
+                     unsigned /*bits: Windows has none*/) {
   created = false;
   std::wstring wide;
   int error = extended_length_path(path, wide);
@@ -95,6 +96,8 @@ int open_output_file(const std::string& path, bool& created, FileHandle& file,
   file.reset(reinterpret_cast<std::intptr_t>(handle));
   return 0;
 }
+
+bool creates_with_given_bits(const std::string&) { return false; }
 
 int make_directory_beneath(const std::string& path, unsigned) {
   return make_directory(path, DirectoryAccess::Shared);

@@ -22,8 +22,8 @@ class DiskPassThrough : public EntrySink {
   int make_link(const std::string& path, const std::string& target) override {
     return m_disk.make_link(path, target);
   }
-  int open_file(const std::string& path, bool& created) override {
-    return m_disk.open_file(path, created);
+  int open_file(const std::string& path, unsigned mode, bool& created) override {
+    return m_disk.open_file(path, mode, created);
   }
   int write(const void* data, std::size_t size) override { return m_disk.write(data, size); }
   int flush() override { return m_disk.flush(); }
