@@ -21,11 +21,12 @@ inline constexpr std::uint64_t k_ring_entry_size = 2 * 1024 * 1024;
 class WriteRing {
  public:
   // Each buffer is filled before it is handed over, so that a hand-over (a write, and a wake-up
-  // when the other side waits) comes every 96 KiB. Three of them keep the big payload's peak
-  // memory at 2.2-2.4 MiB beside the archive copy; 128 KiB buffers took it to 2.4-2.6 MiB and
-  // were no faster, a fourth buffer added 0.2 MiB and no speed, two buffers were slower.
+  // when the other side waits) comes every 64 KiB. Three of them keep the big payload's peak
+  // memory at 2.1-2.3 MiB beside the archive copy; 96 KiB buffers took it to 2.2-2.4 MiB (now and
+  // then 2.5) and 128 KiB ones to 2.4-2.6 MiB, neither faster; a fourth buffer added 0.2 MiB and
+  // no speed, two buffers were slower.
   static constexpr std::size_t k_slots = 3;
-  static constexpr std::size_t k_slot_size = 96 * 1024;
+  static constexpr std::size_t k_slot_size = 64 * 1024;
 
   // A ring that was started must be finished before it goes.
   WriteRing() = default;
