@@ -766,6 +766,25 @@ TEST_F(ArchiveExtractionTest, EndRecordThatUnderCountsStopsTheExtraction) {
   }
 }
 
+// The last entry's central extra field says it runs on past the archive's end, while its one
+// record, skipped as minizip skips records, ends within it: minizip reads the entry, not the field,
+// and the entries walked then overrun the directory the end record describes.
+TEST_F(ArchiveExtractionTest, ExtraFieldPastTheArchivesEndStopsTheExtraction) {
+  ArchiveEntry last = unix_file("last.txt", "2");
+  last.extra_field = extra_field_record(0xcafe, "");
+  ASSERT_TRUE(write_archive(m_archive, {unix_file("first.txt", "1"), last}));
+  std::string bytes = read_file(m_archive);
+  std::size_t header = bytes.rfind(std::string("PK\1\2", 4));
+  std::size_t record = header + 46 + std::string("last.txt").size();
+  bytes[header + 30] = 100;  // the field's length, 4 as written
+  bytes[record + 2] = 96;    // its one record's length, 0 as written
+  ASSERT_TRUE(write_file(m_archive, bytes));
+  Extraction extraction = extract_written();
+  EXPECT_EQ(extraction.result, k_extract_incomplete);
+  EXPECT_EQ(extraction.out, "the archive's directory does not match its end record\n");
+  EXPECT_EQ(tree_listing(m_target), Names{});
+}
+
 TEST_F(ArchiveExtractionTest, RefusesEntriesItCannotUnpack) {
   // minizip would hand out such data as it stands in the archive, with no CRC check at the end.
   struct Case {

@@ -14,6 +14,7 @@ struct EntryBuffers::Memory {
   unsigned char input[k_input_size];
   unsigned char output[k_output_size];
   inflate_state inflater;
+  char extra[k_extra_field_room];
 };
 
 EntryBuffers::EntryBuffers(std::uint64_t ring_entry_size)
@@ -22,6 +23,8 @@ EntryBuffers::EntryBuffers(std::uint64_t ring_entry_size)
 EntryBuffers::~EntryBuffers() = default;
 
 bool EntryBuffers::allocated() const { return m_memory != nullptr; }
+
+char* EntryBuffers::extra_room() { return m_memory->extra; }
 
 namespace {
 

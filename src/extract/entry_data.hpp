@@ -38,8 +38,12 @@ struct EntryStop {
 // An entry size no entry reaches: every entry is written on the thread that inflates it.
 inline constexpr std::uint64_t k_no_write_ring = UINT64_MAX;
 
+// Room for any central extra field: ZIP gives its length in 16 bits.
+inline constexpr std::size_t k_extra_field_room = 65535;
+
 // The memory that entries' data streams through: an input buffer, an output buffer and the
-// inflate state, allocated once for a whole extraction. Entries of `ring_entry_size` bytes or more
+// inflate state, allocated once for a whole extraction, and room for the entries' extra fields.
+// Pages never written cost nothing. Entries of `ring_entry_size` bytes or more
 // are written by a thread of their own through a ring of buffers (extract/write_ring.hpp),
 // allocated for the entry, while this thread inflates; where that thread cannot start they are
 // written here as the others.
@@ -59,6 +63,8 @@ class EntryBuffers {
 
   struct Memory;
   Memory& memory() { return *m_memory; }
+  // k_extra_field_room bytes for read_entry_header (extract/entry_extraction.hpp).
+  char* extra_room();
 
  private:
   std::unique_ptr<Memory> m_memory;

@@ -235,10 +235,23 @@ std::string link_target_of(const ArchiveAccess& access, const unz_file_info64& i
                                                                                 : std::string();
 }
 
-std::string written_entry_name(unzFile archive, const unz_file_info64& info,
-                               const char* stored_name, TargetPlatform target) {
-  return written_entry_name(stored_name, static_cast<unsigned long>(info.flag),
-                            central_extra_field(archive, info), target);
+int read_entry_header(unzFile archive, unz_file_info64& info, char* name, uLong name_size,
+                      char* extra_room, std::string& extra) {
+  std::memset(&info, 0, sizeof info);
+  int result = unzGetCurrentFileInfo64(archive, &info, name, name_size, extra_room,
+                                       static_cast<uLong>(k_extra_field_room), nullptr, 0);
+  if (result == UNZ_OK) {
+    extra = (info.flag & k_entry_flag_utf8) != 0
+                ? std::string()
+                : std::string(extra_room, static_cast<std::size_t>(info.size_file_extra));
+    return result;
+  }
+  // An extra field that cannot be read fails the whole read: the record and the name are read
+  // again without it, and the field, read on its own, counts as empty when it fails again.
+  std::memset(&info, 0, sizeof info);
+  result = unzGetCurrentFileInfo64(archive, &info, name, name_size, nullptr, 0, nullptr, 0);
+  extra = result == UNZ_OK ? central_extra_field(archive, info) : std::string();
+  return result;
 }
 
 int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
@@ -249,10 +262,9 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
   char stored_name[k_entry_name_limit + 1];
   std::memset(stored_name, 0, sizeof stored_name);
   unz_file_info64 info;
-  std::memset(&info, 0, sizeof info);
-  int result =
-      unzGetCurrentFileInfo64(archive, &info, stored_name,
-                              static_cast<unsigned>(k_entry_name_limit), nullptr, 0, nullptr, 0);
+  std::string extra;
+  int result = read_entry_header(archive, info, stored_name,
+                                 static_cast<uLong>(k_entry_name_limit), buffers.extra_room(), extra);
   if (result != UNZ_OK) {
     print_plain("error %d with zipfile in unzGetCurrentFileInfo\n", result);
     return result;
@@ -262,8 +274,7 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
   std::string decoded;
   EntryNameVerdict verdict =
       check_entry_names(stored_name, static_cast<unsigned long>(info.size_filename),
-                        static_cast<unsigned long>(info.flag), central_extra_field(archive, info),
-                        access.target, decoded);
+                        static_cast<unsigned long>(info.flag), extra, access.target, decoded);
   const char* name = decoded.c_str();
   // Names come from the archive: control characters in them are shown escaped, never sent to the
   // terminal as they are.

@@ -41,11 +41,13 @@ inline constexpr int k_entry_interrupted = -1002;
 // entry created it, and nothing is printed.
 inline constexpr int k_entry_stopped = -1003;
 
-// The name a stub on `target` writes the entry under that `archive` stands at, described by `info`
-// and stored as `stored_name`: in UTF-8 wherever the archive tells its character set
-// (extract/entry_name_encoding.hpp).
-std::string written_entry_name(unzFile archive, const unz_file_info64& info,
-                               const char* stored_name, TargetPlatform target);
+// Reads the record and the stored name of the entry `archive` stands at, as
+// unzGetCurrentFileInfo64 does into `info` and `name` (`name_size` bytes of room), and into
+// `extra` its central extra field where that may tell the name's character set (a name not marked
+// as UTF-8; empty otherwise): in one read of the header, through `extra_room`, k_extra_field_room
+// bytes of which only the field's are written. Returns minizip's code.
+[[nodiscard]] int read_entry_header(unzFile archive, unz_file_info64& info, char* name,
+                                    uLong name_size, char* extra_room, std::string& extra);
 
 // The target of the link entry (extract/entry_names.hpp) that `archive` stands at, described by
 // `info`: its data, read and checked as the extraction reads it. Empty when it cannot be read,

@@ -9,6 +9,7 @@
 #include "common/path_text.hpp"
 #include "console/messages.hpp"
 #include "extract/entry_extraction.hpp"
+#include "extract/entry_name_encoding.hpp"
 #include "extract/entry_names.hpp"
 #include "platform/platform.hpp"
 
@@ -177,6 +178,8 @@ ExtractionPlan plan_extraction(ArchiveStream& stream, unzFile archive, TargetPla
   constexpr std::size_t k_stored_size = 65536;
   std::unique_ptr<char[]> stored(new char[k_stored_size]);
   stored[k_stored_size - 1] = '\0';
+  std::unique_ptr<char[]> extra_room(new char[k_extra_field_room]);
+  std::string extra;
   CollisionCheck check;
   std::uint64_t share = share_size(global.number_entry);
   for (ZPOS64_T i = 0; i < global.number_entry; ++i) {
@@ -192,10 +195,8 @@ ExtractionPlan plan_extraction(ArchiveStream& stream, unzFile archive, TargetPla
       plan.shares.push_back(start);
     }
     unz_file_info64 info;
-    std::memset(&info, 0, sizeof info);
-    if (unzGetCurrentFileInfo64(archive, &info, stored.get(),
-                                static_cast<uLong>(k_stored_size - 1), nullptr, 0, nullptr,
-                                0) != UNZ_OK) {
+    if (read_entry_header(archive, info, stored.get(), static_cast<uLong>(k_stored_size - 1),
+                          extra_room.get(), extra) != UNZ_OK) {
       return plan;
     }
     if (i == 0) {
@@ -210,7 +211,7 @@ ExtractionPlan plan_extraction(ArchiveStream& stream, unzFile archive, TargetPla
       // Bytes beyond ASCII collide anyway: the name need not be decoded.
       std::string name = stored.get();
       if (is_ascii(name)) {
-        name = written_entry_name(archive, info, stored.get(), target);
+        name = written_entry_name(name, static_cast<unsigned long>(info.flag), extra, target);
       }
       plan.collides = check.add(name, !name.empty() && is_separator(name.back()));
     }
