@@ -70,10 +70,10 @@ std::string parent_folder(const std::string& path) {
 enum class Made { Directory, File, Link };
 
 // Makes at `path` the folder with the bits `mode`, the output file that is to get the bits `mode`,
-// or the link to `target`, as `made` says, and, when that fails for another reason than an existing name or a link on the
-// way, the folder it goes into with missing parents, each with `folder_mode`, and then tries once
-// more. Returns what the sink returned last; `created`, when given, tells for a file whether it
-// was made rather than found.
+// or the link to `target`, as `made` says, and, when that fails for another reason than an
+// existing name or a link on the way, the folder it goes into with missing parents, each with
+// `folder_mode`, and then tries once more. Returns what the sink returned last; `created`, when
+// given, tells for a file whether it was made rather than found.
 int make_with_folders(EntrySink& sink, Made made, const std::string& path, unsigned mode,
                       unsigned folder_mode, const std::string& target = std::string(),
                       bool* created = nullptr) {
@@ -263,8 +263,8 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
   std::memset(stored_name, 0, sizeof stored_name);
   unz_file_info64 info;
   std::string extra;
-  int result = read_entry_header(archive, info, stored_name,
-                                 static_cast<uLong>(k_entry_name_limit), buffers.extra_room(), extra);
+  int result = read_entry_header(archive, info, stored_name, static_cast<uLong>(k_entry_name_limit),
+                                 buffers.extra_room(), extra);
   if (result != UNZ_OK) {
     print_plain("error %d with zipfile in unzGetCurrentFileInfo\n", result);
     return result;

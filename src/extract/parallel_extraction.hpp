@@ -4,8 +4,9 @@
 // The extraction on two threads, for archives of many entries. Entries are claimed in shares of
 // a few, in archive order; each thread goes to the first entry of its share and on through it
 // with a minizip handle and windows of its own over the one archive region. The first entry in
-// archive order that fails decides: its messages are printed, no entry after it is begun, one begun already stops at its next piece (its file
-// removed when it made it), and every entry before it is complete.
+// archive order that fails decides: its messages are printed, no entry after it is begun, one
+// begun already stops at its next piece (its file removed when it made it), and every entry
+// before it is complete.
 
 #include <unzip.h>
 

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/xattr.h>
 
 #include <cerrno>
@@ -11,7 +10,6 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -281,28 +279,6 @@ TEST(PosixPlatform, CreatesWithGivenBitsUnlessADefaultAclHandsDownOthers) {
   }
   EXPECT_FALSE(platform::creates_with_given_bits(dir.path()));
   EXPECT_FALSE(platform::creates_with_given_bits(dir.file("missing")));
-}
-
-// Files given their times one after another through one memo: each gets its own, as mktime reads
-// it, also when the time before it was another one.
-TEST(PosixPlatform, OpenFilesGetTheirOwnTimesThroughAMemo) {
-  ScopedTempDir dir;
-  const std::uint32_t times[] = {dos_date_time(2024, 1, 31, 20, 24, 54),
-                                 dos_date_time(2024, 1, 31, 20, 24, 54),
-                                 dos_date_time(2023, 7, 2, 3, 4, 6),
-                                 dos_date_time(2024, 1, 31, 20, 24, 54)};
-  platform::FileTimeMemo memo;
-  for (std::size_t i = 0; i < std::size(times); ++i) {
-    std::string path = dir.file("f" + std::to_string(i));
-    platform::FileHandle file;
-    bool created = false;
-    ASSERT_EQ(platform::open_output_file(path, created, file), 0);
-    platform::set_open_file_time(file, times[i], &memo);
-    ASSERT_EQ(file.close(), 0);
-    struct stat status {};
-    ASSERT_EQ(stat(path.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mtime, dos_date_time_to_local_seconds(times[i])) << i;
-  }
 }
 
 // The conversion that sets extracted files' times gives what mktime gives, in zones with daylight
