@@ -24,7 +24,8 @@ ArchiveReader file_reader(const platform::FileHandle& file) {
   };
 }
 
-ArchiveStream::ArchiveStream(ArchiveRegion region) : m_region(std::move(region)) {
+ArchiveStream::ArchiveStream(ArchiveRegion region)
+    : m_region(std::move(region)), m_counts_progress(static_cast<bool>(m_region.progress)) {
   for (Window& window : m_windows) {
     window.bytes.reset(new (std::nothrow) char[k_window_size]);
   }
@@ -43,8 +44,7 @@ std::size_t ArchiveStream::read_region(std::uint64_t offset, void* buffer, std::
   return wanted;
 }
 
-std::size_t ArchiveStream::read_through_windows(std::uint64_t offset, void* buffer,
-                                                std::size_t size) {
+std::size_t ArchiveStream::read_at(std::uint64_t offset, void* buffer, std::size_t size) {
   if (size >= k_window_size / 4 || m_windows[0].bytes == nullptr || m_windows[1].bytes == nullptr) {
     return read_region(offset, buffer, size);
   }
@@ -53,6 +53,7 @@ std::size_t ArchiveStream::read_through_windows(std::uint64_t offset, void* buff
                                                                : -1;
   if (used < 0) {
     used = 1 - m_last_used;
+    m_cursor = m_cursor_end = nullptr;
     Window& window = m_windows[used];
     window.offset = offset;
     window.length = read_region(offset, window.bytes.get(), k_window_size);
@@ -67,6 +68,34 @@ std::size_t ArchiveStream::read_through_windows(std::uint64_t offset, void* buff
       std::min<std::uint64_t>(size, window.offset + window.length - offset));
   std::memcpy(buffer, window.bytes.get() + (offset - window.offset), available);
   return available;
+}
+
+void ArchiveStream::aim_cursor(std::uint64_t position) {
+  const Window& last = m_windows[m_last_used];
+  if (last.length != 0 && position >= last.offset && position - last.offset < last.length) {
+    m_cursor = last.bytes.get() + (position - last.offset);
+    m_cursor_end = last.bytes.get() + last.length;
+  } else {
+    m_cursor = m_cursor_end = nullptr;
+  }
+}
+
+std::size_t ArchiveStream::read_for_minizip(void* buffer, std::size_t size) {
+  std::size_t count = size;
+  if (size <= static_cast<std::size_t>(m_cursor_end - m_cursor)) {
+    if (size != 0) {
+      std::memcpy(buffer, m_cursor, size);
+      m_cursor += size;
+    }
+  } else {
+    count = read_at(m_position, buffer, size);
+    aim_cursor(m_position + count);
+  }
+  m_position += count;
+  if (m_counts_progress) {
+    m_region.progress(count);
+  }
+  return count;
 }
 
 ArchiveReader ArchiveStream::reader() {
@@ -86,12 +115,14 @@ struct ArchiveStreamFunctions {
 
   static uLong ZCALLBACK read(voidpf, voidpf stream, void* buffer, uLong size) {
     ArchiveStream& archive = stream_of(stream);
-    std::size_t count = archive.read_at(archive.m_position, buffer, size);
-    archive.m_position += count;
-    if (archive.m_region.progress) {
-      archive.m_region.progress(count);
+    // minizip reads a header's fields a byte at a time, millions of them for a large directory:
+    // one at the cursor is taken here.
+    if (size == 1 && archive.m_cursor != archive.m_cursor_end && !archive.m_counts_progress) {
+      *static_cast<char*>(buffer) = *archive.m_cursor++;
+      ++archive.m_position;
+      return 1;
     }
-    return static_cast<uLong>(count);
+    return static_cast<uLong>(archive.read_for_minizip(buffer, size));
   }
 
   static uLong ZCALLBACK write(voidpf, voidpf, const void*, uLong) { return 0; }
@@ -105,16 +136,18 @@ struct ArchiveStreamFunctions {
     switch (origin) {
       case ZLIB_FILEFUNC_SEEK_SET:
         archive.m_position = offset;
-        return 0;
+        break;
       case ZLIB_FILEFUNC_SEEK_CUR:
         archive.m_position += offset;
-        return 0;
+        break;
       case ZLIB_FILEFUNC_SEEK_END:
         archive.m_position = archive.size() + offset;
-        return 0;
+        break;
       default:
         return -1;
     }
+    archive.aim_cursor(archive.m_position);
+    return 0;
   }
 
   static int ZCALLBACK close(voidpf, voidpf) { return 0; }

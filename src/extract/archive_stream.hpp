@@ -47,20 +47,7 @@ class ArchiveStream {
   // Reads up to `size` bytes at `offset` of the archive, through a window when they are few.
   // Returns how many came: fewer only at the region's end or after a failed read, which is noted
   // for minizip's error function.
-  std::size_t read_at(std::uint64_t offset, void* buffer, std::size_t size) {
-    // minizip reads a header's fields one to eight bytes at a time, millions of them for a large
-    // directory: those the last window holds are copied here, without a call.
-    const Window& last = m_windows[m_last_used];
-    if (size <= 8 && last.length != 0 && last.covers(offset, size)) {
-      const char* from = last.bytes.get() + (offset - last.offset);
-      char* to = static_cast<char*>(buffer);
-      for (std::size_t i = 0; i < size; ++i) {
-        to[i] = from[i];
-      }
-      return size;
-    }
-    return read_through_windows(offset, buffer, size);
-  }
+  std::size_t read_at(std::uint64_t offset, void* buffer, std::size_t size);
 
   // A reader of the archive for the package format's checks and the entries' data; it must not
   // outlive the stream.
@@ -84,18 +71,25 @@ class ArchiveStream {
     }
   };
 
-  // read_at for what the last window does not hold.
-  std::size_t read_through_windows(std::uint64_t offset, void* buffer, std::size_t size);
+  // Points the cursor at `position` when the last window holds it; else the cursor holds nothing.
+  void aim_cursor(std::uint64_t position);
+  // minizip's read of `size` bytes at its position, which it moves on.
+  std::size_t read_for_minizip(void* buffer, std::size_t size);
   // Reads straight from the file, the region's end kept.
   std::size_t read_region(std::uint64_t offset, void* buffer, std::size_t size);
 
   ArchiveRegion m_region;
+  bool m_counts_progress;
   // The position minizip's seek and tell functions keep, and whether a read failed.
   std::uint64_t m_position = 0;
   bool m_failed = false;
   Window m_windows[2];
   // The window used last; a miss refills the other one.
   int m_last_used = 0;
+  // minizip's position in the last window, and that window's end: the bytes that minizip's reads
+  // take without a look at the windows. Refilling a window empties it.
+  const char* m_cursor = nullptr;
+  const char* m_cursor_end = nullptr;
 };
 
 // The one owner of a minizip reader handle: it closes the handle on every way out.
