@@ -42,19 +42,20 @@ void report_write_failure(int error) {
   }
 }
 
-// What creating the file, folder or link of the entry `shown` came to, the sink's `error`: 0 when
+// What creating the file, folder or link of the entry `name` came to, the sink's `error`: 0 when
 // it was made. A symbolic link on its way (an earlier link entry's, or one found on the disk)
 // refuses the entry: nothing is ever written through a link. Any other failure prints `failure`
 // with the name and gives k_entry_not_created.
-int creation_result(int error, const char* shown, const char* failure) {
+int creation_result(int error, const char* name, const char* failure) {
   if (error == 0) {
     return 0;
   }
   if (error == ELOOP) {
-    print_plain("refusing entry %s: the path runs through a symbolic link\n", shown);
+    print_plain("refusing entry %s: the path runs through a symbolic link\n",
+                printable_name(name).c_str());
     return k_entry_refused;
   }
-  print_plain(failure, shown);
+  print_plain(failure, printable_name(name).c_str());
   return k_entry_not_created;
 }
 
@@ -105,7 +106,8 @@ int extract_directory_entry(EntrySink& sink, const std::string& path, const char
   if (error == EEXIST) {
     error = sink.set_directory_mode(path, mode);
     if (error != 0 && error != ENOTDIR && error != ELOOP && error != ENOENT) {
-      print_plain("error setting the permissions of %s: %s\n", name, std::strerror(error));
+      print_plain("error setting the permissions of %s: %s\n", printable_name(name).c_str(),
+                  std::strerror(error));
       return k_entry_not_created;
     }
   }
@@ -188,15 +190,16 @@ int read_entry_text(const ArchiveAccess& access, const unz_file_info64& info,
 
 // A link entry, whose data `text` is its target: a symbolic link where the target stays inside
 // the extraction directory, a refusal otherwise.
-int extract_link_entry(EntrySink& sink, const std::string& path, const char* shown,
+int extract_link_entry(EntrySink& sink, const std::string& path, const char* name,
                        const std::string& text, unsigned folder_mode) {
   LinkTargetVerdict verdict = check_link_target(path, text);
   if (verdict != LinkTargetVerdict::Accepted) {
-    print_plain("refusing entry %s: %s\n", shown, link_refusal_reason(verdict));
+    print_plain("refusing entry %s: %s\n", printable_name(name).c_str(),
+                link_refusal_reason(verdict));
     return k_entry_refused;
   }
   int error = make_with_folders(sink, Made::Link, path, 0, folder_mode, text);
-  return creation_result(error, shown, "error opening %s\n");
+  return creation_result(error, name, "error opening %s\n");
 }
 
 // The central extra field of the entry `archive` stands at, described by `info`, where it may
@@ -276,12 +279,10 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
       check_entry_names(stored_name, static_cast<unsigned long>(info.size_filename),
                         static_cast<unsigned long>(info.flag), extra, access.target, decoded);
   const char* name = decoded.c_str();
-  // Names come from the archive: control characters in them are shown escaped, never sent to the
-  // terminal as they are.
-  std::string shown_name = printable_name(name);
-  const char* shown = shown_name.c_str();
+  // Names come from the archive: every message shows them with their control characters escaped,
+  // never sent to the terminal as they are.
   if (verdict != EntryNameVerdict::Accepted) {
-    print_plain("refusing entry %s: %s\n", shown, refusal_reason(verdict));
+    print_plain("refusing entry %s: %s\n", printable_name(name).c_str(), refusal_reason(verdict));
     return k_entry_refused;
   }
 
@@ -293,7 +294,7 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
   unsigned folder_mode = entry_mode(0, 0, EntryKind::Directory, creation_mask);
   if (last == path.size()) {
     return extract_directory_entry(
-        sink, path, shown, entry_mode(made_by, attributes, EntryKind::Directory, creation_mask),
+        sink, path, name, entry_mode(made_by, attributes, EntryKind::Directory, creation_mask),
         folder_mode);
   }
 
@@ -305,16 +306,18 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
     case EntryDataVerdict::Accepted:
       break;
     case EntryDataVerdict::Encrypted:
-      print_plain("refusing entry %s: the entry is encrypted\n", shown);
+      print_plain("refusing entry %s: the entry is encrypted\n", printable_name(name).c_str());
       return k_entry_refused;
     case EntryDataVerdict::UnsupportedMethod:
-      print_plain("refusing entry %s: %s\n", shown, unsupported_method_reason(method).c_str());
+      print_plain("refusing entry %s: %s\n", printable_name(name).c_str(),
+                  unsupported_method_reason(method).c_str());
       return k_entry_refused;
   }
   // Windows writes a link entry as a file holding its target.
   bool link = access.target == TargetPlatform::Linux && is_symbolic_link(made_by, attributes);
   if (link && info.uncompressed_size >= k_link_target_limit) {
-    print_plain("refusing entry %s: %s\n", shown, link_refusal_reason(LinkTargetVerdict::TooLong));
+    print_plain("refusing entry %s: %s\n", printable_name(name).c_str(),
+                link_refusal_reason(LinkTargetVerdict::TooLong));
     return k_entry_refused;
   }
 
@@ -333,7 +336,7 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
   if (link) {
     std::string target;
     result = read_entry_text(access, info, span, buffers, target, stop);
-    return result != 0 ? result : extract_link_entry(sink, path, shown, target, folder_mode);
+    return result != 0 ? result : extract_link_entry(sink, path, name, target, folder_mode);
   }
 
   // An entry that may be stopped half-way is removed then, if it made its file: whatever was
@@ -345,7 +348,7 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
   if (opened != 0) {
     (void)unzCloseCurrentFile(archive);
     // Printed always: a file that cannot be created leaves the payload incomplete.
-    return creation_result(opened, shown, "error opening %s\n");
+    return creation_result(opened, name, "error opening %s\n");
   }
 
   EntryCopy copy = copy_entry_data(access.read, span, buffers, sink, stop);
@@ -370,7 +373,8 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
   sink.set_file_time(dos_date_of(info, 0));
   error = sink.set_file_mode(mode);
   if (error != 0) {
-    print_plain("error setting the permissions of %s: %s\n", shown, std::strerror(error));
+    print_plain("error setting the permissions of %s: %s\n", printable_name(name).c_str(),
+                std::strerror(error));
     (void)sink.close_file();
     (void)unzCloseCurrentFile(archive);
     return k_entry_not_created;
