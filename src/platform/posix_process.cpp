@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sched.h>
 #include <semaphore.h>
 #include <signal.h>
 #if defined(__linux__)
@@ -342,8 +343,32 @@ void sleep_milliseconds(int milliseconds) {
 
 int process_id() { return static_cast<int>(getpid()); }
 
+namespace {
+
+// A new thread often starts on its creator's processor and waits there, beside its creator, until
+// the scheduler's balancing moves it (seen in most traced runs here, whose kernel packs work onto
+// few virtual processors): the archive's copy beside the plan's walk, the second extraction and
+// removal threads each start work that wants a processor of its own. Such a thread moves itself
+// to another processor the process may use, then lets the scheduler place it freely again.
+void leave_creators_processor(int creator) {
+  if (creator < 0 || sched_getcpu() != creator) {
+    return;
+  }
+  cpu_set_t allowed;
+  if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) {
+    return;
+  }
+  cpu_set_t others = allowed;
+  CPU_CLR(creator, &others);
+  if (CPU_COUNT(&others) > 0 && sched_setaffinity(0, sizeof others, &others) == 0) {
+    (void)sched_setaffinity(0, sizeof allowed, &allowed);
+  }
+}
+
+}  // namespace
+
 int start_thread(void (*work)(void* argument), void* argument, std::uintptr_t& thread) {
-  ThreadStart* start = new (std::nothrow) ThreadStart{work, argument};
+  ThreadStart* start = new (std::nothrow) ThreadStart{work, argument, sched_getcpu()};
   if (start == nullptr) {
     return ENOMEM;
   }
@@ -351,6 +376,7 @@ int start_thread(void (*work)(void* argument), void* argument, std::uintptr_t& t
   int error = pthread_create(
       &id, nullptr,
       [](void* opaque) -> void* {
+        leave_creators_processor(static_cast<ThreadStart*>(opaque)->creator_processor);
         run_thread_start(opaque);
         return nullptr;
       },

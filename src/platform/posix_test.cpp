@@ -2,6 +2,7 @@
 #include "platform/platform.hpp"
 
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/xattr.h>
 
@@ -246,6 +247,31 @@ TEST(PosixPlatform, RunShellReportsExitCodesAndSignals) {
   for (const Case& c : cases) {
     EXPECT_EQ(platform::run_shell(c.command), c.status) << c.command;
   }
+}
+
+// A new thread may step off its creator's processor as it starts; it ends up free to run on every
+// processor the process may use, whether that is several or one.
+TEST(PosixPlatform, ThreadsStartFreeToRunWhereTheProcessMay) {
+  cpu_set_t process;
+  ASSERT_EQ(sched_getaffinity(0, sizeof process, &process), 0);
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(sched_getcpu(), &one);
+  // Five starts with the process's processors (a thread steps aside only when it began on its
+  // creator's), one with a single processor.
+  for (const cpu_set_t* allowed : {&process, &process, &process, &process, &process, &one}) {
+    ASSERT_EQ(sched_setaffinity(0, sizeof *allowed, allowed), 0);
+    cpu_set_t seen;
+    CPU_ZERO(&seen);
+    std::uintptr_t thread = 0;
+    auto record = [](void* mask) {
+      (void)sched_getaffinity(0, sizeof(cpu_set_t), static_cast<cpu_set_t*>(mask));
+    };
+    ASSERT_EQ(platform::start_thread(record, &seen, thread), 0);
+    platform::join_thread(thread);
+    EXPECT_TRUE(CPU_EQUAL(&seen, allowed)) << CPU_COUNT(&seen) << " of " << CPU_COUNT(allowed);
+  }
+  ASSERT_EQ(sched_setaffinity(0, sizeof process, &process), 0);
 }
 
 TEST(PosixPlatform, SetFileTimeReadsDosTimeAsLocalTime) {

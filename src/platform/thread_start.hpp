@@ -9,6 +9,8 @@ namespace platform {
 struct ThreadStart {
   void (*work)(void* argument);
   void* argument;
+  // The processor the creating thread ran on, where the system tells (POSIX), else -1.
+  int creator_processor = -1;
 };
 
 // The new thread's first step: takes the work out of `opaque` (a ThreadStart made with new),
