@@ -186,6 +186,8 @@ inline constexpr unsigned k_owner_only_bits = 0600;
 
 // Runs `work(argument)` on a second thread of this process; `thread` then names it for
 // join_thread. Returns 0, or an errno value when no thread could be started (nothing runs then).
+// The work is meant to run beside the caller's: on Linux a thread that starts on the caller's
+// processor first steps to another one the process may use.
 [[nodiscard]] int start_thread(void (*work)(void* argument), void* argument, std::uintptr_t& thread);
 
 // Waits for the thread that start_thread started to end, and lets it go.
