@@ -346,12 +346,12 @@ int process_id() { return static_cast<int>(getpid()); }
 namespace {
 
 // A new thread often starts on its creator's processor and waits there, beside its creator, until
-// the scheduler's balancing moves it (seen in most traced runs here, whose kernel packs work onto
-// few virtual processors): the archive's copy beside the plan's walk, the second extraction and
-// removal threads each start work that wants a processor of its own. Such a thread moves itself
-// to another processor the process may use, then lets the scheduler place it freely again.
+// the scheduler's balancing moves it (most traced runs on a two-processor virtual machine whose
+// kernel packs work onto few processors): the archive's copy beside the plan's walk, the second
+// extraction and removal threads each start work that wants a processor of its own. Such a thread
+// moves itself to another processor the process may use, then lets the scheduler place it freely.
 void leave_creators_processor(int creator) {
-  if (creator < 0 || sched_getcpu() != creator) {
+  if (creator < 0 || creator >= CPU_SETSIZE || sched_getcpu() != creator) {
     return;
   }
   cpu_set_t allowed;
