@@ -101,7 +101,7 @@ std::size_t ArchiveStream::read_for_minizip(void* buffer, std::size_t size) {
 ArchiveReader ArchiveStream::reader() {
   return [this](std::uint64_t offset, void* buffer, std::size_t size) {
     std::size_t count = read_at(offset, buffer, size);
-    if (m_region.progress) {
+    if (m_counts_progress) {
       m_region.progress(count);
     }
     return count == size;

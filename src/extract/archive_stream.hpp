@@ -79,6 +79,7 @@ class ArchiveStream {
   std::size_t read_region(std::uint64_t offset, void* buffer, std::size_t size);
 
   ArchiveRegion m_region;
+  // Whether the region has a progress hook: asked on every one of minizip's byte reads.
   bool m_counts_progress;
   // The position minizip's seek and tell functions keep, and whether a read failed.
   std::uint64_t m_position = 0;

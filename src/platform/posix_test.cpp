@@ -249,24 +249,17 @@ TEST(PosixPlatform, RunShellReportsExitCodesAndSignals) {
   }
 }
 
-// A new thread may step off its creator's processor as it starts; it ends up free to run on every
-// processor the process may use, whether that is several or one.
+// A new thread may step off its creator's processor as it starts (only when it began there, so
+// five starts); it ends free to run wherever it was started to, several processors or one.
 TEST(PosixPlatform, ThreadsStartFreeToRunWhereTheProcessMay) {
-  cpu_set_t process;
+  cpu_set_t process, one, seen;
   ASSERT_EQ(sched_getaffinity(0, sizeof process, &process), 0);
-  cpu_set_t one;
   CPU_ZERO(&one);
   CPU_SET(sched_getcpu(), &one);
-  // Five starts with the process's processors (a thread steps aside only when it began on its
-  // creator's), one with a single processor.
   for (const cpu_set_t* allowed : {&process, &process, &process, &process, &process, &one}) {
     ASSERT_EQ(sched_setaffinity(0, sizeof *allowed, allowed), 0);
-    cpu_set_t seen;
-    CPU_ZERO(&seen);
     std::uintptr_t thread = 0;
-    auto record = [](void* mask) {
-      (void)sched_getaffinity(0, sizeof(cpu_set_t), static_cast<cpu_set_t*>(mask));
-    };
+    auto record = [](void* s) { sched_getaffinity(0, sizeof seen, static_cast<cpu_set_t*>(s)); };
     ASSERT_EQ(platform::start_thread(record, &seen, thread), 0);
     platform::join_thread(thread);
     EXPECT_TRUE(CPU_EQUAL(&seen, allowed)) << CPU_COUNT(&seen) << " of " << CPU_COUNT(allowed);
