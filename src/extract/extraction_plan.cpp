@@ -30,25 +30,6 @@ bool is_ascii(const std::string& text) {
   return true;
 }
 
-// Appends the component `text[begin, end)` to `key` in its folded form, unless it folds to
-// nothing ("." and empty ones).
-void append_component(const std::string& text, std::size_t begin, std::size_t end,
-                      std::string& key) {
-  while (end > begin && (text[end - 1] == '.' || text[end - 1] == ' ')) {
-    --end;
-  }
-  if (end == begin) {
-    return;
-  }
-  if (!key.empty()) {
-    key += '/';
-  }
-  for (std::size_t i = begin; i < end; ++i) {
-    char c = text[i];
-    key += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  }
-}
-
 // What a collision mark stands for, in its two lowest bits: a folder that an entry needs, a
 // directory entry, a file entry.
 constexpr std::uint64_t k_folder_mark = 0;
@@ -66,20 +47,44 @@ std::uint64_t mark(std::uint64_t hash, std::uint64_t kind) {
 }  // namespace
 
 bool collision_key(const std::string& name, std::string& key) {
-  key.clear();
-  if (!is_ascii(name)) {
-    return false;
-  }
-  std::size_t begin = 0;
-  for (std::size_t i = 0; i <= name.size(); ++i) {
-    if (i == name.size() || is_separator(name[i])) {
-      append_component(name, begin, i, key);
-      begin = i + 1;
-    } else if (name[i] == '~' && i + 1 < name.size() && name[i + 1] >= '0' &&
-               name[i + 1] <= '9') {
+  // One pass, straight into the key's own bytes, which are never more than the name's: the walk
+  // runs this for every entry before the extraction can start.
+  const char* text = name.data();
+  std::size_t size = name.size();
+  key.resize(size);
+  char* out = key.data();
+  std::size_t length = 0;  // the key up to its last component kept
+  std::size_t start = 0;   // where the component being read begins
+  std::size_t at = 0;      // where its next byte goes
+  for (std::size_t i = 0;; ++i) {
+    if (i == size || is_separator(text[i])) {
+      // The component, less trailing dots and blanks, stays unless that leaves nothing.
+      while (at > start && (out[at - 1] == '.' || out[at - 1] == ' ')) {
+        --at;
+      }
+      if (at > start) {
+        length = at;
+      }
+      if (i == size) {
+        break;
+      }
+      at = length;
+      if (length > 0) {
+        out[at++] = '/';
+      }
+      start = at;
+      continue;
+    }
+    char c = text[i];
+    if (static_cast<unsigned char>(c) >= 0x80) {
       return false;
     }
+    if (c == '~' && i + 1 < size && text[i + 1] >= '0' && text[i + 1] <= '9') {
+      return false;
+    }
+    out[at++] = c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
   }
+  key.resize(length);
   return true;
 }
 

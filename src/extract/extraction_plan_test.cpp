@@ -25,6 +25,7 @@ TEST(CollisionKey, FoldsEverySpellingOfOneDestination) {
       {"Case.TXT", "case.txt"},
       {"dir. /file . .", "dir/file"},
       {"./", ""},
+      {"/A/b/. ./", "a/b"},
       {"a~b/x~", "a~b/x~"},
       {"PROGRA~1/x", nullptr},
       {"a/\xC3\x84.txt", nullptr},
