@@ -118,7 +118,8 @@ std::map<std::string, Node> tree_of(const fs::path& root) {
   std::error_code error;
   for (fs::recursive_directory_iterator it(root, error), end; !error && it != end;
        it.increment(error)) {
-    tree[fs::relative(it->path(), root).string()] = node_at(it->path());
+    // By the names alone: relative() would resolve the links the archive made.
+    tree[it->path().lexically_relative(root).string()] = node_at(it->path());
   }
   return tree;
 }
