@@ -42,6 +42,13 @@ void report_write_failure(int error) {
   }
 }
 
+// Refuses the entry `name` for `reason`. Names come from the archive: every message shows them
+// with their control characters escaped, never sent to the terminal as they are.
+int refuse_entry(const char* name, const char* reason) {
+  print_plain("refusing entry %s: %s\n", printable_name(name).c_str(), reason);
+  return k_entry_refused;
+}
+
 // What creating the file, folder or link of the entry `name` came to, the sink's `error`: 0 when
 // it was made. A symbolic link on its way (an earlier link entry's, or one found on the disk)
 // refuses the entry: nothing is ever written through a link. Any other failure prints `failure`
@@ -51,9 +58,7 @@ int creation_result(int error, const char* name, const char* failure) {
     return 0;
   }
   if (error == ELOOP) {
-    print_plain("refusing entry %s: the path runs through a symbolic link\n",
-                printable_name(name).c_str());
-    return k_entry_refused;
+    return refuse_entry(name, "the path runs through a symbolic link");
   }
   print_plain(failure, printable_name(name).c_str());
   return k_entry_not_created;
@@ -194,9 +199,7 @@ int extract_link_entry(EntrySink& sink, const std::string& path, const char* nam
                        const std::string& text, unsigned folder_mode) {
   LinkTargetVerdict verdict = check_link_target(path, text);
   if (verdict != LinkTargetVerdict::Accepted) {
-    print_plain("refusing entry %s: %s\n", printable_name(name).c_str(),
-                link_refusal_reason(verdict));
-    return k_entry_refused;
+    return refuse_entry(name, link_refusal_reason(verdict));
   }
   int error = make_with_folders(sink, Made::Link, path, 0, folder_mode, text);
   return creation_result(error, name, "error opening %s\n");
@@ -279,11 +282,8 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
       check_entry_names(stored_name, static_cast<unsigned long>(info.size_filename),
                         static_cast<unsigned long>(info.flag), extra, access.target, decoded);
   const char* name = decoded.c_str();
-  // Names come from the archive: every message shows them with their control characters escaped,
-  // never sent to the terminal as they are.
   if (verdict != EntryNameVerdict::Accepted) {
-    print_plain("refusing entry %s: %s\n", printable_name(name).c_str(), refusal_reason(verdict));
-    return k_entry_refused;
+    return refuse_entry(name, refusal_reason(verdict));
   }
 
   std::string path = entry_path(name, access.target);
@@ -306,19 +306,14 @@ int extract_current_entry(const ArchiveAccess& access, unsigned creation_mask,
     case EntryDataVerdict::Accepted:
       break;
     case EntryDataVerdict::Encrypted:
-      print_plain("refusing entry %s: the entry is encrypted\n", printable_name(name).c_str());
-      return k_entry_refused;
+      return refuse_entry(name, "the entry is encrypted");
     case EntryDataVerdict::UnsupportedMethod:
-      print_plain("refusing entry %s: %s\n", printable_name(name).c_str(),
-                  unsupported_method_reason(method).c_str());
-      return k_entry_refused;
+      return refuse_entry(name, unsupported_method_reason(method).c_str());
   }
   // Windows writes a link entry as a file holding its target.
   bool link = access.target == TargetPlatform::Linux && is_symbolic_link(made_by, attributes);
   if (link && info.uncompressed_size >= k_link_target_limit) {
-    print_plain("refusing entry %s: %s\n", printable_name(name).c_str(),
-                link_refusal_reason(LinkTargetVerdict::TooLong));
-    return k_entry_refused;
+    return refuse_entry(name, link_refusal_reason(LinkTargetVerdict::TooLong));
   }
 
   // minizip checks the entry's local header; the data itself is read here, raw.
