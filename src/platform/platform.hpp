@@ -290,8 +290,9 @@ struct FileTimeMemo {
 
 // Copies up to `size` bytes of the file `from`, starting at `offset` (whatever the file's own
 // position), to the position of `to`, which moves past them, without passing them through this
-// process: copy_file_range on Linux. Sets `copied` to the number copied: 0 at the end of `from`,
-// and on some file systems before it, where the caller reads and writes the rest itself.
+// process: copy_file_range on Linux, or sendfile between two file systems. Sets `copied` to the
+// number copied: 0 at the end of `from`, and on some file systems before it, where the caller
+// reads and writes the rest itself.
 // Returns 0 or an errno value; ENOSYS, EXDEV, EINVAL or EOPNOTSUPP when the system cannot copy
 // between these two files so (on Windows always), which asks the caller to read and write.
 [[nodiscard]] int copy_between_files(const FileHandle& from, std::uint64_t offset,

@@ -11,6 +11,7 @@
 
 #if defined(__linux__)
 #include <linux/openat2.h>
+#include <sys/sendfile.h>
 #include <sys/syscall.h>
 #endif
 
@@ -340,12 +341,21 @@ int copy_between_files(const FileHandle& from, std::uint64_t offset, const FileH
                        std::size_t size, std::size_t& copied) {
   copied = 0;
 #if defined(__linux__)
+  int in = static_cast<int>(from.native());
+  int out = static_cast<int>(to.native());
   loff_t from_offset = static_cast<loff_t>(offset);
   ssize_t count = 0;
   do {
-    count = copy_file_range(static_cast<int>(from.native()), &from_offset,
-                            static_cast<int>(to.native()), nullptr, size, 0);
+    count = copy_file_range(in, &from_offset, out, nullptr, size, 0);
   } while (count < 0 && interrupted_without_request());
+  if (count < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)) {
+    // From one file system to another (a package on disk, a temporary folder on tmpfs): sendfile
+    // still moves the pages inside the kernel, one copy where reading and writing here make two.
+    off_t sent_from = static_cast<off_t>(offset);
+    do {
+      count = sendfile(out, in, &sent_from, size);
+    } while (count < 0 && interrupted_without_request());
+  }
   if (count < 0) {
     return errno;
   }
