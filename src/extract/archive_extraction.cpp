@@ -42,6 +42,9 @@ int extract_from(ArchiveRegion& region, const std::string& target_dir, TargetPla
   }
   // A directory minizip cannot walk is left to the extraction, which finds out for itself.
   ExtractionPlan plan = plan_extraction(stream, archive.get(), target);
+  // The walk's memory is free again: its pages go back before the extraction's buffers come, and
+  // the entries' small allocations do not spread over them.
+  platform::release_freed_memory();
   if (plan.walked) {
     if (plan.fill != DirectoryFill::Exact) {
       print_plain("%s\n", directory_fill_problem(plan.fill));

@@ -61,7 +61,11 @@ class ArchiveStream {
   // minizip's read, seek, tell and error functions.
   friend struct ArchiveStreamFunctions;
 
-  static constexpr std::size_t k_window_size = 32 * 1024;
+  // A window holds the headers of a few dozen small entries, and their data too (read_at takes
+  // reads of a quarter window or more straight from the file). Each thread of an extraction has
+  // a stream: 32 KiB windows took 64 KiB more of the peak memory on two threads, and saved a few
+  // hundred reads on 20,000 entries.
+  static constexpr std::size_t k_window_size = 16 * 1024;
   struct Window {
     std::unique_ptr<char[]> bytes;
     std::uint64_t offset = 0;

@@ -203,6 +203,10 @@ void wait_semaphore(std::uintptr_t semaphore);
 // Lets the semaphore go; no thread may wait for it any more.
 void close_semaphore(std::uintptr_t semaphore);
 
+// Hands the pages of memory that this process freed back to the system, where its allocator
+// keeps them otherwise (glibc's keeps every page of its heap below the last one in use).
+void release_freed_memory();
+
 // An open file of the operating system's: a descriptor on Linux, a HANDLE on Windows, kept as an
 // integer so that this header needs no system header. The one owner of such files in this
 // program: it closes the file when it goes; the file functions below take it.

@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <pthread.h>
 #include <sched.h>
 #include <semaphore.h>
@@ -419,6 +420,12 @@ void close_semaphore(std::uintptr_t semaphore) {
   sem_t* made = reinterpret_cast<sem_t*>(semaphore);
   sem_destroy(made);
   delete made;
+}
+
+void release_freed_memory() {
+#if defined(__GLIBC__)
+  (void)malloc_trim(0);
+#endif
 }
 
 int run_program(const std::vector<std::string>& arguments,

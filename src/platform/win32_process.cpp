@@ -117,6 +117,9 @@ void wait_semaphore(std::uintptr_t semaphore) {
 
 void close_semaphore(std::uintptr_t semaphore) { CloseHandle(reinterpret_cast<HANDLE>(semaphore)); }
 
+// Windows' heap decommits large freed ranges itself.
+void release_freed_memory() {}
+
 int run_shell(const std::string& command) {
   std::fflush(nullptr);
   SetConsoleCtrlHandler(leave_console_events_to_command, TRUE);
