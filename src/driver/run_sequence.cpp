@@ -174,9 +174,13 @@ NewFileBits new_file_bits(const Run& run) {
 // space check counts the free space measured before the copy started, less the archive. Returns
 // false, having done nothing, on a file system that cannot set room aside (the copy must come
 // first there, or the extraction could take the room it needs) and when no second thread can
-// start; otherwise sets the copy's `copy_status` and the extraction's
-// `result`, both threads having ended.
+// start, and for a package on a network file system, which would go over the network twice at
+// once; otherwise sets the copy's `copy_status` and the extraction's `result`, both threads
+// having ended.
 bool extract_beside_copy(Run& run, int& copy_status, int& result) {
+  if (platform::is_on_network_file_system(run.payload.package)) {
+    return false;
+  }
   // One byte's room tells at once whether the file system can set any aside.
   int probe = platform::reserve_file_space(run.payload.archive, 1);
   if (probe == EOPNOTSUPP || probe == ENOSYS) {

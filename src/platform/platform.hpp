@@ -312,6 +312,12 @@ struct FileTimeMemo {
 // reserve (on Windows always), or another errno value (ENOSPC when the room is not there).
 [[nodiscard]] int reserve_file_space(const FileHandle& file, std::uint64_t size);
 
+// Whether `file` lies on a file system that is reached over a network (NFS, SMB, 9P, AFS, Ceph,
+// Lustre, ...) or may be (FUSE, which sshfs and many network file systems use): reading the same
+// bytes twice at once there costs a second transfer. False where the system cannot tell, and on
+// Windows, where the copy always comes first.
+[[nodiscard]] bool is_on_network_file_system(const FileHandle& file);
+
 // Whether reserve_file_space can ever succeed on this system: where it cannot, the code that
 // builds on a reservation is left out of the program.
 #if defined(_WIN32)

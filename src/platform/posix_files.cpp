@@ -12,6 +12,7 @@
 #if defined(__linux__)
 #include <linux/openat2.h>
 #include <sys/sendfile.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #endif
 
@@ -590,6 +591,38 @@ int set_open_file_mode(const FileHandle& file, unsigned mode) {
 
 int set_open_file_mode(std::FILE* file, unsigned mode) {
   return fchmod(fileno(file), static_cast<mode_t>(mode & 0777)) == 0 ? 0 : errno;
+}
+
+bool is_on_network_file_system(const FileHandle& file) {
+#if defined(__linux__)
+  struct statfs status {};
+  if (fstatfs(static_cast<int>(file.native()), &status) != 0) {
+    return false;
+  }
+  // The file systems' magic numbers (linux/magic.h, and those of Lustre and GPFS, which the
+  // kernel's tree does not hold). FUSE's stands for every FUSE file system, local ones too.
+  switch (static_cast<std::uint32_t>(status.f_type)) {
+    case 0x6969:      // NFS
+    case 0x517B:      // SMB
+    case 0xFF534D42:  // CIFS
+    case 0xFE534D42:  // SMB2
+    case 0x01021997:  // 9P
+    case 0x5346414F:  // AFS
+    case 0x6B414653:  // kAFS
+    case 0x00C36400:  // Ceph
+    case 0x73757245:  // Coda
+    case 0x564C:      // NCP
+    case 0x0BD00BD0:  // Lustre
+    case 0x47504653:  // GPFS
+    case 0x65735546:  // FUSE
+      return true;
+    default:
+      return false;
+  }
+#else
+  (void)file;
+  return false;
+#endif
 }
 
 int file_system_info(const std::string& path, FileSystemInfo& info) {

@@ -304,6 +304,29 @@ TEST(PosixPlatform, CopyBetweenFilesCrossesFileSystems) {
   std::remove(other.c_str());
 }
 
+// A package behind FUSE (as sshfs mounts one) may be read over a network; one in the test's own
+// folder is not.
+TEST(PosixPlatform, TellsFilesBehindFuseFromLocalOnes) {
+  ScopedTempDir source, mount;
+  ASSERT_TRUE(write_file(source.file("package"), "data"));
+  platform::FileHandle local;
+  ASSERT_EQ(platform::open_file_for_reading(source.file("package"), local), 0);
+  EXPECT_FALSE(platform::is_on_network_file_system(local));
+  std::string mount_command = "bindfs '" + source.path() + "' '" + mount.path() + "' 2>/dev/null";
+  if (std::system(mount_command.c_str()) != 0) {
+    GTEST_SKIP() << "no FUSE mount here (bindfs, /dev/fuse)";
+  }
+  platform::FileHandle behind_fuse;
+  int opened = platform::open_file_for_reading(mount.file("package"), behind_fuse);
+  bool network = opened == 0 && platform::is_on_network_file_system(behind_fuse);
+  (void)behind_fuse.close();
+  EXPECT_EQ(std::system(("umount '" + mount.path() + "' 2>/dev/null || fusermount3 -u '" +
+                         mount.path() + "'").c_str()),
+            0);
+  ASSERT_EQ(opened, 0);
+  EXPECT_TRUE(network);
+}
+
 // What the walk of a large directory freed, in the middle of the heap where the allocator keeps
 // it, goes back to the system before the extraction's buffers come.
 TEST(PosixPlatform, ReleaseFreedMemoryHandsBackTheHeapsFreePages) {

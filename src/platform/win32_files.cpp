@@ -188,6 +188,8 @@ int stream_file_handle(std::FILE* stream, FileHandle& file) {
 
 int reserve_file_space(const FileHandle&, std::uint64_t) { return EOPNOTSUPP; }
 
+bool is_on_network_file_system(const FileHandle&) { return false; }
+
 int write_file(const FileHandle& file, const void* data, std::size_t size, std::size_t& written) {
   written = 0;
   DWORD wanted = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
