@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #if defined(__linux__)
+#include <linux/magic.h>
 #include <linux/openat2.h>
 #include <sys/sendfile.h>
 #include <sys/statfs.h>
@@ -599,22 +600,24 @@ bool is_on_network_file_system(const FileHandle& file) {
   if (fstatfs(static_cast<int>(file.native()), &status) != 0) {
     return false;
   }
-  // The file systems' magic numbers (linux/magic.h, and those of Lustre and GPFS, which the
-  // kernel's tree does not hold). FUSE's stands for every FUSE file system, local ones too.
+  // Lustre and GPFS keep their numbers outside the kernel's tree. FUSE's stands for every FUSE
+  // file system, local ones too.
+  constexpr std::uint32_t k_lustre_magic = 0x0BD00BD0;
+  constexpr std::uint32_t k_gpfs_magic = 0x47504653;
   switch (static_cast<std::uint32_t>(status.f_type)) {
-    case 0x6969:      // NFS
-    case 0x517B:      // SMB
-    case 0xFF534D42:  // CIFS
-    case 0xFE534D42:  // SMB2
-    case 0x01021997:  // 9P
-    case 0x5346414F:  // AFS
-    case 0x6B414653:  // kAFS
-    case 0x00C36400:  // Ceph
-    case 0x73757245:  // Coda
-    case 0x564C:      // NCP
-    case 0x0BD00BD0:  // Lustre
-    case 0x47504653:  // GPFS
-    case 0x65735546:  // FUSE
+    case NFS_SUPER_MAGIC:
+    case SMB_SUPER_MAGIC:
+    case CIFS_SUPER_MAGIC:
+    case SMB2_SUPER_MAGIC:
+    case V9FS_MAGIC:
+    case AFS_SUPER_MAGIC:
+    case AFS_FS_MAGIC:
+    case CEPH_SUPER_MAGIC:
+    case CODA_SUPER_MAGIC:
+    case NCP_SUPER_MAGIC:
+    case k_lustre_magic:
+    case k_gpfs_magic:
+    case FUSE_SUPER_MAGIC:
       return true;
     default:
       return false;
